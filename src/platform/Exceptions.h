@@ -1,0 +1,64 @@
+// The error types every layer raises. Failures carry the system's own
+// message text; `Exception` is the one base of them all. Programming errors
+// are reported through `Assert` as EAssertionFailed with the message form
+// "%s (%s, line %d)". All types are plain values, safe from any thread.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace ormelin {
+
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  const std::string& Message() const { return message_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+// A text that is not a number, a date or another value it should be.
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// An index outside a list: "List index out of bounds (%d)".
+class EListError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+class EAssertionFailed : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// "Cannot open file "%s". %s"
+class EFOpenError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// "Cannot create file "%s". %s"
+class EFCreateError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// "Resource %s not found"
+class EResNotFound : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+[[noreturn]] void RaiseListIndexError(long long index);
+
+// Raises EAssertionFailed with "<message> (<unit>, line <line>)" unless the
+// condition holds. The unit is the system's unit name, not a file path.
+void Assert(bool condition, const char* unit, int line,
+            const char* message = "Assertion failure");
+
+}  // namespace ormelin

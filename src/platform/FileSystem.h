@@ -1,0 +1,69 @@
+// File-system operations on system paths (see Paths.h). Times are local
+// TDateTime values. Errors that the system reports are raised with its
+// message texts; operations whose result the callers ignore return bool.
+// Safe from any thread; an enumerator belongs to the thread that opened it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/DateTime.h"
+
+namespace ormelin {
+
+bool FileExists(std::string_view path);       // an existing entry that is not a folder
+bool DirectoryExists(std::string_view path);  // an existing folder (links followed)
+bool CreateDir(std::string_view path);        // one level; false if it exists or fails
+bool DeleteFile(std::string_view path);       // not a folder; false if refused
+bool RenameFile(std::string_view from, std::string_view to);  // replaces `to`
+bool DeleteTree(std::string_view path);       // a folder with everything in it
+// Sets the last-write time; false when it cannot.
+bool SetFileDate(std::string_view path, TDateTime value);
+
+// Whole-file reads and writes. ReadFileToString raises EFOpenError
+// "Cannot open file "%s". %s"; WriteStringToFile raises EFCreateError
+// "Cannot create file "%s". %s" (the path as given, then the system's reason).
+std::string ReadFileToString(std::string_view path);
+void WriteStringToFile(std::string_view path, std::string_view data);
+
+// The last-write time reduced to the DOS date-time form: local time, seconds
+// rounded down to an even number, years outside 1980..2107 clamped to the
+// nearest end of that range.
+TDateTime DosRoundedTime(int64_t unixSeconds);
+
+// Identifies a folder on disk (device and inode) so that a scan through
+// links can tell whether it is about to enter one of its own ancestors.
+struct TFolderIdentity {
+  uint64_t Device = 0;
+  uint64_t Inode = 0;
+  bool operator==(const TFolderIdentity&) const = default;
+};
+
+struct TFolderEntry {
+  std::string Name;  // code page 1250
+  bool IsDirectory = false;
+  TDateTime DateModified = 0;  // DosRoundedTime of the last write
+};
+
+// Walks one folder's entries, hidden ones too, without "." and "..", in the
+// order the file system gives them. A folder that cannot be read (missing,
+// not a folder, no access) simply yields no entries. Links are followed.
+class TFolderEnumerator {
+ public:
+  explicit TFolderEnumerator(std::string_view path);
+  ~TFolderEnumerator();
+  TFolderEnumerator(const TFolderEnumerator&) = delete;
+  TFolderEnumerator& operator=(const TFolderEnumerator&) = delete;
+
+  bool IsOpen() const;
+  TFolderIdentity Identity() const;  // of the open folder
+  bool Next(TFolderEntry& entry);
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> impl_;
+};
+
+}  // namespace ormelin

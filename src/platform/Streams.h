@@ -1,0 +1,85 @@
+// Byte streams: the in-memory stream that holds protocol payloads and the
+// file stream that GetFile sends from. A stream belongs to one thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ormelin {
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+  virtual int64_t Size() const = 0;
+  virtual int64_t Position() const = 0;
+  virtual void SetPosition(int64_t position) = 0;
+  // Reads up to `count` bytes at the position; returns how many were read.
+  virtual size_t Read(void* buffer, size_t count) = 0;
+  // Writes at the position, growing the stream as needed.
+  virtual void Write(const void* buffer, size_t count) = 0;
+  virtual void SetSize(int64_t size) = 0;
+};
+
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::string data) : data_(std::move(data)) {}
+  int64_t Size() const override { return static_cast<int64_t>(data_.size()); }
+  int64_t Position() const override { return position_; }
+  void SetPosition(int64_t position) override { position_ = position; }
+  size_t Read(void* buffer, size_t count) override;
+  void Write(const void* buffer, size_t count) override;
+  void SetSize(int64_t size) override;
+
+  const std::string& Data() const { return data_; }
+  std::string TakeData();  // moves the bytes out, leaving the stream empty
+
+ private:
+  std::string data_;
+  int64_t position_ = 0;
+};
+
+// A read-only stream over bytes owned elsewhere (a resource of the executable).
+class TReadOnlyMemoryStream : public TStream {
+ public:
+  explicit TReadOnlyMemoryStream(std::string_view data) : data_(data) {}
+  int64_t Size() const override { return static_cast<int64_t>(data_.size()); }
+  int64_t Position() const override { return position_; }
+  void SetPosition(int64_t position) override { position_ = position; }
+  size_t Read(void* buffer, size_t count) override;
+  void Write(const void* buffer, size_t count) override;  // raises
+  void SetSize(int64_t size) override;                    // raises
+
+ private:
+  std::string_view data_;
+  int64_t position_ = 0;
+};
+
+// A file opened for reading. Opening raises EFOpenError "Cannot open file
+// "%s". %s" with the path as given and the system's reason; a folder cannot
+// be opened. Readers never block each other.
+class TFileStream : public TStream {
+ public:
+  explicit TFileStream(std::string_view path);
+  ~TFileStream() override;
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  int64_t Size() const override { return size_; }
+  int64_t Position() const override { return position_; }
+  void SetPosition(int64_t position) override { position_ = position; }
+  size_t Read(void* buffer, size_t count) override;
+  void Write(const void* buffer, size_t count) override;  // raises
+  void SetSize(int64_t size) override;                    // raises
+
+  // The operating system's handle, for zero-copy sends by the socket layer.
+  int NativeHandle() const { return handle_; }
+
+ private:
+  int handle_ = -1;
+  int64_t size_ = 0;
+  int64_t position_ = 0;
+};
+
+}  // namespace ormelin
