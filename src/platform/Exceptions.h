@@ -54,6 +54,13 @@ class EResNotFound : public Exception {
   using Exception::Exception;
 };
 
+// A stream that cannot do what was asked: writing to a read-only stream,
+// a read that the system refuses ("Stream write error", "Stream read error").
+class EStreamError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 [[noreturn]] void RaiseListIndexError(long long index);
 
 // Raises EAssertionFailed with "<message> (<unit>, line <line>)" unless the

@@ -1,0 +1,164 @@
+#include "platform/Text.h"
+
+#include <array>
+
+namespace ormelin {
+namespace {
+
+enum : unsigned char {
+  kUpper = 1,
+  kLower = 2,
+  kDigit = 4,
+  kSpace = 8,
+  kPunct = 16,
+  kPrint = 32,
+};
+
+struct TCharTable {
+  std::array<unsigned char, 256> upper{};
+  std::array<unsigned char, 256> lower{};
+  std::array<unsigned char, 256> flags{};
+};
+
+// Upper/lower pairs of code page 1250 outside ASCII.
+constexpr unsigned char kPairs[][2] = {
+    {0x8A, 0x9A},  // Š š
+    {0x8C, 0x9C},  // Ś ś
+    {0x8D, 0x9D},  // Ť ť
+    {0x8E, 0x9E},  // Ž ž
+    {0x8F, 0x9F},  // Ź ź
+    {0xA3, 0xB3},  // Ł ł
+    {0xA5, 0xB9},  // Ą ą
+    {0xAA, 0xBA},  // Ş ş
+    {0xAF, 0xBF},  // Ż ż
+    {0xBC, 0xBE},  // Ľ ľ
+};
+
+constexpr TCharTable BuildTable() {
+  TCharTable t{};
+  for (int i = 0; i < 256; ++i) {
+    t.upper[i] = static_cast<unsigned char>(i);
+    t.lower[i] = static_cast<unsigned char>(i);
+  }
+  auto pair = [&t](int up, int low) {
+    t.upper[low] = static_cast<unsigned char>(up);
+    t.lower[up] = static_cast<unsigned char>(low);
+    t.flags[up] |= kUpper;
+    t.flags[low] |= kLower;
+  };
+  for (int c = 'A'; c <= 'Z'; ++c) pair(c, c + 32);
+  for (const auto& p : kPairs) pair(p[0], p[1]);
+  for (int c = 0xC0; c <= 0xDE; ++c) {
+    if (c != 0xD7) pair(c, c + 32);
+  }
+  t.flags[0xB5] |= kLower;  // µ has no capital here
+  t.flags[0xDF] |= kLower;  // ß neither
+  for (int c = '0'; c <= '9'; ++c) t.flags[c] |= kDigit;
+  for (int c : {' ', '\t', '\n', '\v', '\f', '\r'}) t.flags[c] |= kSpace;
+  for (int c = 0x20; c < 0x7F; ++c) t.flags[c] |= kPrint;
+  for (int c = 0x80; c < 0x100; ++c) {
+    if (c != 0x81 && c != 0x83 && c != 0x88 && c != 0x90 && c != 0x98) t.flags[c] |= kPrint;
+  }
+  for (int c = 0x21; c < 0x100; ++c) {
+    if ((t.flags[c] & kPrint) && !(t.flags[c] & (kUpper | kLower | kDigit)) && c != 0xA0 &&
+        c != 0xAD) {
+      t.flags[c] |= kPunct;
+    }
+  }
+  return t;
+}
+
+constexpr TCharTable kTable = BuildTable();
+
+inline unsigned char Byte(char c) { return static_cast<unsigned char>(c); }
+inline bool Has(char c, unsigned char flag) { return (kTable.flags[Byte(c)] & flag) != 0; }
+
+}  // namespace
+
+char UpperChar(char c) { return static_cast<char>(kTable.upper[Byte(c)]); }
+char LowerChar(char c) { return static_cast<char>(kTable.lower[Byte(c)]); }
+
+std::string AnsiUpperCase(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = UpperChar(c);
+  return result;
+}
+
+std::string AnsiLowerCase(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = LowerChar(c);
+  return result;
+}
+
+bool IsLetter(char c) { return Has(c, kUpper | kLower); }
+bool IsUpperLetter(char c) { return Has(c, kUpper); }
+bool IsLowerLetter(char c) { return Has(c, kLower); }
+bool IsDigit(char c) { return Has(c, kDigit); }
+bool IsSpace(char c) { return Has(c, kSpace); }
+bool IsPunctuation(char c) { return Has(c, kPunct); }
+bool IsPrintable(char c) { return Has(c, kPrint); }
+
+std::string TrimLeft(std::string_view text) {
+  size_t first = 0;
+  while (first < text.size() && Byte(text[first]) <= 32) ++first;
+  return std::string(text.substr(first));
+}
+
+std::string TrimRight(std::string_view text) {
+  size_t end = text.size();
+  while (end > 0 && Byte(text[end - 1]) <= 32) --end;
+  return std::string(text.substr(0, end));
+}
+
+std::string Trim(std::string_view text) {
+  size_t first = 0;
+  while (first < text.size() && Byte(text[first]) <= 32) ++first;
+  size_t end = text.size();
+  while (end > first && Byte(text[end - 1]) <= 32) --end;
+  return std::string(text.substr(first, end - first));
+}
+
+bool SameTextFolded(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && LowerChar(a[i]) != LowerChar(b[i])) return false;
+  }
+  return true;
+}
+
+std::string ReplaceTextIgnoringCase(std::string_view text, std::string_view pattern,
+                                    std::string_view replacement) {
+  if (pattern.empty() || pattern.size() > text.size()) return std::string(text);
+  std::string result;
+  result.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text.size() - i >= pattern.size() &&
+        SameTextFolded(text.substr(i, pattern.size()), pattern)) {
+      result.append(replacement);
+      i += pattern.size();
+    } else {
+      result.push_back(text[i]);
+      ++i;
+    }
+  }
+  return result;
+}
+
+std::string HtmlEscape(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '<': result += "&lt;"; break;
+      case '>': result += "&gt;"; break;
+      case '&': result += "&amp;"; break;
+      case '"': result += "&quot;"; break;
+      case '\'': result += "&#39;"; break;
+      default: result.push_back(c);
+    }
+  }
+  return result;
+}
+
+}  // namespace ormelin

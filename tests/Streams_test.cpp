@@ -1,0 +1,49 @@
+#include "platform/Streams.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/Exceptions.h"
+
+namespace ormelin {
+namespace {
+
+TEST(StreamsTest, MemoryStreamReadsWritesAndGrows) {
+  TMemoryStream stream;
+  stream.Write("hello", 5);
+  EXPECT_EQ(stream.Size(), 5);
+  EXPECT_EQ(stream.Position(), 5);
+  stream.SetPosition(8);  // past the end: the gap is filled with zeros
+  stream.Write("!", 1);
+  EXPECT_EQ(stream.Data(), std::string("hello\0\0\0!", 9));
+  stream.SetPosition(1);
+  char buffer[16] = {};
+  EXPECT_EQ(stream.Read(buffer, 3), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "ell");
+  stream.SetPosition(7);
+  EXPECT_EQ(stream.Read(buffer, 16), 2u);
+  EXPECT_EQ(stream.Read(buffer, 16), 0u);
+  stream.SetPosition(-1);
+  EXPECT_EQ(stream.Read(buffer, 16), 0u);
+  EXPECT_THROW(stream.Write("x", 1), EStreamError);
+  stream.SetPosition(9);
+  stream.SetSize(2);
+  EXPECT_EQ(stream.Position(), 2);
+  EXPECT_EQ(stream.Data(), "he");
+  EXPECT_EQ(stream.TakeData(), "he");
+  EXPECT_EQ(stream.Size(), 0);
+  EXPECT_EQ(stream.Position(), 0);
+}
+
+TEST(StreamsTest, ReadOnlyStreamRefusesChanges) {
+  static const char kBytes[] = "abc";
+  TReadOnlyMemoryStream stream(std::string_view(kBytes, 3));
+  char buffer[4] = {};
+  EXPECT_EQ(stream.Read(buffer, 4), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "abc");
+  EXPECT_THROW(stream.Write("x", 1), EStreamError);
+  EXPECT_THROW(stream.SetSize(0), EStreamError);
+  EXPECT_EQ(stream.Size(), 3);
+}
+
+}  // namespace
+}  // namespace ormelin
