@@ -1,0 +1,54 @@
+// The byte transport under a connection: a connected socket in the server
+// and the client, or a scripted source in tests. A handler belongs to its
+// connection's thread; only Shutdown() may come from another thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/Sockets.h"
+
+namespace ormelin {
+
+class TIOHandler {
+ public:
+  virtual ~TIOHandler() = default;
+  // Blocks until bytes arrive; 0 means the peer has closed.
+  virtual size_t Receive(void* buffer, size_t count) = 0;
+  // Without waiting: nothing yet, 0 for a closed peer, or the bytes received.
+  virtual std::optional<size_t> TryReceive(void* buffer, size_t count) = 0;
+  // Sends some of the bytes, at least one; returns how many.
+  virtual size_t Send(const void* buffer, size_t count) = 0;
+  // Zero-copy sending of a file's bytes, where the transport offers it.
+  virtual bool CanSendFile() const { return false; }
+  virtual size_t SendFile(int fileHandle, int64_t offset, size_t count) { return 0; }
+  // Ends the transport from any thread; blocked calls return as if closed.
+  virtual void Shutdown() = 0;
+  virtual std::string PeerAddress() const = 0;
+  virtual int PeerPort() const = 0;
+};
+
+// A connected socket; the socket closes with the handler.
+class TIOHandlerSocket : public TIOHandler {
+ public:
+  explicit TIOHandlerSocket(TSocket socket) : socket_(std::move(socket)) {}
+  size_t Receive(void* buffer, size_t count) override { return socket_.Receive(buffer, count); }
+  std::optional<size_t> TryReceive(void* buffer, size_t count) override {
+    return socket_.TryReceive(buffer, count);
+  }
+  size_t Send(const void* buffer, size_t count) override { return socket_.Send(buffer, count); }
+  bool CanSendFile() const override { return true; }
+  size_t SendFile(int fileHandle, int64_t offset, size_t count) override {
+    return socket_.SendFile(fileHandle, offset, count);
+  }
+  void Shutdown() override { socket_.Shutdown(); }
+  std::string PeerAddress() const override { return socket_.PeerAddress(); }
+  int PeerPort() const override { return socket_.PeerPort(); }
+
+ private:
+  TSocket socket_;
+};
+
+}  // namespace ormelin

@@ -1,0 +1,27 @@
+#include "net/StreamTransfer.h"
+
+#include "platform/Conversions.h"
+#include "platform/Format.h"
+#include "platform/Sockets.h"
+
+namespace ormelin {
+
+void SendStream(TTCPConnection& connection, TStream& stream) {
+  const int64_t size = stream.Size();
+  if (size > TTCPConnection::kMaxStreamSize) throw EIoHandlerRequiresLargeStream();
+  connection.WriteLine(IntToStr(size));
+  connection.WriteStreamBytes(stream, 0);
+}
+
+void ReceiveStream(TTCPConnection& connection, TStream& stream) {
+  const std::string line = connection.ReadLine();
+  const int32_t size = StrToInt(line);
+  if (size < 0) {
+    throw EInvalidStreamSize(Format("Invalid stream size %d: a size cannot be negative.", size));
+  }
+  connection.ReadStreamBytes(stream, size);
+}
+
+std::string LookupHostName(std::string_view address) { return ReverseLookup(address); }
+
+}  // namespace ormelin

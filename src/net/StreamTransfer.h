@@ -1,0 +1,28 @@
+// The framing of binary payloads on the synchronisation protocol: the
+// payload's size as a line of decimal digits, then exactly that many raw
+// bytes, with nothing after them. Used by both ends of the protocol, each on
+// its own connection's thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "net/TCPConnection.h"
+#include "platform/Streams.h"
+
+namespace ormelin {
+
+// Sends the whole stream from its start behind its size line. A stream of
+// more than 2147483647 bytes raises EIoHandlerRequiresLargeStream before
+// anything, the size line included, goes out.
+void SendStream(TTCPConnection& connection, TStream& stream);
+
+// Reads a size line and that many bytes into the stream at its position.
+// A line that is no 32-bit integer raises EConvertError "'%s' is not a valid
+// integer value"; a negative size raises EInvalidStreamSize.
+void ReceiveStream(TTCPConnection& connection, TStream& stream);
+
+// The host name of a dotted IPv4 address; ESocketError when it has none.
+std::string LookupHostName(std::string_view address);
+
+}  // namespace ormelin

@@ -1,0 +1,191 @@
+#include "net/TCPConnection.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ormelin {
+
+TTCPConnection::TTCPConnection(std::unique_ptr<TIOHandler> handler) : handler_(std::move(handler)) {}
+
+std::unique_ptr<TTCPConnection> TTCPConnection::Connect(std::string_view host, int port) {
+  return std::make_unique<TTCPConnection>(std::make_unique<TIOHandlerSocket>(TSocket::Connect(host, port)));
+}
+
+void TTCPConnection::ThrowIfDisconnected() const {
+  if (disconnected_.load(std::memory_order_acquire)) throw ENotConnected();
+}
+
+char* TTCPConnection::PrepareReceive() {
+  if (start_ == end_) start_ = end_ = 0;
+  if (storage_.size() - end_ < kRecvBufferSize) {
+    if (start_ > 0) {
+      std::memmove(storage_.data(), storage_.data() + start_, Buffered());
+      end_ -= start_;
+      start_ = 0;
+    }
+    if (storage_.size() - end_ < kRecvBufferSize) storage_.resize(end_ + kRecvBufferSize);
+  }
+  return storage_.data() + end_;
+}
+
+bool TTCPConnection::ReadFromTransport() {
+  if (peerClosed_) return false;
+  ThrowIfDisconnected();
+  char* target = PrepareReceive();
+  const size_t got = handler_->Receive(target, kRecvBufferSize);
+  if (got == 0) {
+    peerClosed_ = true;
+    return false;
+  }
+  end_ += got;
+  return true;
+}
+
+void TTCPConnection::Consume(size_t count) {
+  start_ += count;
+  if (start_ == end_) start_ = end_ = 0;
+}
+
+std::string TTCPConnection::ReadLine() {
+  size_t searched = start_;
+  for (;;) {
+    const char* begin = storage_.data();
+    const void* found = std::memchr(begin + searched, '\n', end_ - searched);
+    if (found) {
+      const size_t lf = static_cast<const char*>(found) - begin;
+      if (lf - start_ > kMaxLineLength) throw EReadLnMaxLineLengthExceeded();
+      size_t stop = lf;
+      if (stop > start_ && storage_[stop - 1] == '\r') --stop;
+      std::string line(begin + start_, stop - start_);
+      Consume(lf + 1 - start_);
+      return line;
+    }
+    if (Buffered() > kMaxLineLength) throw EReadLnMaxLineLengthExceeded();
+    searched = end_ - start_;  // offset from start_, kept across a compaction
+    if (!ReadFromTransport()) throw EConnClosedGracefully();
+    searched += start_;
+  }
+}
+
+void TTCPConnection::Write(std::string_view bytes) {
+  ThrowIfDisconnected();
+  while (!bytes.empty()) {
+    const size_t sent = handler_->Send(bytes.data(), bytes.size());
+    if (sent == 0) {
+      peerClosed_ = true;
+      throw EConnClosedGracefully();
+    }
+    bytes.remove_prefix(sent);
+  }
+}
+
+void TTCPConnection::WriteLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text).append("\r\n");
+  Write(line);
+}
+
+void TTCPConnection::WriteStreamBytes(TStream& stream, int64_t count) {
+  if (count <= 0) {
+    count = stream.Size();
+    stream.SetPosition(0);
+  }
+  if (count > kMaxStreamSize) throw EIoHandlerRequiresLargeStream();
+  int64_t remaining = count;
+  auto* file = dynamic_cast<TFileStream*>(&stream);
+  if (file && handler_->CanSendFile()) {
+    ThrowIfDisconnected();
+    int64_t position = file->Position();
+    while (remaining > 0) {
+      const size_t sent = handler_->SendFile(file->NativeHandle(), position, static_cast<size_t>(remaining));
+      if (sent == 0) {
+        file->SetPosition(position);
+        throw ENoDataToRead();
+      }
+      position += static_cast<int64_t>(sent);
+      remaining -= static_cast<int64_t>(sent);
+    }
+    file->SetPosition(position);
+    return;
+  }
+  std::string piece(kSendBufferSize, '\0');
+  while (remaining > 0) {
+    const size_t wanted = static_cast<size_t>(std::min<int64_t>(remaining, kSendBufferSize));
+    const size_t got = stream.Read(piece.data(), wanted);
+    if (got == 0) throw ENoDataToRead();
+    Write(std::string_view(piece.data(), got));
+    remaining -= static_cast<int64_t>(got);
+  }
+}
+
+void TTCPConnection::ReadStreamBytes(TStream& stream, int64_t count) {
+  // Whatever happens, the stream ends where the received bytes end.
+  struct TCutBack {
+    TStream& stream;
+    ~TCutBack() {
+      try {
+        stream.SetSize(stream.Position());
+      } catch (...) {
+      }
+    }
+  } cutBack{stream};
+
+  int64_t remaining = std::max<int64_t>(count, 0);
+  const size_t first = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(Buffered())));
+  if (first > 0) {
+    stream.Write(storage_.data() + start_, first);
+    Consume(first);
+    remaining -= static_cast<int64_t>(first);
+  }
+  while (remaining > 0) {
+    if (!IsOpen()) break;
+    const size_t piece = static_cast<size_t>(std::min<int64_t>(remaining, kRecvBufferSize));
+    while (Buffered() < piece) {
+      if (!ReadFromTransport()) throw EConnClosedGracefully();
+    }
+    stream.Write(storage_.data() + start_, piece);
+    Consume(piece);
+    remaining -= static_cast<int64_t>(piece);
+  }
+}
+
+bool TTCPConnection::ReadStreamUntilClose(TStream& stream, int64_t limit) {
+  int64_t total = 0;
+  for (;;) {
+    const size_t have = Buffered();
+    if (have > 0) {
+      total += static_cast<int64_t>(have);
+      if (total > limit) return false;
+      stream.Write(storage_.data() + start_, have);
+      Consume(have);
+    }
+    if (!ReadFromTransport()) return true;
+  }
+}
+
+bool TTCPConnection::IsOpen() {
+  if (disconnected_.load(std::memory_order_acquire)) return false;
+  if (!peerClosed_) {
+    try {
+      const std::optional<size_t> got = handler_->TryReceive(PrepareReceive(), kRecvBufferSize);
+      if (got) {
+        if (*got == 0) {
+          peerClosed_ = true;
+        } else {
+          end_ += *got;
+        }
+      }
+    } catch (const ESocketError&) {
+      peerClosed_ = true;  // a reset peer is as gone as a closed one
+    }
+  }
+  return !peerClosed_ || Buffered() > 0;
+}
+
+void TTCPConnection::Disconnect() {
+  disconnected_.store(true, std::memory_order_release);
+  handler_->Shutdown();
+}
+
+}  // namespace ormelin

@@ -1,0 +1,91 @@
+// A connection with blocking line and byte I/O over a transport: the
+// accepted socket of a listener, a socket connected by a client, or a
+// scripted transport in tests. Text goes out and comes in as its 8-bit bytes
+// unchanged. Reads wait without a time-out.
+//
+// Threading: a connection is used by its own thread only, except
+// Disconnect(), which another thread may call to end it (the owner's blocked
+// read then fails with the silent EConnClosedGracefully).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "net/IOHandler.h"
+#include "net/NetErrors.h"
+#include "platform/Streams.h"
+
+namespace ormelin {
+
+class TTCPConnection {
+ public:
+  static constexpr size_t kMaxLineLength = 16384;
+  static constexpr size_t kRecvBufferSize = 32768;
+  static constexpr size_t kSendBufferSize = 32768;
+  static constexpr int64_t kMaxStreamSize = 2147483647;
+
+  explicit TTCPConnection(std::unique_ptr<TIOHandler> handler);
+  TTCPConnection(const TTCPConnection&) = delete;
+  TTCPConnection& operator=(const TTCPConnection&) = delete;
+
+  // A client connection to host:port; raises ESocketError.
+  static std::unique_ptr<TTCPConnection> Connect(std::string_view host, int port);
+
+  // One line, ended by LF or CR LF, the terminator removed; a CR elsewhere
+  // stays. At most kMaxLineLength bytes may come before the LF, else
+  // EReadLnMaxLineLengthExceeded. A peer that closes before the LF raises
+  // EConnClosedGracefully and the unterminated bytes are dropped.
+  std::string ReadLine();
+  // The text and CR LF, sent at once.
+  void WriteLine(std::string_view text);
+  // The bytes as they are; raises EConnClosedGracefully or ESocketError.
+  void Write(std::string_view bytes);
+
+  // Sends `count` bytes from the stream's position; count 0 sends the whole
+  // stream from its start. No byte count goes out. A file stream goes out
+  // without being copied through memory where the transport allows it.
+  // Raises EIoHandlerRequiresLargeStream (before sending anything) for more
+  // than kMaxStreamSize bytes, ENoDataToRead when the stream ends early.
+  void WriteStreamBytes(TStream& stream, int64_t count = 0);
+  // Writes `count` bytes at the stream's position. The stream grows as the
+  // bytes arrive, so an announced size costs no memory before its bytes
+  // come. A peer found closed between pieces ends the call normally with
+  // fewer bytes; one that closes while a piece is awaited raises
+  // EConnClosedGracefully. Either way the stream ends at its position.
+  void ReadStreamBytes(TStream& stream, int64_t count);
+  // Writes everything until the peer closes at the stream's position; false
+  // (the connection then being of no further use) when more than `limit`
+  // bytes come.
+  bool ReadStreamUntilClose(TStream& stream, int64_t limit);
+
+  // True while the transport is open, and while bytes received before the
+  // peer closed are still unread. Does not wait.
+  bool IsOpen();
+  // Ends the connection from any thread, without a closing exchange.
+  void Disconnect();
+
+  std::string PeerAddress() const { return handler_->PeerAddress(); }
+  int PeerPort() const { return handler_->PeerPort(); }
+
+ private:
+  size_t Buffered() const { return end_ - start_; }
+  // Room for one more receive at the end of the buffer.
+  char* PrepareReceive();
+  // One blocking receive into the buffer; false when the peer has closed.
+  bool ReadFromTransport();
+  void ThrowIfDisconnected() const;
+  void Consume(size_t count);
+
+  std::unique_ptr<TIOHandler> handler_;
+  std::string storage_;  // bytes [start_, end_) are received and unread
+  size_t start_ = 0;
+  size_t end_ = 0;
+  bool peerClosed_ = false;
+  std::atomic<bool> disconnected_{false};
+};
+
+}  // namespace ormelin

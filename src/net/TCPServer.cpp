@@ -1,0 +1,182 @@
+#include "net/TCPServer.h"
+
+#include <chrono>
+#include <thread>
+
+namespace ormelin {
+
+namespace {
+
+// The server whose connection the current thread serves, if any.
+thread_local const TCustomTCPServer* currentServer = nullptr;
+
+}  // namespace
+
+TContext::TContext(TCustomTCPServer& server, std::unique_ptr<TTCPConnection> connection)
+    : server_(server), connection_(std::move(connection)) {
+  std::lock_guard<std::mutex> lock(server_.contextsMutex_);
+  entry_ = server_.contexts_.insert(server_.contexts_.end(), this);
+}
+
+TContext::~TContext() {
+  {
+    std::lock_guard<std::mutex> lock(server_.contextsMutex_);
+    server_.contexts_.erase(entry_);
+    server_.contextsChanged_.notify_all();
+  }
+  // Out of the list, nobody else reaches the connection: closing it here
+  // cannot race with a deactivation that disconnects the listed ones.
+  connection_.reset();
+}
+
+TCustomTCPServer::TCustomTCPServer(std::string name) : name_(std::move(name)) {}
+
+TCustomTCPServer::~TCustomTCPServer() { SetActive(false); }
+
+void TCustomTCPServer::SetActive(bool active) {
+  const bool ownThread = currentServer == this;
+  if (ownThread) ++threadsInControl_;
+  try {
+    std::lock_guard<std::mutex> lock(controlMutex_);
+    if (active != active_.load()) {
+      if (active) {
+        Activate();
+      } else {
+        Deactivate();
+      }
+    }
+  } catch (...) {
+    if (ownThread) --threadsInControl_;
+    throw;
+  }
+  if (ownThread) --threadsInControl_;
+}
+
+void TCustomTCPServer::Activate() {
+  BeforeActivate();
+  if (bindings_.empty()) {
+    bindings_.push_back(TSocketHandle{TIPVersion::IPv4, "0.0.0.0", DefaultPort(), TSocket()});
+    if (IPv6Available()) bindings_.push_back(TSocketHandle{TIPVersion::IPv6, "::", DefaultPort(), TSocket()});
+  }
+  try {
+    int chosenPort = 0;
+    for (TSocketHandle& binding : bindings_) {
+      binding.Socket = TSocket::CreateListening(binding.IPVersion);
+      if (binding.Port == 0 && chosenPort != 0) binding.Port = chosenPort;
+      try {
+        binding.Socket.BindAny(binding.Port);
+      } catch (const ESocketError&) {
+        throw ECouldNotBindSocket();
+      }
+      if (binding.Port == 0) binding.Port = chosenPort = binding.Socket.LocalPort();
+    }
+    for (TSocketHandle& binding : bindings_) binding.Socket.Listen(ListenQueue);
+    {
+      std::lock_guard<std::mutex> lock(bindingInfoMutex_);
+      bindingInfo_.clear();
+      for (const TSocketHandle& binding : bindings_) {
+        bindingInfo_.push_back({binding.IPVersion, binding.IP, binding.Port});
+      }
+    }
+    stopListeners_ = false;
+    for (size_t i = 0; i < bindings_.size(); ++i) {
+      TSocketHandle* binding = &bindings_[i];
+      listeners_.emplace_back([this, binding] { ListenLoop(*binding); }, 0,
+                              name_ + " Listener #" + std::to_string(i + 1));
+    }
+  } catch (...) {
+    Deactivate();
+    throw;
+  }
+  active_ = true;
+}
+
+void TCustomTCPServer::Deactivate() {
+  active_ = false;
+  stopListeners_ = true;
+  for (TThread& listener : listeners_) listener.Join();
+  listeners_.clear();
+  for (TSocketHandle& binding : bindings_) binding.Socket.Close();
+
+  std::unique_lock<std::mutex> lock(contextsMutex_);
+  for (TContext* context : contexts_) context->Connection().Disconnect();
+  while (contexts_.size() > static_cast<size_t>(threadsInControl_.load())) {
+    contextsChanged_.wait_for(lock, std::chrono::milliseconds(500));
+  }
+}
+
+void TCustomTCPServer::ListenLoop(TSocketHandle& binding) {
+  while (!stopListeners_) {
+    bool ready = false;
+    try {
+      ready = binding.Socket.WaitReadable(kAcceptPollMs);
+    } catch (const std::exception&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kAcceptPollMs));
+    }
+    if (!ready || stopListeners_) continue;
+    try {
+      Accept(binding);
+    } catch (const std::exception&) {
+      // What was created for the connection is released; the listener goes
+      // on after a pause, so that running out of file handles does not
+      // spin this thread.
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+}
+
+void TCustomTCPServer::Accept(TSocketHandle& binding) {
+  auto connection = std::make_unique<TTCPConnection>(
+      std::make_unique<TIOHandlerSocket>(binding.Socket.Accept()));
+  if (MaxConnections > 0 && ContextCount() >= static_cast<size_t>(MaxConnections)) return;
+  auto context = std::make_unique<TContext>(*this, std::move(connection));
+  TContext* started = context.get();
+  StartConnectionThread([this, started] { RunConnection(started); });
+  context.release();  // the connection thread owns it now
+}
+
+void TCustomTCPServer::StartConnectionThread(std::function<void()> body) {
+  TThread(std::move(body), kConnectionStackSize, name_ + " Connection").Detach();
+}
+
+void TCustomTCPServer::RunConnection(TContext* raw) {
+  std::unique_ptr<TContext> context(raw);
+  currentServer = this;
+  try {
+    if (OnConnect) OnConnect(*context);
+    while (DoExecute(*context)) {
+    }
+  } catch (...) {
+    // An error escaping a callback ends the connection.
+  }
+  try {
+    if (OnDisconnect) OnDisconnect(*context);
+  } catch (...) {
+  }
+  currentServer = nullptr;
+  context.reset();  // the last touch of the server: deactivation may return now
+}
+
+std::vector<TBindingInfo> TCustomTCPServer::Bindings() const {
+  std::lock_guard<std::mutex> lock(bindingInfoMutex_);
+  return bindingInfo_;
+}
+
+size_t TCustomTCPServer::ContextCount() const {
+  std::lock_guard<std::mutex> lock(contextsMutex_);
+  return contexts_.size();
+}
+
+TTCPServer::TTCPServer(TContextEvent onConnect, TContextEvent onExecute, std::string name)
+    : TCustomTCPServer(std::move(name)), OnExecute(std::move(onExecute)) {
+  OnConnect = std::move(onConnect);
+}
+
+TTCPServer::~TTCPServer() { SetActive(false); }
+
+bool TTCPServer::DoExecute(TContext& context) {
+  if (OnExecute) OnExecute(context);
+  return context.Connection().IsOpen();
+}
+
+}  // namespace ormelin

@@ -1,0 +1,162 @@
+// The listener component: it listens on a port (the IPv4 any-address, and
+// the IPv6 any-address where the machine offers it), accepts connections in
+// 250 ms polls on one listener thread per binding, and serves each accepted
+// connection on a thread of its own through the connect callback and the
+// per-connection routine. Threads are not pooled and not limited.
+//
+// Threading: SetActive, DefaultPort and the bindings may be used from any
+// thread, also from a connection thread of another server (the console
+// stops the synchronisation listener). A connection thread may deactivate
+// its own server; its own connection then ends after that call returns.
+// Callbacks run on the connection threads, concurrently for different
+// connections. Deactivation closes every connection and waits for every
+// connection thread; it must not be run from inside a callback of a server
+// that is about to be destroyed.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/TCPConnection.h"
+#include "platform/Sockets.h"
+#include "platform/Thread.h"
+
+namespace ormelin {
+
+class TCustomTCPServer;
+
+// One accepted connection, owned by its connection thread. It adds itself to
+// the server's contexts list on creation and removes itself on release,
+// which then closes the socket.
+class TContext {
+ public:
+  TContext(TCustomTCPServer& server, std::unique_ptr<TTCPConnection> connection);
+  ~TContext();
+  TContext(const TContext&) = delete;
+  TContext& operator=(const TContext&) = delete;
+
+  TTCPConnection& Connection() { return *connection_; }
+  TCustomTCPServer& Server() { return server_; }
+
+ private:
+  TCustomTCPServer& server_;
+  std::unique_ptr<TTCPConnection> connection_;
+  std::list<TContext*>::iterator entry_;
+};
+
+using TContextEvent = std::function<void(TContext&)>;
+
+// A listening socket: the address, the port and the IP version it binds.
+struct TSocketHandle {
+  TIPVersion IPVersion = TIPVersion::IPv4;
+  std::string IP;
+  int Port = 0;
+  TSocket Socket;
+};
+
+// What a binding listens on, for callers that want to know.
+struct TBindingInfo {
+  TIPVersion IPVersion;
+  std::string IP;
+  int Port;
+};
+
+class TCustomTCPServer {
+ public:
+  static constexpr int kAcceptPollMs = 250;
+  static constexpr size_t kConnectionStackSize = 256 * 1024;
+
+  explicit TCustomTCPServer(std::string name);
+  // Deactivates. A descendant that replaces DoExecute deactivates in its own
+  // destructor, before its part of the object is gone.
+  virtual ~TCustomTCPServer();
+  TCustomTCPServer(const TCustomTCPServer&) = delete;
+  TCustomTCPServer& operator=(const TCustomTCPServer&) = delete;
+
+  int DefaultPort() const { return defaultPort_.load(); }
+  // Takes effect only while no bindings have been created yet.
+  void SetDefaultPort(int port) { defaultPort_.store(port); }
+  bool Active() const { return active_.load(); }
+  // Activation creates the bindings when there are none (port 0: the system
+  // picks one port, shared by both bindings), binds and listens on each and
+  // starts the listener threads. A bind that fails raises
+  // ECouldNotBindSocket and leaves the server inactive. Deactivation stops
+  // the listeners, closes every connection and waits for every connection
+  // thread. Setting the current state again does nothing.
+  void SetActive(bool active);
+
+  int ListenQueue = 15;
+  int MaxConnections = 0;  // positive: connections beyond it are closed at once
+  TContextEvent OnConnect;
+  TContextEvent OnDisconnect;
+
+  std::vector<TBindingInfo> Bindings() const;
+  size_t ContextCount() const;
+
+ protected:
+  // The per-connection routine, run again and again on the connection's
+  // thread while it reports true.
+  virtual bool DoExecute(TContext& context) = 0;
+  // Runs `body` on a new connection thread with a small stack; raises
+  // EThreadError when no thread can be created (the caller then closes the
+  // connection and the listener goes on).
+  virtual void StartConnectionThread(std::function<void()> body);
+  // Called at activation before any socket is created.
+  virtual void BeforeActivate() {}
+
+ private:
+  friend class TContext;
+  struct TListener;
+
+  void Activate();
+  void Deactivate();
+  void ListenLoop(TSocketHandle& binding);
+  void Accept(TSocketHandle& binding);
+  void RunConnection(TContext* context);
+
+  const std::string name_;
+  std::atomic<int> defaultPort_{0};
+  std::atomic<bool> active_{false};
+
+  // Serialises activation and deactivation; guards bindings_ and listeners_.
+  mutable std::mutex controlMutex_;
+  std::vector<TSocketHandle> bindings_;
+  std::vector<TThread> listeners_;
+  std::atomic<bool> stopListeners_{false};
+  // Connection threads of this server waiting in SetActive; deactivation
+  // does not wait for them (they cannot end before it returns).
+  std::atomic<int> threadsInControl_{0};
+
+  // Guards bindingInfo_, the copy of the bindings that Bindings() returns
+  // (callbacks may ask while a deactivation holds controlMutex_).
+  mutable std::mutex bindingInfoMutex_;
+  std::vector<TBindingInfo> bindingInfo_;
+
+  // Guards contexts_; contextsChanged_ is signalled when one leaves.
+  mutable std::mutex contextsMutex_;
+  std::condition_variable contextsChanged_;
+  std::list<TContext*> contexts_;
+};
+
+// The listener with the two callbacks given at construction: the connect
+// callback once per connection, then the execute callback again and again
+// while the connection is open.
+class TTCPServer : public TCustomTCPServer {
+ public:
+  TTCPServer(TContextEvent onConnect, TContextEvent onExecute, std::string name = "TCPServer");
+  ~TTCPServer() override;
+
+  TContextEvent OnExecute;
+
+ protected:
+  bool DoExecute(TContext& context) override;
+};
+
+}  // namespace ormelin

@@ -1,0 +1,120 @@
+// TCP sockets in the system's terms: listening on the IPv4 or IPv6
+// any-address, accepting in timed polls, blocking byte I/O, zero-copy file
+// sends, peer address texts and the reverse host-name lookup. Every failure
+// is an ESocketError carrying the Windows socket error code and its usual
+// English description ("Socket Error # 10054\r\nConnection reset by peer.").
+//
+// Threading: a TSocket belongs to one thread, except Shutdown(), which any
+// thread may call while the owner is blocked in Receive/Send/WaitReadable;
+// the owner then sees the connection closed. Writing to a peer that has gone
+// away raises the socket error; it never raises a signal.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Exceptions.h"
+
+namespace ormelin {
+
+// "Socket Error # %d\r\n%s" with the Windows code and its description.
+class ESocketError : public Exception {
+ public:
+  ESocketError(int code, std::string_view description);
+  int LastError() const { return code_; }
+
+ private:
+  int code_;
+};
+
+// Well-known codes the callers test for.
+constexpr int kSocketErrorAddressInUse = 10048;
+constexpr int kSocketErrorConnectionAborted = 10053;
+constexpr int kSocketErrorConnectionReset = 10054;
+constexpr int kSocketErrorTimedOut = 10060;
+constexpr int kSocketErrorConnectionRefused = 10061;
+constexpr int kSocketErrorHostNotFound = 11001;
+
+// The usual English description of a Windows socket error code.
+std::string SocketErrorDescription(int code);
+
+enum class TIPVersion { IPv4, IPv6 };
+
+class TSocket {
+ public:
+  TSocket() = default;  // no socket
+  ~TSocket();
+  TSocket(TSocket&& other) noexcept;
+  TSocket& operator=(TSocket&& other) noexcept;
+  TSocket(const TSocket&) = delete;
+  TSocket& operator=(const TSocket&) = delete;
+
+  // A new stream socket for a listener: SO_REUSEADDR set (a port held only by
+  // connections in TIME_WAIT binds again, one another socket listens on does
+  // not), and IPV6_V6ONLY for IPv6 so the two any-addresses share a port.
+  static TSocket CreateListening(TIPVersion version);
+  // A connection to host:port (a name or an address text), resolved by the
+  // system resolver, trying each address in turn.
+  static TSocket Connect(std::string_view host, int port);
+
+  // Binds to the any-address of the socket's IP version (port 0: the system
+  // picks one; LocalPort() tells which).
+  void BindAny(int port);
+  void Listen(int backlog);
+  // Waits up to `timeoutMs` for a connection to accept or bytes to read;
+  // false when none arrived in that time.
+  bool WaitReadable(int timeoutMs);
+  TSocket Accept();
+
+  // Blocks until some bytes arrive; 0 means the peer has closed.
+  size_t Receive(void* buffer, size_t count);
+  // Without waiting: nothing when no bytes are there yet, 0 when the peer has
+  // closed, otherwise the number of bytes received.
+  std::optional<size_t> TryReceive(void* buffer, size_t count);
+  // Sends some of the bytes (blocking until at least one is accepted) and
+  // returns how many went out.
+  size_t Send(const void* buffer, size_t count);
+  // Sends up to `count` bytes of the open file `fileHandle` starting at
+  // `offset` without copying them through user space; returns how many went
+  // out, 0 when the file ends before `offset`.
+  size_t SendFile(int fileHandle, int64_t offset, size_t count);
+
+  // Ends both directions at once, from any thread: blocked calls of the owner
+  // return as for a closed peer. The handle stays valid until Close().
+  void Shutdown();
+  void Close();
+  bool IsValid() const { return handle_ >= 0; }
+
+  TIPVersion Version() const { return version_; }
+  int LocalPort() const;
+  // Dotted IPv4 text or IPv6 text, and the port, of the connected peer.
+  const std::string& PeerAddress() const { return peerAddress_; }
+  int PeerPort() const { return peerPort_; }
+
+ private:
+  TSocket(int handle, TIPVersion version) : handle_(handle), version_(version) {}
+
+  int handle_ = -1;
+  TIPVersion version_ = TIPVersion::IPv4;
+  std::string peerAddress_;
+  int peerPort_ = 0;
+};
+
+// True when the machine can create IPv6 stream sockets.
+bool IPv6Available();
+
+// The host name of a dotted IPv4 address by the system resolver (the name
+// must exist: an address without one raises 11001 "Host not found.").
+std::string ReverseLookup(std::string_view address);
+
+// The process's limit of open files: the current one, and raising it towards
+// `wanted` as far as the hard limit allows (never lowering it); both return
+// the limit now in force. SetOpenFileLimit restores a value read before.
+int OpenFileLimit();
+int RaiseOpenFileLimit(int wanted);
+void SetOpenFileLimit(int limit);
+
+}  // namespace ormelin

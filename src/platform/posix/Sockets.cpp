@@ -1,0 +1,399 @@
+#include "platform/Sockets.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "platform/Format.h"
+
+namespace ormelin {
+
+namespace {
+
+// The one place where an errno value becomes a Windows socket error code.
+int WindowsCodeOf(int err) {
+  switch (err) {
+    case EINTR: return 10004;
+    case EBADF: return 10009;
+    case EACCES: case EPERM: return 10013;
+    case EFAULT: return 10014;
+    case EINVAL: return 10022;
+    case EMFILE: case ENFILE: return 10024;
+    case EAGAIN: return 10035;
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return 10038;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return 10040;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case ESOCKTNOSUPPORT: return 10044;
+    case EOPNOTSUPP: return 10045;
+    case EPFNOSUPPORT: return 10046;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return kSocketErrorAddressInUse;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return kSocketErrorConnectionAborted;
+    // A write to a peer that has gone away: Windows reports the reset.
+    case ECONNRESET: case EPIPE: return kSocketErrorConnectionReset;
+    case ENOBUFS: case ENOMEM: return 10055;
+    case EISCONN: return 10056;
+    case ENOTCONN: return 10057;
+    case ESHUTDOWN: return 10058;
+    case ETIMEDOUT: return kSocketErrorTimedOut;
+    case ECONNREFUSED: return kSocketErrorConnectionRefused;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    default: return err;
+  }
+}
+
+// Resolver results in the same code space.
+int WindowsCodeOfResolver(int result) {
+  switch (result) {
+    case EAI_NONAME: return kSocketErrorHostNotFound;
+#ifdef EAI_NODATA
+    case EAI_NODATA: return 11004;
+#endif
+    case EAI_AGAIN: return 11002;
+    case EAI_FAIL: return 11003;
+    case EAI_MEMORY: return 10055;
+    case EAI_FAMILY: return 10047;
+    case EAI_SYSTEM: return WindowsCodeOf(errno);
+    default: return kSocketErrorHostNotFound;
+  }
+}
+
+[[noreturn]] void RaiseCode(int code) { throw ESocketError(code, SocketErrorDescription(code)); }
+[[noreturn]] void RaiseLastError() { RaiseCode(WindowsCodeOf(errno)); }
+
+void TextOfAddress(const sockaddr_storage& address, std::string& text, int& port) {
+  char buffer[INET6_ADDRSTRLEN] = {};
+  if (address.ss_family == AF_INET6) {
+    const auto& a6 = reinterpret_cast<const sockaddr_in6&>(address);
+    inet_ntop(AF_INET6, &a6.sin6_addr, buffer, sizeof buffer);
+    port = ntohs(a6.sin6_port);
+  } else {
+    const auto& a4 = reinterpret_cast<const sockaddr_in&>(address);
+    inet_ntop(AF_INET, &a4.sin_addr, buffer, sizeof buffer);
+    port = ntohs(a4.sin_port);
+  }
+  text = buffer;
+}
+
+// sendfile(2) has no MSG_NOSIGNAL: SIGPIPE is blocked for this thread around
+// the call and a signal it raised is taken out of the pending set before the
+// old mask comes back, so a vanished peer is only an error.
+class TSigPipeBlock {
+ public:
+  TSigPipeBlock() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe, &old_);
+  }
+  ~TSigPipeBlock() {
+    if (!pendingBefore_) {
+      sigset_t pipe;
+      sigemptyset(&pipe);
+      sigaddset(&pipe, SIGPIPE);
+      const timespec zero{0, 0};
+      while (sigtimedwait(&pipe, nullptr, &zero) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  TSigPipeBlock(const TSigPipeBlock&) = delete;
+  TSigPipeBlock& operator=(const TSigPipeBlock&) = delete;
+
+ private:
+  sigset_t old_;
+  bool pendingBefore_ = false;
+};
+
+}  // namespace
+
+ESocketError::ESocketError(int code, std::string_view description)
+    : Exception(Format("Socket Error # %d\r\n%.*s", code, static_cast<int>(description.size()),
+                       description.data())),
+      code_(code) {}
+
+std::string SocketErrorDescription(int code) {
+  switch (code) {
+    case 10004: return "Interrupted system call.";
+    case 10009: return "Bad file number.";
+    case 10013: return "Access denied.";
+    case 10014: return "Bad address.";
+    case 10022: return "Invalid argument.";
+    case 10024: return "Too many open files.";
+    case 10035: return "Operation would block.";
+    case 10036: return "Operation now in progress.";
+    case 10037: return "Operation already in progress.";
+    case 10038: return "Socket operation on non-socket.";
+    case 10039: return "Destination address required.";
+    case 10040: return "Message too long.";
+    case 10041: return "Protocol wrong type for socket.";
+    case 10042: return "Bad protocol option.";
+    case 10043: return "Protocol not supported.";
+    case 10044: return "Socket type not supported.";
+    case 10045: return "Operation not supported on socket.";
+    case 10046: return "Protocol family not supported.";
+    case 10047: return "Address family not supported by protocol family.";
+    case 10048: return "Address already in use.";
+    case 10049: return "Cannot assign requested address.";
+    case 10050: return "Network is down.";
+    case 10051: return "Network is unreachable.";
+    case 10052: return "Net dropped connection or reset.";
+    case 10053: return "Software caused connection abort.";
+    case 10054: return "Connection reset by peer.";
+    case 10055: return "No buffer space available.";
+    case 10056: return "Socket is already connected.";
+    case 10057: return "Socket is not connected.";
+    case 10058: return "Cannot send or receive after socket is closed.";
+    case 10060: return "Connection timed out.";
+    case 10061: return "Connection refused.";
+    case 10064: return "Host is down.";
+    case 10065: return "No route to host.";
+    case 11001: return "Host not found.";
+    case 11002: return "Non-authoritative response: Host not found.";
+    case 11003: return "Non-recoverable error.";
+    case 11004: return "Valid name, no data record of requested type.";
+    default: {
+      const char* text = std::strerror(code);
+      return text ? std::string(text) + "." : std::string("Unknown error.");
+    }
+  }
+}
+
+TSocket::~TSocket() { Close(); }
+
+TSocket::TSocket(TSocket&& other) noexcept
+    : handle_(other.handle_),
+      version_(other.version_),
+      peerAddress_(std::move(other.peerAddress_)),
+      peerPort_(other.peerPort_) {
+  other.handle_ = -1;
+}
+
+TSocket& TSocket::operator=(TSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    version_ = other.version_;
+    peerAddress_ = std::move(other.peerAddress_);
+    peerPort_ = other.peerPort_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+TSocket TSocket::CreateListening(TIPVersion version) {
+  const int family = version == TIPVersion::IPv6 ? AF_INET6 : AF_INET;
+  int handle = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (handle < 0) RaiseLastError();
+  TSocket result(handle, version);
+  int on = 1;
+  if (::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) RaiseLastError();
+  if (version == TIPVersion::IPv6 &&
+      ::setsockopt(handle, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) {
+    RaiseLastError();
+  }
+  return result;
+}
+
+TSocket TSocket::Connect(std::string_view host, int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  const std::string hostText(host);
+  const std::string portText = std::to_string(port);
+  const int resolved = ::getaddrinfo(hostText.c_str(), portText.c_str(), &hints, &found);
+  if (resolved != 0) RaiseCode(WindowsCodeOfResolver(resolved));
+  int lastError = ECONNREFUSED;
+  for (addrinfo* a = found; a; a = a->ai_next) {
+    int handle = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (handle < 0) {
+      lastError = errno;
+      continue;
+    }
+    if (::connect(handle, a->ai_addr, a->ai_addrlen) == 0) {
+      TSocket result(handle, a->ai_family == AF_INET6 ? TIPVersion::IPv6 : TIPVersion::IPv4);
+      sockaddr_storage peer{};
+      std::memcpy(&peer, a->ai_addr, a->ai_addrlen);
+      TextOfAddress(peer, result.peerAddress_, result.peerPort_);
+      ::freeaddrinfo(found);
+      return result;
+    }
+    lastError = errno;
+    ::close(handle);
+  }
+  ::freeaddrinfo(found);
+  RaiseCode(WindowsCodeOf(lastError));
+}
+
+void TSocket::BindAny(int port) {
+  int result;
+  if (version_ == TIPVersion::IPv6) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_any;
+    address.sin6_port = htons(static_cast<uint16_t>(port));
+    result = ::bind(handle_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } else {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    result = ::bind(handle_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  if (result != 0) RaiseLastError();
+}
+
+void TSocket::Listen(int backlog) {
+  if (::listen(handle_, backlog) != 0) RaiseLastError();
+}
+
+bool TSocket::WaitReadable(int timeoutMs) {
+  pollfd entry{handle_, POLLIN, 0};
+  for (;;) {
+    const int result = ::poll(&entry, 1, timeoutMs);
+    if (result > 0) return true;
+    if (result == 0) return false;
+    if (errno != EINTR) RaiseLastError();
+  }
+}
+
+TSocket TSocket::Accept() {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  int handle;
+  do {
+    handle = ::accept4(handle_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+  } while (handle < 0 && errno == EINTR);
+  if (handle < 0) RaiseLastError();
+  TSocket result(handle, version_);
+  TextOfAddress(peer, result.peerAddress_, result.peerPort_);
+  return result;
+}
+
+size_t TSocket::Receive(void* buffer, size_t count) {
+  for (;;) {
+    const ssize_t got = ::recv(handle_, buffer, count, 0);
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) RaiseLastError();
+  }
+}
+
+std::optional<size_t> TSocket::TryReceive(void* buffer, size_t count) {
+  for (;;) {
+    const ssize_t got = ::recv(handle_, buffer, count, MSG_DONTWAIT);
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
+    if (errno != EINTR) RaiseLastError();
+  }
+}
+
+size_t TSocket::Send(const void* buffer, size_t count) {
+  for (;;) {
+    const ssize_t sent = ::send(handle_, buffer, count, MSG_NOSIGNAL);
+    if (sent >= 0) return static_cast<size_t>(sent);
+    if (errno != EINTR) RaiseLastError();
+  }
+}
+
+size_t TSocket::SendFile(int fileHandle, int64_t offset, size_t count) {
+  TSigPipeBlock block;
+  off_t position = static_cast<off_t>(offset);
+  for (;;) {
+    const ssize_t sent = ::sendfile(handle_, fileHandle, &position, count);
+    if (sent >= 0) return static_cast<size_t>(sent);
+    if (errno != EINTR) RaiseLastError();
+  }
+}
+
+void TSocket::Shutdown() {
+  if (handle_ >= 0) ::shutdown(handle_, SHUT_RDWR);
+}
+
+void TSocket::Close() {
+  if (handle_ >= 0) {
+    ::close(handle_);
+    handle_ = -1;
+  }
+}
+
+int TSocket::LocalPort() const {
+  sockaddr_storage local{};
+  socklen_t length = sizeof local;
+  if (::getsockname(handle_, reinterpret_cast<sockaddr*>(&local), &length) != 0) RaiseLastError();
+  std::string text;
+  int port = 0;
+  TextOfAddress(local, text, port);
+  return port;
+}
+
+bool IPv6Available() {
+  const int handle = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (handle < 0) return false;
+  ::close(handle);
+  return true;
+}
+
+std::string ReverseLookup(std::string_view address) {
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  const std::string text(address);
+  if (::inet_pton(AF_INET, text.c_str(), &target.sin_addr) != 1) RaiseCode(kSocketErrorHostNotFound);
+  char host[NI_MAXHOST] = {};
+  const int result = ::getnameinfo(reinterpret_cast<sockaddr*>(&target), sizeof target, host,
+                                   sizeof host, nullptr, 0, NI_NAMEREQD);
+  if (result != 0) RaiseCode(WindowsCodeOfResolver(result));
+  return host;
+}
+
+int OpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  return limit.rlim_cur > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(limit.rlim_cur);
+}
+
+int RaiseOpenFileLimit(int wanted) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < static_cast<rlim_t>(wanted)) {
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY || limit.rlim_max > static_cast<rlim_t>(wanted)
+                         ? static_cast<rlim_t>(wanted)
+                         : limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return OpenFileLimit();
+}
+
+void SetOpenFileLimit(int value) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  limit.rlim_cur = static_cast<rlim_t>(value);
+  if (limit.rlim_max != RLIM_INFINITY && limit.rlim_cur > limit.rlim_max) limit.rlim_cur = limit.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+}  // namespace ormelin
