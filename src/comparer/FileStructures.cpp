@@ -1,0 +1,224 @@
+#include "comparer/FileStructures.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/Collation.h"
+#include "platform/Format.h"
+
+namespace ormelin {
+
+namespace {
+
+const char* const kUnit = "FileStructures";
+
+// Entries are attached while still unnamed, so the key of the empty name is
+// needed once per entry; the collation of the process never changes.
+const std::string& EmptyNameKey() {
+  static const std::string key = CollationKey("");
+  return key;
+}
+
+std::string KeyOf(std::string_view name) {
+  return name.empty() ? EmptyNameKey() : CollationKey(name);
+}
+
+template <typename T>
+bool KeyOrder(const std::unique_ptr<T>& a, const std::unique_ptr<T>& b) {
+  return a->NameKey() < b->NameKey();
+}
+
+// Releases the owning pointer of `entry` from `list` without destroying it.
+// Searches from the end: callers that take entries out from the back, and
+// destructors of entries just added, find theirs at once.
+template <typename T>
+bool ReleaseFrom(std::vector<std::unique_ptr<T>>& list, T* entry) {
+  for (size_t i = list.size(); i-- > 0;) {
+    if (list[i].get() == entry) {
+      list[i].release();
+      list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- TBaseFile ----
+
+TBaseFile::TBaseFile(bool isDirectory) : nameKey_(EmptyNameKey()), isDirectory_(isDirectory) {}
+
+void TBaseFile::SetName(std::string_view name) {
+  std::string oldKey = std::move(nameKey_);
+  name_.assign(name);
+  nameKey_ = KeyOf(name_);
+  if (parent_ != nullptr) parent_->Rekey(*this, oldKey);
+}
+
+std::string TBaseFile::BuildFullPath() const {
+  std::vector<const TBaseFile*> chain;
+  for (const TBaseFile* entry = this; entry != nullptr; entry = entry->parent_) chain.push_back(entry);
+  std::string path = chain.back()->name_;
+  for (size_t i = chain.size() - 1; i-- > 0;) {
+    if (path.empty() || path.back() != '\\') path += '\\';
+    path += chain[i]->name_;
+  }
+  return path;
+}
+
+int CompareNames(const TBaseFile& a, const TBaseFile& b) {
+  return a.NameKey().compare(b.NameKey());
+}
+
+// ---- TFile ----
+
+TFile::TFile(TDirectory* parent) : TBaseFile(false) {
+  if (parent != nullptr) parent->AddFile(this);
+}
+
+TFile::~TFile() {
+  if (Parent() != nullptr) Parent()->RemoveFile(this);
+}
+
+// ---- TDirectory ----
+
+TDirectory::TDirectory(TDirectory* parent) : TBaseFile(true) {
+  if (parent != nullptr) {
+    parent->AddDirectory(this);
+  } else {
+    SetName("\\");
+  }
+}
+
+TDirectory::~TDirectory() {
+  if (Parent() != nullptr) Parent()->RemoveDirectory(this);
+  // Release the subtree without recursion: every folder is emptied before it
+  // is destroyed, so its own destructor finds nothing to walk.
+  std::vector<std::unique_ptr<TDirectory>> pending;
+  auto drain = [&pending](TDirectory& folder) {
+    for (auto& file : folder.files_) file->parent_ = nullptr;
+    folder.files_.clear();
+    folder.fileKeys_.clear();
+    for (auto& directory : folder.directories_) {
+      directory->parent_ = nullptr;
+      pending.push_back(std::move(directory));
+    }
+    folder.directories_.clear();
+    folder.directoryKeys_.clear();
+  };
+  drain(*this);
+  while (!pending.empty()) {
+    std::unique_ptr<TDirectory> folder = std::move(pending.back());
+    pending.pop_back();
+    drain(*folder);
+  }
+}
+
+void TDirectory::AddKey(TKeyCounts& counts, const std::string& key) { ++counts[key]; }
+
+void TDirectory::DropKey(TKeyCounts& counts, const std::string& key) {
+  auto found = counts.find(key);
+  if (found == counts.end()) return;
+  if (--found->second == 0) counts.erase(found);
+}
+
+void TDirectory::Rekey(TBaseFile& entry, const std::string& oldKey) {
+  TKeyCounts& counts = entry.isDirectory_ ? directoryKeys_ : fileKeys_;
+  DropKey(counts, oldKey);
+  AddKey(counts, entry.nameKey_);
+}
+
+void TDirectory::AddDirectory(TDirectory* directory) {
+  if (directory == nullptr) return;
+  Assert(directory->parent_ == nullptr && directory != this, kUnit, __LINE__);
+  if (directoryKeys_.count(directory->NameKey()) != 0) {
+    throw EDuplicateDirectoryName(
+        Format("Direktorij ve\xE6 sadr\x9Ei direktorij '%s'", directory->Name().c_str()));
+  }
+  directories_.emplace_back(directory);
+  AddKey(directoryKeys_, directory->NameKey());
+  directory->parent_ = this;
+}
+
+void TDirectory::AddFile(TFile* file) {
+  if (file == nullptr) return;
+  Assert(file->parent_ == nullptr, kUnit, __LINE__);
+  if (fileKeys_.count(file->NameKey()) != 0) {
+    throw EDuplicateFileName(
+        Format("Direktorij ve\xE6 sadr\x9Ei datoteku '%s'", file->Name().c_str()));
+  }
+  files_.emplace_back(file);
+  AddKey(fileKeys_, file->NameKey());
+  file->parent_ = this;
+}
+
+bool TDirectory::HasDirectory(std::string_view name) const {
+  return directoryKeys_.count(KeyOf(name)) != 0;
+}
+
+bool TDirectory::HasFile(std::string_view name) const { return fileKeys_.count(KeyOf(name)) != 0; }
+
+void TDirectory::RemoveDirectory(TDirectory* directory) {
+  if (directory == nullptr || directory->parent_ != this) return;
+  if (!ReleaseFrom(directories_, directory)) return;
+  DropKey(directoryKeys_, directory->NameKey());
+  directory->parent_ = nullptr;
+}
+
+void TDirectory::RemoveFile(TFile* file) {
+  if (file == nullptr || file->parent_ != this) return;
+  if (!ReleaseFrom(files_, file)) return;
+  DropKey(fileKeys_, file->NameKey());
+  file->parent_ = nullptr;
+}
+
+void TDirectory::ClearDirectories() {
+  std::vector<std::unique_ptr<TDirectory>> gone = std::move(directories_);
+  directories_.clear();
+  directoryKeys_.clear();
+  for (auto& directory : gone) directory->parent_ = nullptr;
+  // `gone` releases each folder; each destructor is iterative.
+}
+
+void TDirectory::ClearFiles() {
+  std::vector<std::unique_ptr<TFile>> gone = std::move(files_);
+  files_.clear();
+  fileKeys_.clear();
+  for (auto& file : gone) file->parent_ = nullptr;
+}
+
+void TDirectory::Clear() {
+  ClearDirectories();
+  ClearFiles();
+}
+
+TDirectory* TDirectory::GetDirectory(int index) const {
+  if (index < 0 || index >= DirectoryCount()) RaiseListIndexError(index);
+  return directories_[static_cast<size_t>(index)].get();
+}
+
+TFile* TDirectory::GetFile(int index) const {
+  if (index < 0 || index >= FileCount()) RaiseListIndexError(index);
+  return files_[static_cast<size_t>(index)].get();
+}
+
+void TDirectory::SortOwnLists() {
+  std::sort(directories_.begin(), directories_.end(), KeyOrder<TDirectory>);
+  std::sort(files_.begin(), files_.end(), KeyOrder<TFile>);
+}
+
+void TDirectory::Sort(bool recursive) {
+  SortOwnLists();
+  if (!recursive) return;
+  std::vector<TDirectory*> pending;
+  for (auto& directory : directories_) pending.push_back(directory.get());
+  while (!pending.empty()) {
+    TDirectory* current = pending.back();
+    pending.pop_back();
+    current->SortOwnLists();
+    for (auto& directory : current->directories_) pending.push_back(directory.get());
+  }
+}
+
+}  // namespace ormelin

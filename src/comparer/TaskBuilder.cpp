@@ -1,0 +1,174 @@
+#include "comparer/TaskBuilder.h"
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "comparer/FileStructures.h"
+#include "comparer/StructStreamer.h"
+#include "comparer/Tasks.h"
+#include "platform/Exceptions.h"
+
+namespace ormelin {
+
+namespace {
+
+const char* const kUnit = "TaskBuilder";
+
+bool NeedsQuotes(std::string_view item) {
+  for (char c : item) {
+    auto code = static_cast<unsigned char>(c);
+    if ((code >= 1 && code <= 32) || c == '"' || c == ',') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string DelimitedItem(std::string_view item) {
+  if (!NeedsQuotes(item)) return std::string(item);
+  std::string quoted;
+  quoted.reserve(item.size() + 2);
+  quoted += '"';
+  for (char c : item) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+std::string DelimitedPair(std::string_view first, std::string_view second) {
+  return DelimitedItem(first) + "," + DelimitedItem(second);
+}
+
+void TTaskBuilder::Build(TDirectory* source, TDirectory* target, TTaskList* taskList) {
+  Assert(source != nullptr && target != nullptr && taskList != nullptr, kUnit, __LINE__);
+  TaskList = taskList;
+  TaskList->Clear();
+  CompareDirectories(source, target);
+}
+
+void TTaskBuilder::CompareDirectories(TDirectory* source, TDirectory* target) {
+  // One frame per pair of equally named folders on the current path; `j`
+  // runs over the source's sub-folders, `i` is the position in the target's.
+  struct TFrame {
+    TDirectory* source;
+    TDirectory* target;
+    int j = 0;
+    int i = 0;
+  };
+  std::vector<TFrame> stack;
+  auto enter = [this, &stack](TDirectory* s, TDirectory* t) {
+    s->Sort(false);
+    t->Sort(false);
+    CompareFiles(s, t);
+    stack.push_back(TFrame{s, t});
+  };
+
+  enter(source, target);
+  while (!stack.empty()) {
+    TFrame& frame = stack.back();
+    TDirectory* s = frame.source;
+    TDirectory* t = frame.target;
+    if (frame.j >= s->DirectoryCount()) {
+      for (; frame.i < t->DirectoryCount(); ++frame.i) AddDeleteDirTask(t, frame.i);
+      stack.pop_back();
+      continue;
+    }
+    const int j = frame.j++;
+    TDirectory* sourceFolder = s->GetDirectory(j);
+    int order = 1;
+    while (frame.i < t->DirectoryCount()) {
+      order = CompareNames(*t->GetDirectory(frame.i), *sourceFolder);
+      if (order >= 0) break;
+      AddDeleteDirTask(t, frame.i);
+      ++frame.i;
+    }
+    if (frame.i < t->DirectoryCount() && order == 0) {
+      TDirectory* targetFolder = t->GetDirectory(frame.i);
+      ++frame.i;
+      enter(sourceFolder, targetFolder);  // `frame` may dangle from here on
+    } else {
+      AddInsertDirTask(s, j);
+    }
+  }
+}
+
+void TTaskBuilder::CompareFiles(TDirectory* source, TDirectory* target) {
+  int i = 0;
+  const int targetCount = target->FileCount();
+  for (int j = 0; j < source->FileCount(); ++j) {
+    const TFile* sourceFile = source->GetFile(j);
+    int order = 1;
+    while (i < targetCount) {
+      order = CompareNames(*target->GetFile(i), *sourceFile);
+      if (order >= 0) break;
+      AddDeleteFileTask(target, i);
+      ++i;
+    }
+    if (i < targetCount && order == 0) {
+      if (target->GetFile(i)->DateModified() < sourceFile->DateModified()) {
+        AddUpdateFileTask(source, j);
+      }
+      ++i;
+    } else {
+      AddInsertFileTask(source, j);
+    }
+  }
+  for (; i < targetCount; ++i) AddDeleteFileTask(target, i);
+}
+
+void TTaskBuilder::AddInsertDirTask(TDirectory* folder, int index) {
+  // Pre-order over the new folder's subtree with an explicit stack of
+  // (folder, next sub-folder) so that parents come before their content and
+  // each folder's files before its sub-folders.
+  std::vector<std::pair<TDirectory*, int>> stack;
+  auto insert = [this, &stack](TDirectory* directory) {
+    Emit("insert_dir", directory->GetFullPath());
+    for (int f = 0; f < directory->FileCount(); ++f) AddInsertFileTask(directory, f);
+    stack.emplace_back(directory, 0);
+  };
+  insert(folder->GetDirectory(index));
+  while (!stack.empty()) {
+    auto& [directory, next] = stack.back();
+    if (next >= directory->DirectoryCount()) {
+      stack.pop_back();
+      continue;
+    }
+    TDirectory* child = directory->GetDirectory(next++);
+    insert(child);
+  }
+}
+
+void TTaskBuilder::AddDeleteDirTask(TDirectory* folder, int index) {
+  Emit("delete_dir", folder->GetDirectory(index)->GetFullPath());
+}
+
+void TTaskBuilder::AddInsertFileTask(TDirectory* folder, int index) {
+  Emit("insert_file", FileParams(folder, index));
+}
+
+void TTaskBuilder::AddUpdateFileTask(TDirectory* folder, int index) {
+  Emit("update_file", FileParams(folder, index));
+}
+
+void TTaskBuilder::AddDeleteFileTask(TDirectory* folder, int index) {
+  Emit("delete_file", DelimitedItem(folder->GetFile(index)->GetFullPath()));
+}
+
+std::string TTaskBuilder::FileParams(TDirectory* folder, int index) const {
+  const TFile* file = folder->GetFile(index);
+  return DelimitedPair(file->GetFullPath(),
+                       TLoader::DateTimeToText(file->DateModified(), FormatSettings));
+}
+
+void TTaskBuilder::Emit(std::string_view name, std::string params) {
+  Assert(TaskList != nullptr, kUnit, __LINE__);
+  auto task = std::make_unique<TBaseTask>();
+  task->SetName(name);
+  task->SetParams(params);
+  TaskList->AddTask(std::move(task));
+}
+
+}  // namespace ormelin

@@ -1,0 +1,62 @@
+// Compares two folder trees and fills a task list with the steps that turn
+// the second tree (the target) into the first (the source): per folder
+// level the files first, then the sub-folders, each as a merge walk over the
+// two name-sorted lists; a missing folder is inserted with its whole content.
+// Both trees are sorted in place level by level as the walk reaches them.
+// The walks keep their own stacks, so tree depth costs no call stack.
+//
+// Ownership: the builder neither owns the trees nor the task list.
+// Threading: none. A builder, its trees and its list belong to one request.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/DateTime.h"
+
+namespace ormelin {
+
+class TDirectory;
+class TTaskList;
+
+// One item of a comma-delimited parameter text: enclosed in double quotes,
+// with every quote inside doubled, when it holds a character of code 1 to
+// 32, a double quote or a comma; otherwise as it stands.
+std::string DelimitedItem(std::string_view item);
+// Two items joined by "," after DelimitedItem each.
+std::string DelimitedPair(std::string_view first, std::string_view second);
+
+class TTaskBuilder {
+ public:
+  // The list being filled, set by Build; not owned.
+  TTaskList* TaskList = nullptr;
+  // Conventions of the date-time texts in the file tasks; the process
+  // locale's unless a caller pins others.
+  TFormatSettings FormatSettings = DefaultFormatSettings();
+
+  // Clears the list, then fills it with the tasks that turn `target` into
+  // `source`, in emission order.
+  void Build(TDirectory* source, TDirectory* target, TTaskList* taskList);
+
+  // Sorts both folders' own lists, emits the file tasks of this level, then
+  // walks the sub-folders: equal names are compared at once (depth first),
+  // source-only folders are inserted, target-only folders deleted.
+  void CompareDirectories(TDirectory* source, TDirectory* target);
+  // The merge over the two folders' (already sorted) file lists: an update
+  // when the target file is strictly older than the source file.
+  void CompareFiles(TDirectory* source, TDirectory* target);
+
+  // "insert_dir" for sub-folder `index` of `folder`, then its whole content
+  // in the tree's own order: each folder's files, then its sub-folders.
+  void AddInsertDirTask(TDirectory* folder, int index);
+  void AddDeleteDirTask(TDirectory* folder, int index);
+  void AddInsertFileTask(TDirectory* folder, int index);
+  void AddUpdateFileTask(TDirectory* folder, int index);
+  void AddDeleteFileTask(TDirectory* folder, int index);
+
+ private:
+  void Emit(std::string_view name, std::string params);
+  std::string FileParams(TDirectory* folder, int index) const;
+};
+
+}  // namespace ormelin

@@ -1,0 +1,75 @@
+#include "comparer/Tasks.h"
+
+#include <algorithm>
+
+#include "comparer/orXMLParser.h"
+#include "platform/Collation.h"
+#include "platform/Exceptions.h"
+
+namespace ormelin {
+
+TTaskList::~TTaskList() { Clear(); }
+
+void TTaskList::Clear() {
+  // Replaced rather than cleared, so the storage of a long list goes too.
+  std::vector<std::unique_ptr<TBaseTask>>().swap(taskItems_);
+}
+
+void TTaskList::AddTask(TBaseTask* task) {
+  if (task == nullptr) return;
+  taskItems_.emplace_back(task);
+  task->owner_ = this;
+}
+
+TBaseTask* TTaskList::GetTask(int index) const {
+  if (taskItems_.empty()) return nullptr;
+  if (index < 0 || index >= Count()) RaiseListIndexError(index);
+  return taskItems_[static_cast<size_t>(index)].get();
+}
+
+int TTaskList::RemoveTask(TBaseTask* task) {
+  // From the end: callers remove while walking from the last index down.
+  for (size_t i = taskItems_.size(); i-- > 0;) {
+    if (taskItems_[i].get() == task) {
+      taskItems_.erase(taskItems_.begin() + static_cast<std::ptrdiff_t>(i));
+      if (taskItems_.empty()) Clear();
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+int TTaskList::RemoveTasksOfKind(std::string_view name) {
+  const std::string key = CollationKey(name);
+  std::string lastName;  // consecutive tasks mostly share their kind
+  bool lastMatched = false;
+  auto matches = [&](const std::unique_ptr<TBaseTask>& task) {
+    if (task->Name() != lastName || lastName.empty()) {
+      lastName = task->Name();
+      lastMatched = CollationKey(lastName) == key;
+    }
+    return lastMatched;
+  };
+  auto kept = std::remove_if(taskItems_.begin(), taskItems_.end(), matches);
+  int removed = static_cast<int>(taskItems_.end() - kept);
+  taskItems_.erase(kept, taskItems_.end());
+  if (taskItems_.empty()) Clear();
+  return removed;
+}
+
+std::string TTaskList::GetXML() const {
+  if (taskItems_.empty()) return std::string();
+  TorXMLNode root;
+  root.SetName("xml");
+  for (const auto& task : taskItems_) {
+    auto* node = new TorXMLNode(&root);
+    node->SetName("task");
+    node->SetText(task->Name());
+    auto* param = new TorXMLNode(node);
+    param->SetName("param");
+    param->SetText(task->Params());
+  }
+  return root.GetXML();
+}
+
+}  // namespace ormelin
