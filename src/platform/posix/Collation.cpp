@@ -1,0 +1,130 @@
+#include "platform/Collation.h"
+
+#include <unicode/ucol.h>
+#include <unicode/uloc.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/Cp1250.h"
+#include "platform/Text.h"
+
+namespace ormelin {
+namespace {
+
+// UTF-16 form of a code page 1250 text; short texts stay on the stack.
+class TUtf16Text {
+ public:
+  explicit TUtf16Text(std::string_view text) {
+    UChar* out = text.size() <= kInline ? inline_ : (heap_.resize(text.size()), heap_.data());
+    for (size_t i = 0; i < text.size(); ++i) {
+      out[i] = static_cast<UChar>(Cp1250ToUnicode(static_cast<unsigned char>(text[i])));
+    }
+    data_ = out;
+    length_ = static_cast<int32_t>(text.size());
+  }
+  const UChar* Data() const { return data_; }
+  int32_t Length() const { return length_; }
+
+ private:
+  static constexpr size_t kInline = 128;
+  UChar inline_[kInline];
+  std::vector<UChar> heap_;
+  const UChar* data_ = nullptr;
+  int32_t length_ = 0;
+};
+
+int FoldedCompare(std::string_view a, std::string_view b) {
+  size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    auto ca = static_cast<unsigned char>(LowerChar(a[i]));
+    auto cb = static_cast<unsigned char>(LowerChar(b[i]));
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+std::string ProcessLocaleValue() {
+  for (const char* name : {"LC_ALL", "LC_COLLATE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "";
+}
+
+const TCollator& ProcessCollator() {
+  static const TCollator collator(CollationLocaleOf(ProcessLocaleValue()));
+  return collator;
+}
+
+}  // namespace
+
+struct TCollator::TImpl {
+  UCollator* collator = nullptr;
+  std::string localeName;
+};
+
+std::string CollationLocaleOf(std::string_view value) {
+  std::string name(value.substr(0, value.find_first_of(".@")));
+  if (name == "C" || name == "POSIX") return "";
+  return name;
+}
+
+TCollator::TCollator(std::string_view localeName) : impl_(std::make_unique<TImpl>()) {
+  impl_->localeName = std::string(localeName);
+  UErrorCode status = U_ZERO_ERROR;
+  impl_->collator = ucol_open(impl_->localeName.c_str(), &status);
+  if (U_FAILURE(status) || impl_->collator == nullptr) {
+    // An unknown locale falls back to the root collation.
+    status = U_ZERO_ERROR;
+    impl_->localeName.clear();
+    impl_->collator = ucol_open("", &status);
+  }
+  if (U_FAILURE(status)) {
+    // Without collation data the comparison falls back to the case table.
+    if (impl_->collator != nullptr) ucol_close(impl_->collator);
+    impl_->collator = nullptr;
+    return;
+  }
+  ucol_setStrength(impl_->collator, UCOL_SECONDARY);
+}
+
+TCollator::~TCollator() {
+  if (impl_->collator != nullptr) ucol_close(impl_->collator);
+}
+
+int TCollator::Compare(std::string_view a, std::string_view b) const {
+  // Texts equal but for the case of their letters are equal at this strength.
+  if (SameTextFolded(a, b)) return 0;
+  if (impl_->collator == nullptr) return FoldedCompare(a, b);
+  TUtf16Text ua(a);
+  TUtf16Text ub(b);
+  UCollationResult r = ucol_strcoll(impl_->collator, ua.Data(), ua.Length(), ub.Data(), ub.Length());
+  return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
+}
+
+std::string TCollator::Key(std::string_view text) const {
+  if (impl_->collator == nullptr) return AnsiLowerCase(text);
+  TUtf16Text u(text);
+  uint8_t buffer[256];
+  int32_t length = ucol_getSortKey(impl_->collator, u.Data(), u.Length(), buffer, sizeof buffer);
+  if (length <= static_cast<int32_t>(sizeof buffer)) {
+    return std::string(reinterpret_cast<const char*>(buffer), length > 0 ? length - 1 : 0);
+  }
+  std::vector<uint8_t> large(static_cast<size_t>(length));
+  length = ucol_getSortKey(impl_->collator, u.Data(), u.Length(), large.data(), length);
+  // The key ends with a zero byte that plays no part in the order.
+  return std::string(reinterpret_cast<const char*>(large.data()), length > 0 ? length - 1 : 0);
+}
+
+const std::string& TCollator::LocaleName() const { return impl_->localeName; }
+
+int AnsiCompareText(std::string_view a, std::string_view b) {
+  return ProcessCollator().Compare(a, b);
+}
+
+bool AnsiSameText(std::string_view a, std::string_view b) { return AnsiCompareText(a, b) == 0; }
+
+std::string CollationKey(std::string_view text) { return ProcessCollator().Key(text); }
+
+}  // namespace ormelin
