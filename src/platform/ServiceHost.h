@@ -1,0 +1,73 @@
+// What the process host needs of the operating system on top of the rest of
+// the platform layer: waiting for the outside requests that end, pause or
+// continue the service, registering the service with the system's service
+// manager, and the one-line messages of installation and removal.
+//
+// TServiceSignals must be created on the main thread before any other thread
+// starts, so that every later thread inherits the blocked signal set and the
+// requests reach only Wait(). Everything else is safe from any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ormelin {
+
+enum class TServiceRequest {
+  Stop,      // end the service (SIGTERM, SIGINT)
+  Pause,     // SIGUSR1: reported only; the listeners keep running
+  Continue,  // SIGUSR2: reported only
+};
+
+class TServiceSignals {
+ public:
+  // Blocks the stop, pause and continue signals for this thread and every
+  // thread started after it, and ignores the hang-up signal (a user logging
+  // off does not end the service). Restores the previous state on destruction.
+  TServiceSignals();
+  ~TServiceSignals();
+  TServiceSignals(const TServiceSignals&) = delete;
+  TServiceSignals& operator=(const TServiceSignals&) = delete;
+
+  // Waits until the next request arrives.
+  TServiceRequest Wait();
+
+ private:
+  struct TSaved;
+  TSaved* saved_;
+};
+
+// How the service is registered with the service manager.
+struct TServiceDescription {
+  std::string Name;         // service name, "ZevanOrmelinS"
+  std::string DisplayName;  // "Ormelin Server"
+  std::string Executable;   // full path of the program to run
+};
+
+// The systemd unit that runs the service: its text and its file name.
+std::string ServiceUnitText(const TServiceDescription& service);
+std::string ServiceUnitFileName(const TServiceDescription& service);  // "<Name>.service"
+
+// The folder where the system keeps its service units.
+inline constexpr const char* SystemUnitFolder = "/etc/systemd/system";
+
+// Registers or removes the service: writes or deletes the unit in
+// `unitFolder` and, when `useServiceManager` is set and systemctl is
+// present, enables or disables it. Installing a service whose unit already
+// exists, or removing one that does not, fails. Failures raise Exception
+// with "System Error.  Code: %d.\r\n%s" or the service manager's reason.
+void InstallService(const TServiceDescription& service, std::string_view unitFolder,
+                    bool useServiceManager);
+void UninstallService(const TServiceDescription& service, std::string_view unitFolder,
+                      bool useServiceManager);
+
+// The message boxes of a desktop host become one line each: success on
+// standard output, failure on standard error (CR LF within a text becomes a
+// blank).
+void ShowInformation(std::string_view text);
+void ShowError(std::string_view text);
+
+// The full path of the running executable as the system reports it.
+std::string ExecutablePath();
+
+}  // namespace ormelin

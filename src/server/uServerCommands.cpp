@@ -1,0 +1,82 @@
+#include "server/uServerCommands.h"
+
+#include "platform/Collation.h"
+#include "platform/Text.h"
+#include "server/uServerConstants.h"
+
+namespace ormelin {
+
+std::string CutField(std::string_view text, std::string& rest) {
+  size_t space = text.find(' ');
+  if (space == std::string_view::npos) {
+    rest.clear();
+    return std::string(text);
+  }
+  rest.assign(text.substr(space + 1));
+  return std::string(text.substr(0, space));
+}
+
+TCommandLine ParseCommandLine(std::string_view line) {
+  TCommandLine result;
+  std::string rest;
+  result.Word = CutField(line, rest);
+  if (AnsiSameText(result.Word, CmdHello)) {
+    result.Command = TServerCommand::Hello;
+  } else if (AnsiSameText(result.Word, CmdSync)) {
+    result.Command = TServerCommand::Sync;
+    std::string ignored;
+    result.Project = CutField(rest, ignored);
+  } else if (AnsiSameText(result.Word, CmdGetFile)) {
+    result.Command = TServerCommand::GetFile;
+    result.Project = CutField(rest, result.Path);
+  }
+  return result;
+}
+
+std::string FailureLine(std::string_view message) {
+  std::string line = TextFailurePrefix;
+  line.reserve(line.size() + message.size());
+  for (size_t i = 0; i < message.size(); ++i) {
+    if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n') {
+      line += ' ';
+      ++i;
+    } else {
+      line += message[i];
+    }
+  }
+  return line;
+}
+
+std::string ClientText(std::string_view text) {
+  std::string escaped = HtmlEscape(text);
+  for (char& c : escaped) {
+    if (c == '\0') c = '?';
+  }
+  return escaped;
+}
+
+std::string MessageAsText(std::string_view message) {
+  std::string result;
+  result.reserve(message.size());
+  for (char c : message) {
+    switch (c) {
+      case '<':
+        result += "&lt;";
+        break;
+      case '>':
+        result += "&gt;";
+        break;
+      case '&':
+        result += "&amp;";
+        break;
+      case '\0':
+        result += '?';
+        break;
+      default:
+        result += c;
+    }
+  }
+  return result;
+}
+
+}  // namespace ormelin

@@ -1,0 +1,156 @@
+// The service module: the one object the process host creates at start and
+// destroys at the end. It owns the synchronisation listener (TCPServer), the
+// web-console listener (HTTPServer), the server state, the event log and the
+// project list, and it implements the synchronisation protocol on them.
+//
+// Threading:
+// - ServiceCreate and ServiceDestroy run on the host's main thread.
+// - Protocol handlers run on the synchronisation connections' threads, at the
+//   same time; they append to EventLog (locked by the log itself) and read
+//   the projects and ports through DataLock, held only for a copy.
+// - Console threads call StartServer, StopServer, SaveSettings and the
+//   setters below. SettingsLock serialises those actions against each other
+//   and against page fills that want a consistent view; the module's own
+//   operations never take it, so a caller holds it around an action
+//   (std::lock_guard<std::mutex> lock(module.SettingsLock)) while
+//   connection threads never wait on it. StopServer waits for every
+//   synchronisation connection to end, which is safe under SettingsLock
+//   because connections only take DataLock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "logger/zeLogger.h"
+#include "server/orProjects.h"
+#include "server/uClientNames.h"
+
+namespace ormelin {
+
+class TorXMLNode;
+class TTCPServer;
+class THTTPServer;
+class TContext;
+class TTaskList;
+class THTTPRequestInfo;
+class THTTPResponseInfo;
+
+// Server states; the module assigns only 0, 3 and 4.
+enum : uint8_t {
+  ssInitializing = 0,
+  ssStarting = 1,
+  ssProcessing = 2,
+  ssReady = 3,
+  ssStopped = 4,
+};
+
+// The console's request handler, installed with SetCommandGet.
+using TCommandGetHandler =
+    std::function<void(TContext& context, THTTPRequestInfo& request, THTTPResponseInfo& response)>;
+
+class TZevanOrmelinS {
+ public:
+  static constexpr const char* ServiceName = "ZevanOrmelinS";
+  static constexpr const char* DisplayName = "Ormelin Server";
+
+  // Creates both listeners with their stored settings; nothing is active
+  // until ServiceCreate. `configFileName`, when not empty, replaces the
+  // search of ConfigFileName (for tests that run the module in-process).
+  explicit TZevanOrmelinS(std::string configFileName = {});
+  // Runs ServiceDestroy if it has not run.
+  ~TZevanOrmelinS();
+  TZevanOrmelinS(const TZevanOrmelinS&) = delete;
+  TZevanOrmelinS& operator=(const TZevanOrmelinS&) = delete;
+
+  // Creation and destruction handlers. ServiceCreate never throws: a failure
+  // goes to the platform event log under ServiceName and leaves State 0.
+  void ServiceCreate();
+  void ServiceDestroy();
+
+  uint8_t State() const { return state_.load(); }
+
+  // Console actions; callers hold SettingsLock around them. StartServer's
+  // activation failure reaches the caller unchanged.
+  void StartServer();
+  void StopServer();
+
+  // Configuration (orServer.xml).
+  std::string ConfigFileName() const;
+  void LoadSettings();
+  void SaveSettings();
+  void LoadConnectionSettings(TorXMLNode& root);
+  void LoadProjects(TorXMLNode& root);
+  void SaveConnectionSettings(TorXMLNode& root);
+  void SaveProjects(TorXMLNode& root);
+
+  // Ports: setting the synchronisation port sets the console port to it + 1.
+  // The listeners take a new port only at their first activation.
+  int SyncPort() const { return syncPort_.load(); }
+  int ConsolePort() const { return syncPort_.load() + 1; }
+  void SetSyncPort(int port);
+  bool SyncListenerActive() const;
+  // The port the synchronisation listener really listens on (0 while it has
+  // no socket); differs from SyncPort() after a change from the console.
+  int ListeningSyncPort() const;
+  int ListeningConsolePort() const;
+
+  // The first project's root folder ("" without projects), and its change.
+  std::string FirstProjectPath() const;
+  void SetFirstProjectPath(std::string path);  // no effect without projects
+  // A copy of the first project named `name` (case ignored); false if none.
+  bool FindProject(std::string_view name, TorProject& project) const;
+
+  // Installs the console's request handler. Without one the HTTP server
+  // answers every request with its default response.
+  void SetCommandGet(TCommandGetHandler handler);
+
+  TzeEventLog& EventLog() { return *eventLog_; }
+  TorProjectList& Projects() { return *projects_; }
+  TTCPServer& TCPServer() { return *tcpServer_; }
+  THTTPServer& HTTPServer() { return *httpServer_; }
+
+  // Serialises the console's actions and page fills (see above).
+  std::mutex SettingsLock;
+
+  // Protocol, on the synchronisation connections' threads.
+  void TCPServerConnect(TContext& context);
+  void TCPServerExecute(TContext& context);
+  void HandleHello(TContext& context);
+  void HandleSync(TContext& context, const std::string& name);
+  void HandleGetFile(TContext& context, const std::string& name, const std::string& path);
+  // An HTML anchor to the client's machine: host name (or the address when
+  // it has none) and the address in brackets, linking to the sync port + 2.
+  std::string ClientLink(TContext& context);
+
+  std::string BuildDiffList(const TorProject& project, const std::string& clientTree);
+  static void RemoveDeleteTasks(TTaskList& list);
+  static void RemoveTasksNamed(TTaskList& list, std::string_view name);
+
+ private:
+  void Log(std::string text);
+
+  std::atomic<uint8_t> state_{ssInitializing};
+  std::atomic<int> syncPort_{1974};
+  std::string configFileOverride_;
+  bool destroyed_ = false;
+
+  // Guards the contents of projects_ (and the listeners' DefaultPort) against
+  // the console changing them while connections read.
+  mutable std::mutex DataLock;
+
+  std::unique_ptr<TTCPServer> tcpServer_;
+  std::unique_ptr<THTTPServer> httpServer_;
+  std::unique_ptr<TzeEventLog> eventLog_;
+  std::unique_ptr<TorProjectList> projects_;  // guarded by DataLock
+  TClientNameCache clientNames_;
+
+  std::mutex handlerLock_;  // guards commandGet_
+  std::shared_ptr<TCommandGetHandler> commandGet_;
+};
+
+}  // namespace ormelin

@@ -1,0 +1,154 @@
+// TZevanOrmelinS: the synchronisation protocol, one command line per run of
+// the execute callback, on the connection threads.
+#include <memory>
+#include <new>
+#include <string>
+
+#include "comparer/FileStructures.h"
+#include "comparer/StructStreamer.h"
+#include "comparer/TaskBuilder.h"
+#include "comparer/Tasks.h"
+#include "net/NetErrors.h"
+#include "net/StreamTransfer.h"
+#include "net/TCPServer.h"
+#include "platform/Format.h"
+#include "platform/Streams.h"
+#include "server/uProjectFiles.h"
+#include "server/uServerCommands.h"
+#include "server/uServerConstants.h"
+#include "server/usvOrmelinS.h"
+
+namespace ormelin {
+
+void TZevanOrmelinS::TCPServerConnect(TContext& context) {
+  context.Connection().WriteLine(TextGreeting);
+}
+
+void TZevanOrmelinS::TCPServerExecute(TContext& context) {
+  TTCPConnection& connection = context.Connection();
+  try {
+    TCommandLine line = ParseCommandLine(connection.ReadLine());
+    switch (line.Command) {
+      case TServerCommand::Hello:
+        HandleHello(context);
+        break;
+      case TServerCommand::Sync:
+        HandleSync(context, line.Project);
+        break;
+      case TServerCommand::GetFile:
+        HandleGetFile(context, line.Project, line.Path);
+        break;
+      case TServerCommand::Unknown:
+        connection.WriteLine(TextUnknownCommand);
+        break;
+    }
+  } catch (const ESilentException&) {
+    // The peer has gone: no reply, no log entry; the connection ends.
+    connection.Disconnect();
+  } catch (const EClientRequestError& error) {
+    Log("Gre\x9Aka: " + error.Message());
+    connection.WriteLine(FailureLine(error.Message()));
+    connection.WriteLine(TextFailureLast);
+    throw;
+  } catch (const Exception& error) {
+    // Messages from below may quote client input; they show as text.
+    std::string message = MessageAsText(error.Message());
+    Log("Gre\x9Aka: " + message);
+    connection.WriteLine(FailureLine(message));
+    connection.WriteLine(TextFailureLast);
+    throw;
+  } catch (const std::exception& error) {
+    // Running out of memory for a payload, for one: this connection ends,
+    // the others go on being served.
+    std::string message =
+        dynamic_cast<const std::bad_alloc*>(&error) != nullptr ? "Out of memory" : error.what();
+    Log("Gre\x9Aka: " + message);
+    connection.WriteLine(FailureLine(message));
+    connection.WriteLine(TextFailureLast);
+    throw;
+  }
+}
+
+void TZevanOrmelinS::HandleHello(TContext& context) {
+  std::string link = ClientLink(context);
+  Log(Format("Hello od %s", link.c_str()));
+  context.Connection().WriteLine(Format("%d %s", ReplyHello, WordReady));
+}
+
+std::string TZevanOrmelinS::ClientLink(TContext& context) {
+  std::string address = context.Connection().PeerAddress();
+  std::string host = ClientText(clientNames_.HostName(address));
+  std::string shownAddress = ClientText(address);
+  return Format("<A HREF=\"http://%s:%d/\">%s [%s]</A>", host.c_str(), SyncPort() + 2,
+                host.c_str(), shownAddress.c_str());
+}
+
+void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
+  TTCPConnection& connection = context.Connection();
+  std::string shownName = ClientText(name);
+  TorProject project;
+  if (!FindProject(name, project)) {
+    Log(Format("Klijent %s tra\x9Ei sinkronizaciju nepostoje\xE6" "eg projekta %s",
+               ClientLink(context).c_str(), shownName.c_str()));
+    // The name exactly as sent (Format would stop at a NUL byte).
+    connection.WriteLine("401 Project '" + name + "' does not exist");
+    return;
+  }
+  Log(Format("Klijent %s sinkronizira projekt %s", ClientLink(context).c_str(),
+             shownName.c_str()));
+  connection.WriteLine(Format("%d Sync Started", ReplySyncStarted));
+
+  TMemoryStream received;
+  ReceiveStream(connection, received);
+  std::string result = BuildDiffList(project, received.TakeData());
+
+  TMemoryStream reply(std::move(result));
+  reply.SetPosition(0);
+  Log(Format(reply.Size() == 0 ? "Klijentu %s poslana prazna lista razlika za projekt %s"
+                               : "Klijentu %s poslana lista razlika za projekt %s",
+             ClientLink(context).c_str(), shownName.c_str()));
+  SendStream(connection, reply);
+}
+
+std::string TZevanOrmelinS::BuildDiffList(const TorProject& project,
+                                          const std::string& clientTree) {
+  auto serverTree = std::make_unique<TDirectory>();
+  auto clientTreeRoot = std::make_unique<TDirectory>();
+  TLoader::LoadFromDisk(project.Path, serverTree.get());
+  TLoader::LoadFromXML(clientTree, clientTreeRoot.get());
+
+  auto builder = std::make_unique<TTaskBuilder>();
+  auto tasks = std::make_unique<TTaskList>();
+  builder->Build(serverTree.get(), clientTreeRoot.get(), tasks.get());
+  RemoveDeleteTasks(*tasks);
+  std::string result = tasks->GetXML();
+  builder.reset();  // the builder goes before the trees
+  return result;
+}
+
+void TZevanOrmelinS::RemoveDeleteTasks(TTaskList& list) {
+  RemoveTasksNamed(list, TaskDeleteDir);
+  RemoveTasksNamed(list, TaskDeleteFile);
+}
+
+void TZevanOrmelinS::RemoveTasksNamed(TTaskList& list, std::string_view name) {
+  // One pass that keeps the order of the others, where removing the tasks
+  // one by one from the end would cost a pass over the list for each.
+  list.RemoveTasksOfKind(name);
+}
+
+void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,
+                                   const std::string& path) {
+  TorProject project;
+  if (!FindProject(name, project)) {
+    throw EClientRequestError(
+        Format("Klijent %s tra\x9Ei datoteku %s nepostoje\xE6" "eg projekta %s",
+               ClientLink(context).c_str(), ClientText(path).c_str(), ClientText(name).c_str()));
+  }
+  TFileStream file(ProjectFilePath(project.Path, path));
+  TTCPConnection& connection = context.Connection();
+  connection.WriteLine(Format("%d Get File Started", ReplyGetFileStarted));
+  SendStream(connection, file);
+}
+
+}  // namespace ormelin

@@ -1,0 +1,170 @@
+// TZevanOrmelinS: the configuration file orServer.xml and the settings the
+// console changes.
+#include <string_view>
+#include <vector>
+
+#include "comparer/orXMLParser.h"
+#include "platform/Conversions.h"
+#include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
+#include "platform/Format.h"
+#include "platform/Paths.h"
+#include "platform/Text.h"
+#include "server/uServerConstants.h"
+#include "server/usvOrmelinS.h"
+
+namespace ormelin {
+
+namespace {
+
+constexpr const char* ConfigFileBaseName = "orServer.xml";
+
+// The lines of a text: CR LF, LF and CR each end a line; a last line without
+// an end counts, an end at the very end adds no empty line.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
+  }
+  return lines;
+}
+
+std::string JoinLinesCrLf(std::string_view text) {
+  std::string joined;
+  joined.reserve(text.size() + 2);
+  for (std::string_view line : SplitLines(text)) {
+    joined += line;
+    joined += "\r\n";
+  }
+  return joined;
+}
+
+}  // namespace
+
+std::string TZevanOrmelinS::ConfigFileName() const {
+  if (!configFileOverride_.empty()) return configFileOverride_;
+  std::string besideExecutable = ExecutableFolder() + ConfigFileBaseName;
+  if (FileExists(besideExecutable)) return besideExecutable;
+  return CommonAppDataFolder() + "\\zevan\\ormelin\\" + ConfigFileBaseName;
+}
+
+void TZevanOrmelinS::LoadSettings() {
+  Log("Lociranje konfiguracijske datoteke");
+  TorXMLNode root;
+  std::string name = ConfigFileName();
+  if (FileExists(name)) {
+    Log(Format("Dohvat postavki iz %s", name.c_str()));
+    root.Parse(JoinLinesCrLf(ReadFileToString(name)));
+  }
+  LoadConnectionSettings(root);
+  LoadProjects(root);
+}
+
+void TZevanOrmelinS::LoadConnectionSettings(TorXMLNode& root) {
+  Log("Dohvat postavki spajanja");
+  TorXMLNode* port = root.ChildByName("serversettings", true)->ChildByName("defaultport", true);
+  int32_t value = DefaultSyncPort;
+  if (!TryStrToInt(port->Text(), value)) value = DefaultSyncPort;
+  SetSyncPort(value);
+}
+
+void TZevanOrmelinS::LoadProjects(TorXMLNode& root) {
+  Log("Dohvat projekata");
+  std::lock_guard<std::mutex> guard(DataLock);
+  projects_->Clear();
+  TorXMLNode* projects = root.ChildByName("projects", true);
+  for (int index = projects->IndexOfChild("project", 0); index >= 0;
+       index = projects->IndexOfChild("project", index + 1)) {
+    TorXMLNode* project = projects->GetChild(index);
+    TorXMLNode* nameNode = project->ChildByName("name", false);
+    TorXMLNode* pathNode = project->ChildByName("path", false);
+    std::string name = Trim(nameNode != nullptr ? nameNode->Text() : std::string());
+    std::string path = Trim(pathNode != nullptr ? pathNode->Text() : std::string());
+    if (name.empty() || path.empty()) continue;
+    Log(Format("Dohvat projekta %s", name.c_str()));
+    projects_->Add(std::move(name), std::move(path));
+  }
+}
+
+void TZevanOrmelinS::SaveSettings() {
+  Log("Snimanje postavki");
+  TorXMLNode root;
+  root.SetName("xml");
+  SaveConnectionSettings(root);
+  SaveProjects(root);
+
+  std::string text;
+  for (std::string_view line : SplitLines(root.GetXML())) {
+    text += line;
+    text += "\r\n";
+  }
+
+  // The new file is written beside the old one and renamed into place, so
+  // that a failed write never leaves a truncated configuration behind.
+  std::string name = ConfigFileName();
+  std::string temporary = name + ".new";
+  try {
+    WriteStringToFile(temporary, text);
+  } catch (const EFCreateError& error) {
+    DeleteFile(temporary);
+    std::string message = error.Message();
+    std::string quoted = "\"" + temporary + "\"";
+    size_t at = message.find(quoted);
+    if (at != std::string::npos) message.replace(at, quoted.size(), "\"" + name + "\"");
+    throw EFCreateError(message);
+  }
+  if (!RenameFile(temporary, name)) {
+    DeleteFile(temporary);
+    throw EFCreateError("Cannot create file \"" + name + "\". The file could not be replaced.");
+  }
+}
+
+void TZevanOrmelinS::SaveConnectionSettings(TorXMLNode& root) {
+  Log("Snimajne postavki spajanja");
+  root.ChildByName("serversettings", true)
+      ->ChildByName("defaultport", true)
+      ->SetText(IntToStr(SyncPort()));
+}
+
+void TZevanOrmelinS::SaveProjects(TorXMLNode& root) {
+  Log("Snimanje projekata");
+  std::lock_guard<std::mutex> guard(DataLock);
+  for (int i = 0; i < projects_->Count(); ++i) {
+    const TorProject& project = projects_->Items(i);
+    TorXMLNode* node = new TorXMLNode(root.ChildByName("projects", true));
+    node->SetName("project");
+    TorXMLNode* name = new TorXMLNode(node);
+    name->SetName("name");
+    name->SetText(project.Name);
+    TorXMLNode* path = new TorXMLNode(node);
+    path->SetName("path");
+    path->SetText(project.Path);
+  }
+}
+
+std::string TZevanOrmelinS::FirstProjectPath() const {
+  std::lock_guard<std::mutex> guard(DataLock);
+  return projects_ && projects_->Count() > 0 ? projects_->Items(0).Path : std::string();
+}
+
+void TZevanOrmelinS::SetFirstProjectPath(std::string path) {
+  std::lock_guard<std::mutex> guard(DataLock);
+  if (projects_ && projects_->Count() > 0) projects_->Items(0).Path = std::move(path);
+}
+
+bool TZevanOrmelinS::FindProject(std::string_view name, TorProject& project) const {
+  std::lock_guard<std::mutex> guard(DataLock);
+  const TorProject* found = projects_ ? projects_->FindByName(name) : nullptr;
+  if (found == nullptr) return false;
+  project = *found;
+  return true;
+}
+
+}  // namespace ormelin
