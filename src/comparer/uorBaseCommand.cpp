@@ -1,0 +1,49 @@
+#include "comparer/uorBaseCommand.h"
+
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "platform/Collation.h"
+#include "platform/Format.h"
+
+namespace ormelin {
+namespace {
+
+struct TRegistry {
+  std::mutex Lock;
+  std::vector<std::pair<std::string, TorCommandClass>> Entries;  // guarded by Lock
+};
+
+TRegistry& Registry() {
+  static TRegistry registry;
+  return registry;
+}
+
+}  // namespace
+
+void RegisterCommandClass(std::string_view name, TorCommandClass command) {
+  Assert(command != nullptr, "uorBaseCommand", __LINE__);
+  TRegistry& registry = Registry();
+  std::lock_guard<std::mutex> guard(registry.Lock);
+  for (auto& entry : registry.Entries) {
+    if (AnsiSameText(entry.first, name)) {
+      entry.second = command;
+      return;
+    }
+  }
+  registry.Entries.emplace_back(std::string(name), command);
+}
+
+TorCommandClass FindCommandClass(std::string_view name) {
+  TRegistry& registry = Registry();
+  {
+    std::lock_guard<std::mutex> guard(registry.Lock);
+    for (const auto& entry : registry.Entries) {
+      if (AnsiSameText(entry.first, name)) return entry.second;
+    }
+  }
+  throw EClassNotFound(Format("Class %.*s not found", static_cast<int>(name.size()), name.data()));
+}
+
+}  // namespace ormelin

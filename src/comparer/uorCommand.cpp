@@ -1,0 +1,297 @@
+#include "comparer/uorCommand.h"
+
+#include <atomic>
+#include <mutex>
+#include <random>
+
+#include "comparer/StructStreamer.h"
+#include "platform/FileSystem.h"
+#include "platform/Format.h"
+#include "platform/Text.h"
+
+namespace ormelin {
+namespace {
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+std::atomic<TorClientConnection*> gClientConnection{nullptr};
+std::mutex gClientConnectionUse;  // held for one whole remote fetch
+
+// A name for a temporary file that no other writer picks.
+std::string TemporaryName() {
+  static std::atomic<unsigned> counter{0};
+  static const unsigned long long seed = [] {
+    std::random_device device;
+    return (static_cast<unsigned long long>(device()) << 32) ^ device();
+  }();
+  return Format(".ormelin-%016llx-%u.tmp", seed, counter.fetch_add(1));
+}
+
+}  // namespace
+
+// ---- client connection ----
+
+void SetClientConnection(TorClientConnection* connection) { gClientConnection = connection; }
+TorClientConnection* ClientConnection() { return gClientConnection; }
+
+std::string GetFileCommandLine(std::string_view project, std::string_view path) {
+  std::string line = "GetFile ";
+  line.append(project).append(" ").append(path);
+  return line;
+}
+
+// ---- parameters and paths ----
+
+std::vector<std::string> ReadDelimitedText(std::string_view text) {
+  std::vector<std::string> items;
+  size_t i = 0;
+  const size_t n = text.size();
+  auto skip = [&] {
+    while (i < n && IsBlankOrControl(text[i])) ++i;
+  };
+  skip();
+  if (i == n) return items;
+  for (;;) {
+    std::string item;
+    if (text[i] == '"') {
+      ++i;
+      while (i < n) {
+        if (text[i] == '"') {
+          if (i + 1 < n && text[i + 1] == '"') {
+            item.push_back('"');
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        item.push_back(text[i++]);
+      }
+    } else {
+      while (i < n && text[i] != ',' && !IsBlankOrControl(text[i])) item.push_back(text[i++]);
+    }
+    items.push_back(std::move(item));
+    skip();
+    if (i < n && text[i] == ',') {
+      ++i;
+      skip();
+      if (i == n) {
+        items.emplace_back();
+        break;
+      }
+      continue;
+    }
+    if (i == n) break;
+  }
+  return items;
+}
+
+std::string TaskFullPath(std::string_view root, std::string_view path) {
+  bool valid = !path.empty() && (path[0] == '\\' || path[0] == '/') &&
+               path.find('\0') == std::string_view::npos;
+  bool named = false;
+  size_t start = 0;
+  while (valid && start <= path.size()) {
+    size_t end = path.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view part = path.substr(start, end - start);
+    if (part == "..") valid = false;
+    if (!part.empty() && part != ".") named = true;
+    start = end + 1;
+  }
+  if (!valid || !named) {
+    throw ETaskPathError(Format("Putanja zadatka '%s' nije dopu\x9Atena", std::string(path).c_str()));
+  }
+  std::string full(root);
+  full.append(path);
+  return full;
+}
+
+std::optional<TDateTime> DosFileTime(TDateTime value) {
+  int year, month, day, hour, minute, second, millisecond;
+  DecodeDate(value, year, month, day);
+  if (year < 1980 || year > 2107) return std::nullopt;
+  DecodeTime(value, hour, minute, second, millisecond);
+  return EncodeDateTime(year, month, day, hour, minute, second - second % 2);
+}
+
+// ---- the replacement of a file's content ----
+
+TorFileReplacement::TorFileReplacement(std::string fullPath) : fullPath_(std::move(fullPath)) {
+  size_t slash = fullPath_.find_last_of("\\/");
+  tempPath_ = slash == std::string::npos ? std::string() : fullPath_.substr(0, slash + 1);
+  tempPath_ += TemporaryName();
+}
+
+TorFileReplacement::~TorFileReplacement() {
+  if (open_) DeleteFile(tempPath_);
+}
+
+void TorFileReplacement::Open() {
+  if (open_) return;
+  try {
+    WriteStringToFile(tempPath_, {});
+  } catch (const EFCreateError& error) {
+    // The reason is the system's; the file the user asked for is the target.
+    std::string prefix = Format("Cannot create file \"%s\". ", tempPath_.c_str());
+    std::string reason = error.Message().rfind(prefix, 0) == 0
+                             ? error.Message().substr(prefix.size())
+                             : error.Message();
+    throw EFCreateError(Format("Cannot create file \"%s\". %s", fullPath_.c_str(), reason.c_str()));
+  }
+  open_ = true;
+}
+
+void TorFileReplacement::Commit(std::string_view content, const std::optional<TDateTime>& time) {
+  Open();
+  WriteStringToFile(tempPath_, content);
+  // Timed before it takes the target's place, so the target is either the
+  // old file or the whole new one with its time, never anything between.
+  if (time) {
+    if (auto dosTime = DosFileTime(*time)) SetFileDate(tempPath_, *dosTime);
+  }
+  if (!RenameFile(tempPath_, fullPath_)) {
+    throw EFCreateError(Format("Datoteku '%s' nije mogu\xE6"
+                               "e zamijeniti novim sadr\x9E"
+                               "ajem",
+                               fullPath_.c_str()));
+  }
+  open_ = false;
+}
+
+// ---- the commands ----
+
+const TorInserDirCommand& TorInserDirCommand::Instance() {
+  static const TorInserDirCommand instance;
+  return instance;
+}
+
+void TorInserDirCommand::Execute(std::string_view targetRoot, std::string_view,
+                                 std::string_view params) const {
+  CreateDir(TaskFullPath(targetRoot, params));
+}
+
+const TorDeleteDirCommand& TorDeleteDirCommand::Instance() {
+  static const TorDeleteDirCommand instance;
+  return instance;
+}
+
+void TorDeleteDirCommand::Execute(std::string_view targetRoot, std::string_view,
+                                  std::string_view params) const {
+  DeleteTree(TaskFullPath(targetRoot, params));
+}
+
+const TorInsertFileCommand& TorInsertFileCommand::Instance() {
+  static const TorInsertFileCommand instance;
+  return instance;
+}
+
+TorInsertFileCommand::TFileParams TorInsertFileCommand::ReadFileParams(std::string_view params) {
+  std::vector<std::string> items = ReadDelimitedText(params);
+  TFileParams result;
+  if (!items.empty()) result.Path = items[0];
+  if (items.size() > 1) result.Time = TLoader::TextToDateTime(items[1]);
+  return result;
+}
+
+bool TorInsertFileCommand::IsRemoteSource(std::string_view sourceRoot) {
+  return sourceRoot.size() >= RemoteSourcePrefix.size() &&
+         SameTextFolded(sourceRoot.substr(0, RemoteSourcePrefix.size()), RemoteSourcePrefix);
+}
+
+std::string TorInsertFileCommand::RemoteProject(std::string_view sourceRoot) {
+  return std::string(sourceRoot.substr(std::min(sourceRoot.size(), RemoteSourcePrefix.size())));
+}
+
+void TorInsertFileCommand::FetchFile(std::string_view sourceRoot, std::string_view path,
+                                     TStream& stream) {
+  if (!IsRemoteSource(sourceRoot)) {
+    TFileStream file(TaskFullPath(sourceRoot, path));
+    std::string buffer(65536, '\0');
+    while (size_t count = file.Read(buffer.data(), buffer.size())) stream.Write(buffer.data(), count);
+    return;
+  }
+  TaskFullPath(std::string_view(), path);  // the server is given checked paths only
+  std::lock_guard<std::mutex> guard(gClientConnectionUse);
+  TorClientConnection* connection = ClientConnection();
+  if (connection == nullptr) {
+    throw ENoClientConnection("Veza s poslu\x9Eiteljem nije uspostavljena");
+  }
+  TorReply reply = connection->SendCommand(GetFileCommandLine(RemoteProject(sourceRoot), path));
+  if (reply.Code != 203) throw EServerReplyError(reply.Code, reply.Text);
+  connection->ReceiveStream(stream);
+}
+
+void TorInsertFileCommand::Execute(std::string_view targetRoot, std::string_view sourceRoot,
+                                   std::string_view params) const {
+  TFileParams file = ReadFileParams(params);
+  std::string fullPath = TaskFullPath(targetRoot, file.Path);
+  TMemoryStream content;
+  FetchFile(sourceRoot, file.Path, content);
+  TorFileReplacement replacement(fullPath);
+  replacement.Commit(content.Data(), file.Time);
+}
+
+const TorDeleteFileCommand& TorDeleteFileCommand::Instance() {
+  static const TorDeleteFileCommand instance;
+  return instance;
+}
+
+void TorDeleteFileCommand::RaiseCannotDelete(std::string_view fullPath) {
+  throw EDeleteFileError(Format("Brisanje '%s' nije mogu\xE6"
+                                "e",
+                                std::string(fullPath).c_str()));
+}
+
+void TorDeleteFileCommand::Execute(std::string_view targetRoot, std::string_view,
+                                   std::string_view params) const {
+  std::vector<std::string> items = ReadDelimitedText(params);
+  std::string fullPath = TaskFullPath(targetRoot, items.empty() ? std::string() : items[0]);
+  if (!DeleteFile(fullPath)) RaiseCannotDelete(fullPath);
+}
+
+const TorUpdateFileCommand& TorUpdateFileCommand::Instance() {
+  static const TorUpdateFileCommand instance;
+  return instance;
+}
+
+void TorUpdateFileCommand::PrepareReplace(std::string_view fullPath,
+                                          TorFileReplacement& replacement) {
+  if (!FileExists(fullPath)) TorDeleteFileCommand::RaiseCannotDelete(fullPath);
+  try {
+    replacement.Open();
+  } catch (const EFCreateError&) {
+    TorDeleteFileCommand::RaiseCannotDelete(fullPath);
+  }
+}
+
+void TorUpdateFileCommand::Execute(std::string_view targetRoot, std::string_view sourceRoot,
+                                   std::string_view params) const {
+  TorInsertFileCommand::TFileParams file = TorInsertFileCommand::ReadFileParams(params);
+  std::string fullPath = TaskFullPath(targetRoot, file.Path);
+  TorFileReplacement replacement(fullPath);
+  PrepareReplace(fullPath, replacement);
+  TMemoryStream content;
+  TorInsertFileCommand::FetchFile(sourceRoot, file.Path, content);
+  replacement.Commit(content.Data(), file.Time);
+}
+
+// ---- registration ----
+
+void RegisterFileCommands() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterCommandClass(TaskInsertDir, &TorInserDirCommand::Instance());
+    RegisterCommandClass(TaskDeleteDirName, &TorDeleteDirCommand::Instance());
+    RegisterCommandClass(TaskInsertFile, &TorInsertFileCommand::Instance());
+    RegisterCommandClass(TaskDeleteFileName, &TorDeleteFileCommand::Instance());
+    RegisterCommandClass(TaskUpdateFile, &TorUpdateFileCommand::Instance());
+  });
+}
+
+namespace {
+// Start-up registration of every program that links the file commands.
+const bool gRegistered = (RegisterFileCommands(), true);
+}  // namespace
+
+}  // namespace ormelin

@@ -1,0 +1,205 @@
+// The file commands that apply one task to a local folder tree, the
+// delimited-text reader for their parameters, the client connection through
+// which they fetch files from a synchronisation server, and the safe
+// replacement of a file's content that inserts and updates share.
+//
+// Task paths ("\doc\a.txt") are appended to the roots as they stand. Before
+// any command touches the disk the path is checked: it must begin with a
+// separator, name at least one entry and hold no ".." part and no NUL, so a
+// task list from a broken or hostile server cannot reach outside the roots.
+//
+// Threading: the commands keep no state and may run on any thread. The
+// client connection is one shared connection: remote fetches through it are
+// serialised by a lock, so they run one after another.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "comparer/uorBaseCommand.h"
+#include "platform/DateTime.h"
+#include "platform/Exceptions.h"
+#include "platform/Streams.h"
+
+namespace ormelin {
+
+// Task names, as registered.
+inline constexpr const char* TaskInsertDir = "insert_dir";
+inline constexpr const char* TaskDeleteDirName = "delete_dir";
+inline constexpr const char* TaskInsertFile = "insert_file";
+inline constexpr const char* TaskDeleteFileName = "delete_file";
+inline constexpr const char* TaskUpdateFile = "update_file";
+
+// The prefix of a source root that names a project on a server.
+inline constexpr std::string_view RemoteSourcePrefix = "Sync ";
+
+// "Brisanje '%s' nije moguće": a file that cannot be deleted or replaced.
+class EDeleteFileError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A task path that would leave the folder it is meant for.
+class ETaskPathError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The server answered a command with another reply than the one expected;
+// the message is the reply's text.
+class EServerReplyError : public Exception {
+ public:
+  EServerReplyError(int code, std::string text) : Exception(std::move(text)), code_(code) {}
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+// No client connection is set for a remote fetch.
+class ENoClientConnection : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// One reply of the synchronisation protocol: its code and its text, the
+// texts of a multi-line reply joined by CR LF.
+struct TorReply {
+  int Code = 0;
+  std::string Text;
+};
+
+// The client side of a connection to a synchronisation server, as the file
+// commands need it. Implemented by the application that connects.
+class TorClientConnection {
+ public:
+  virtual ~TorClientConnection() = default;
+  // Sends one command line and reads the whole reply to it.
+  virtual TorReply SendCommand(std::string_view line) = 0;
+  // Reads one framed stream (size line, then the bytes) into `stream`.
+  virtual void ReceiveStream(TStream& stream) = 0;
+};
+
+// The process's client connection; null when none is set. The caller owns
+// the connection and keeps it alive while it is set.
+void SetClientConnection(TorClientConnection* connection);
+TorClientConnection* ClientConnection();
+
+// Reads a delimited text: items separated by commas or blanks, an item in
+// double quotes running to its closing quote with "" standing for one
+// quote, blanks and control characters around items skipped, a comma at the
+// very end adding an empty item.
+std::vector<std::string> ReadDelimitedText(std::string_view text);
+
+// The checked full path: `root` followed by `path`. Raises ETaskPathError.
+std::string TaskFullPath(std::string_view root, std::string_view path);
+
+// The GetFile command line for a project and a path.
+std::string GetFileCommandLine(std::string_view project, std::string_view path);
+
+// Writes new content in place of a file so that the file is never left
+// half-written: the bytes go to a temporary file in the same folder, which
+// gets the time and then replaces the target in one rename. A replacement
+// that is not committed removes its temporary file when it goes.
+class TorFileReplacement {
+ public:
+  explicit TorFileReplacement(std::string fullPath);
+  ~TorFileReplacement();
+  TorFileReplacement(const TorFileReplacement&) = delete;
+  TorFileReplacement& operator=(const TorFileReplacement&) = delete;
+
+  // Creates the empty temporary file; raises EFCreateError "Cannot create
+  // file "%s". %s" naming the target.
+  void Open();
+  // Opens if not yet done, writes `content`, sets the time (DOS-rounded; a
+  // year outside 1980..2107 or a failure leaves the time of writing) and
+  // renames the temporary file over the target.
+  void Commit(std::string_view content, const std::optional<TDateTime>& time);
+
+ private:
+  std::string fullPath_;
+  std::string tempPath_;
+  bool open_ = false;
+};
+
+// The time to give a written file: `value` in the two-second steps of the
+// DOS date-time form, or nothing for a year outside 1980..2107.
+std::optional<TDateTime> DosFileTime(TDateTime value);
+
+class TorFileCommand : public TorCommand {};
+
+class TorInserDirCommand : public TorFileCommand {
+ public:
+  static const TorInserDirCommand& Instance();
+  // Creates the folder, one level; an existing folder or a failure passes
+  // silently.
+  void Execute(std::string_view targetRoot, std::string_view sourceRoot,
+               std::string_view params) const override;
+};
+
+class TorDeleteDirCommand : public TorFileCommand {
+ public:
+  static const TorDeleteDirCommand& Instance();
+  // Deletes the folder with its content; never reports the outcome.
+  void Execute(std::string_view targetRoot, std::string_view sourceRoot,
+               std::string_view params) const override;
+};
+
+class TorInsertFileCommand : public TorFileCommand {
+ public:
+  // The parameter of "insert_file" and "update_file", read: the path and,
+  // when given, the time (converted when read).
+  struct TFileParams {
+    std::string Path;
+    std::optional<TDateTime> Time;
+  };
+
+  static const TorInsertFileCommand& Instance();
+  // Fetches the file whole, then writes it through a TorFileReplacement.
+  void Execute(std::string_view targetRoot, std::string_view sourceRoot,
+               std::string_view params) const override;
+
+  // Raises the conversion error for an unreadable time.
+  static TFileParams ReadFileParams(std::string_view params);
+  // True when the source root begins with "Sync " (letter case ignored).
+  static bool IsRemoteSource(std::string_view sourceRoot);
+  // The project a remote source root names.
+  static std::string RemoteProject(std::string_view sourceRoot);
+  // Fills `stream` with the file's bytes: from source root + path, or with
+  // GetFile over the client connection (a reply other than 203 raises
+  // EServerReplyError and nothing is received).
+  static void FetchFile(std::string_view sourceRoot, std::string_view path, TStream& stream);
+};
+
+class TorDeleteFileCommand : public TorFileCommand {
+ public:
+  static const TorDeleteFileCommand& Instance();
+  // Raises EDeleteFileError "Brisanje '%s' nije moguće" with the full path.
+  void Execute(std::string_view targetRoot, std::string_view sourceRoot,
+               std::string_view params) const override;
+  static void RaiseCannotDelete(std::string_view fullPath);
+};
+
+class TorUpdateFileCommand : public TorFileCommand {
+ public:
+  static const TorUpdateFileCommand& Instance();
+  // Replaces an existing file. The old file stays until the new content has
+  // arrived; a missing file, or one in a folder where it could not be
+  // replaced, fails with the delete command's message before anything is
+  // fetched.
+  void Execute(std::string_view targetRoot, std::string_view sourceRoot,
+               std::string_view params) const override;
+  // The check made before fetching: raises EDeleteFileError unless the file
+  // exists and `replacement` (for that file) could be opened.
+  static void PrepareReplace(std::string_view fullPath, TorFileReplacement& replacement);
+};
+
+// Enters the five commands under their task names, in the order insert_dir,
+// delete_dir, insert_file, delete_file, update_file. Done once at start-up
+// of every program that links this unit; calling it again changes nothing.
+void RegisterFileCommands();
+
+}  // namespace ormelin
