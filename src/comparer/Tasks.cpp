@@ -3,10 +3,18 @@
 #include <algorithm>
 
 #include "comparer/orXMLParser.h"
+#include "comparer/uorBaseCommand.h"
 #include "platform/Collation.h"
 #include "platform/Exceptions.h"
 
 namespace ormelin {
+
+int TBaseTask::Execute() {
+  TorCommandClass command = FindCommandClass(name_);
+  static const std::string none;
+  command->Execute(owner_ ? owner_->TargetRoot : none, owner_ ? owner_->SourceRoot : none, params_);
+  return -1;
+}
 
 TTaskList::~TTaskList() { Clear(); }
 

@@ -34,6 +34,11 @@ class TBaseTask {
   const std::string& Params() const { return params_; }
   void SetParams(std::string_view params) { params_.assign(params); }
 
+  // Runs the command registered under Name with the owner's TargetRoot and
+  // SourceRoot (empty without an owner) and Params; returns -1. An unknown
+  // name raises "Class %s not found"; the command's errors pass unchanged.
+  virtual int Execute();
+
  private:
   friend class TTaskList;
 
