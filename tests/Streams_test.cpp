@@ -47,3 +47,52 @@ TEST(StreamsTest, ReadOnlyStreamRefusesChanges) {
 
 }  // namespace
 }  // namespace ormelin
+
+#include <fstream>
+
+#include "support/TempFolder.h"
+
+namespace ormelin {
+namespace {
+
+TEST(StreamsTest, FileStreamReadsAtItsPosition) {
+  testing::TTempFolder temp;
+  const std::string path = temp.Path() + "/data.bin";
+  std::ofstream(path, std::ios::binary) << "0123456789";
+  TFileStream stream(temp.Path() + "\\data.bin");
+  EXPECT_EQ(stream.Size(), 10);
+  EXPECT_GE(stream.NativeHandle(), 0);
+  char buffer[16] = {};
+  EXPECT_EQ(stream.Read(buffer, 4), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "0123");
+  stream.SetPosition(8);
+  EXPECT_EQ(stream.Read(buffer, 16), 2u);
+  EXPECT_EQ(std::string(buffer, 2), "89");
+  EXPECT_EQ(stream.Read(buffer, 16), 0u);
+  EXPECT_EQ(stream.Position(), 10);
+  EXPECT_THROW(stream.Write("x", 1), EStreamError);
+  EXPECT_THROW(stream.SetSize(0), EStreamError);
+  // Readers never block each other.
+  TFileStream second(path);
+  EXPECT_EQ(second.Read(buffer, 1), 1u);
+}
+
+TEST(StreamsTest, FileStreamRefusesFoldersAndMissingFiles) {
+  testing::TTempFolder temp;
+  struct {
+    std::string path;
+    std::string reason;
+  } cases[] = {{temp.Path(), "Is a directory"},
+               {temp.Path() + "\\missing.txt", "No such file or directory"}};
+  for (const auto& c : cases) {
+    try {
+      TFileStream stream(c.path);
+      ADD_FAILURE() << c.path;
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(e.Message(), "Cannot open file \"" + c.path + "\". " + c.reason);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ormelin

@@ -18,8 +18,13 @@ bool DirectoryExists(std::string_view path);  // an existing folder (links follo
 bool CreateDir(std::string_view path);        // one level; false if it exists or fails
 bool DeleteFile(std::string_view path);       // not a folder; false if refused
 bool RenameFile(std::string_view from, std::string_view to);  // replaces `to`
-bool DeleteTree(std::string_view path);       // a folder with everything in it
-// Sets the last-write time; false when it cannot.
+// A folder with everything in it. Links inside are removed, never followed;
+// a path that is itself a link loses only the link. False when anything
+// stays behind; the file-system root is always refused.
+bool DeleteTree(std::string_view path);
+// Sets the last-write (and last-access) time to a local time reduced to the
+// DOS form: seconds rounded down to an even number. A value outside the
+// years 1980..2107 leaves the time unchanged. False when it cannot.
 bool SetFileDate(std::string_view path, TDateTime value);
 
 // Whole-file reads and writes. ReadFileToString raises EFOpenError

@@ -15,6 +15,9 @@ std::string Utf8ToCp1250(std::string_view text);
 // The file-system path of a system path: every "\" becomes "/", repeated
 // separators collapse to one, each name is converted to UTF-8. A configured
 // root such as "/srv/docs" passes unchanged; "D:\Data" is simply a name.
+// A NUL byte is kept as it stands (it is not a separator and does not end
+// the text), so that callers can refuse such a path instead of handing the
+// system a shortened one; every file operation here refuses it.
 std::string NativePath(std::string_view path);
 
 // Appends "\" unless the text already ends with "\" or "/".

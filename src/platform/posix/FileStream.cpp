@@ -1,0 +1,62 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Exceptions.h"
+#include "platform/Streams.h"
+#include "platform/posix/NativePath.h"
+#include "platform/posix/SystemError.h"
+
+namespace ormelin {
+namespace {
+
+[[noreturn]] void RaiseOpenError(std::string_view path, int error) {
+  throw EFOpenError("Cannot open file \"" + std::string(path) + "\". " + SystemErrorMessage(error));
+}
+
+}  // namespace
+
+TFileStream::TFileStream(std::string_view path) {
+  std::string native;
+  if (!ToNativePath(path, native)) RaiseOpenError(path, errno);
+  int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) RaiseOpenError(path, errno);
+  struct stat st {};
+  int error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    error = EISDIR;
+  }
+  if (error != 0) {
+    close(fd);
+    RaiseOpenError(path, error);
+  }
+  handle_ = fd;
+  size_ = static_cast<int64_t>(st.st_size);
+}
+
+TFileStream::~TFileStream() {
+  if (handle_ >= 0) close(handle_);
+}
+
+size_t TFileStream::Read(void* buffer, size_t count) {
+  if (position_ < 0) return 0;
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = pread(handle_, static_cast<char*>(buffer) + done, count - done,
+                      static_cast<off_t>(position_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EStreamError("Stream read error. " + SystemErrorMessage(errno));
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+    position_ += n;
+  }
+  return done;
+}
+
+void TFileStream::Write(const void*, size_t) { throw EStreamError("Stream write error"); }
+void TFileStream::SetSize(int64_t) { throw EStreamError("Stream write error"); }
+
+}  // namespace ormelin

@@ -1,0 +1,256 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "platform/Exceptions.h"
+#include "platform/Paths.h"
+#include "platform/posix/NativePath.h"
+#include "platform/posix/SystemError.h"
+
+namespace ormelin {
+namespace {
+
+bool StatPath(std::string_view path, struct stat& st) {
+  std::string native;
+  return ToNativePath(path, native) && stat(native.c_str(), &st) == 0;
+}
+
+// Closes a descriptor on every path.
+class TDescriptor {
+ public:
+  explicit TDescriptor(int fd) : fd_(fd) {}
+  ~TDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  TDescriptor(const TDescriptor&) = delete;
+  TDescriptor& operator=(const TDescriptor&) = delete;
+  int Get() const { return fd_; }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Removes the entry `name` of the folder `parent`, a folder with all its
+// content. Links are removed, never followed.
+bool RemoveEntry(int parent, const char* name) {
+  struct stat st {};
+  if (fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (!S_ISDIR(st.st_mode)) return unlinkat(parent, name, 0) == 0 || errno == ENOENT;
+  TDescriptor folder(openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder.Get() < 0) return false;
+  std::vector<std::string> names;
+  {
+    int listing = dup(folder.Get());
+    DIR* dir = listing < 0 ? nullptr : fdopendir(listing);
+    if (dir == nullptr) {
+      if (listing >= 0) close(listing);
+      return false;
+    }
+    while (dirent* entry = readdir(dir)) {
+      std::string_view entryName(entry->d_name);
+      if (entryName != "." && entryName != "..") names.emplace_back(entryName);
+    }
+    closedir(dir);
+  }
+  bool complete = true;
+  for (const auto& child : names) complete = RemoveEntry(folder.Get(), child.c_str()) && complete;
+  if (!complete) return false;
+  return unlinkat(parent, name, AT_REMOVEDIR) == 0;
+}
+
+[[noreturn]] void RaiseOpenError(std::string_view path, int error) {
+  throw EFOpenError("Cannot open file \"" + std::string(path) + "\". " + SystemErrorMessage(error));
+}
+
+[[noreturn]] void RaiseCreateError(std::string_view path, int error) {
+  throw EFCreateError("Cannot create file \"" + std::string(path) + "\". " +
+                      SystemErrorMessage(error));
+}
+
+TDateTime LocalFieldsToDateTime(const tm& t) {
+  TDateTime date = 0, time = 0;
+  TryEncodeDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, date);
+  TryEncodeTime(t.tm_hour, t.tm_min, t.tm_sec > 59 ? 59 : t.tm_sec, 0, time);
+  return date + time;
+}
+
+}  // namespace
+
+bool FileExists(std::string_view path) {
+  struct stat st {};
+  return StatPath(path, st) && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(std::string_view path) {
+  struct stat st {};
+  return StatPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool CreateDir(std::string_view path) {
+  std::string native;
+  return ToNativePath(path, native) && mkdir(native.c_str(), 0777) == 0;
+}
+
+bool DeleteFile(std::string_view path) {
+  std::string native;
+  struct stat st {};
+  if (!ToNativePath(path, native) || lstat(native.c_str(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) return false;
+  return unlink(native.c_str()) == 0;
+}
+
+bool RenameFile(std::string_view from, std::string_view to) {
+  std::string nativeFrom, nativeTo;
+  return ToNativePath(from, nativeFrom) && ToNativePath(to, nativeTo) &&
+         rename(nativeFrom.c_str(), nativeTo.c_str()) == 0;
+}
+
+bool DeleteTree(std::string_view path) {
+  std::string native;
+  if (!ToNativePath(path, native)) return false;
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  struct stat st {};
+  // Never the whole file system; and only a folder or a link standing for one.
+  if (native.empty() || native == "/" || lstat(native.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode)) return unlink(native.c_str()) == 0;
+  if (!S_ISDIR(st.st_mode)) return false;
+  return RemoveEntry(AT_FDCWD, native.c_str());
+}
+
+bool SetFileDate(std::string_view path, TDateTime value) {
+  std::string native;
+  if (!ToNativePath(path, native)) return false;
+  tm local{};
+  DecodeDate(value, local.tm_year, local.tm_mon, local.tm_mday);
+  int millisecond = 0;
+  DecodeTime(value, local.tm_hour, local.tm_min, local.tm_sec, millisecond);
+  // The DOS form: whole two-second steps, years 1980 to 2107 only.
+  if (local.tm_year < 1980 || local.tm_year > 2107) return false;
+  local.tm_sec &= ~1;
+  millisecond = 0;
+  local.tm_year -= 1900;
+  local.tm_mon -= 1;
+  local.tm_isdst = -1;
+  errno = 0;
+  time_t seconds = mktime(&local);
+  if (seconds == static_cast<time_t>(-1) && errno != 0) return false;
+  timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = seconds;
+  times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(millisecond) * 1000000L;
+  return utimensat(AT_FDCWD, native.c_str(), times, 0) == 0;
+}
+
+std::string ReadFileToString(std::string_view path) {
+  std::string native;
+  if (!ToNativePath(path, native)) RaiseOpenError(path, errno);
+  TDescriptor file(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.Get() < 0) RaiseOpenError(path, errno);
+  struct stat st {};
+  if (fstat(file.Get(), &st) != 0) RaiseOpenError(path, errno);
+  if (S_ISDIR(st.st_mode)) RaiseOpenError(path, EISDIR);
+  std::string data;
+  if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(file.Get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      throw EStreamError("Cannot read file \"" + std::string(path) + "\". " +
+                         SystemErrorMessage(errno));
+    }
+    if (n == 0) break;
+    data.append(buffer, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+void WriteStringToFile(std::string_view path, std::string_view data) {
+  std::string native;
+  if (!ToNativePath(path, native)) RaiseCreateError(path, errno);
+  TDescriptor file(open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (file.Get() < 0) RaiseCreateError(path, errno);
+  size_t written = 0;
+  while (written < data.size()) {
+    ssize_t n = write(file.Get(), data.data() + written, data.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int error = errno;
+      unlink(native.c_str());  // no half-written file stays behind
+      RaiseCreateError(path, error);
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (close(file.Release()) != 0) {
+    int error = errno;
+    unlink(native.c_str());
+    RaiseCreateError(path, error);
+  }
+}
+
+TDateTime DosRoundedTime(int64_t unixSeconds) {
+  static const TDateTime kFirst = EncodeDateTime(1980, 1, 1, 0, 0, 0);
+  static const TDateTime kLast = EncodeDateTime(2107, 12, 31, 23, 59, 58);
+  time_t seconds = static_cast<time_t>(unixSeconds);
+  tm local{};
+  if (localtime_r(&seconds, &local) == nullptr) return unixSeconds < 0 ? kFirst : kLast;
+  int year = local.tm_year + 1900;
+  if (year < 1980) return kFirst;
+  if (year > 2107) return kLast;
+  local.tm_sec &= ~1;
+  return LocalFieldsToDateTime(local);
+}
+
+struct TFolderEnumerator::TImpl {
+  DIR* dir = nullptr;
+  TFolderIdentity identity;
+};
+
+TFolderEnumerator::TFolderEnumerator(std::string_view path) : impl_(std::make_unique<TImpl>()) {
+  std::string native;
+  if (!ToNativePath(path, native)) return;
+  impl_->dir = opendir(native.c_str());
+  struct stat st {};
+  if (impl_->dir != nullptr && fstat(dirfd(impl_->dir), &st) == 0) {
+    impl_->identity.Device = static_cast<uint64_t>(st.st_dev);
+    impl_->identity.Inode = static_cast<uint64_t>(st.st_ino);
+  }
+}
+
+TFolderEnumerator::~TFolderEnumerator() {
+  if (impl_->dir != nullptr) closedir(impl_->dir);
+}
+
+bool TFolderEnumerator::IsOpen() const { return impl_->dir != nullptr; }
+
+TFolderIdentity TFolderEnumerator::Identity() const { return impl_->identity; }
+
+bool TFolderEnumerator::Next(TFolderEntry& entry) {
+  if (impl_->dir == nullptr) return false;
+  while (dirent* found = readdir(impl_->dir)) {
+    std::string_view name(found->d_name);
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    // Links are followed; an entry that cannot be examined (a dangling
+    // link, no access) is left out.
+    if (fstatat(dirfd(impl_->dir), found->d_name, &st, 0) != 0) continue;
+    entry.Name = Utf8ToCp1250(name);
+    entry.IsDirectory = S_ISDIR(st.st_mode);
+    entry.DateModified = DosRoundedTime(static_cast<int64_t>(st.st_mtim.tv_sec));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace ormelin
