@@ -1,12 +1,12 @@
 #include "server/uClientNames.h"
 
 #include "platform/Exceptions.h"
-#include "platform/Sockets.h"
+#include "net/StreamTransfer.h"
 
 namespace ormelin {
 
 TClientNameCache::TClientNameCache()
-    : resolver_([](std::string_view address) { return ReverseLookup(address); }) {}
+    : resolver_([](std::string_view address) { return LookupHostName(address); }) {}
 
 TClientNameCache::TClientNameCache(TResolver resolver) : resolver_(std::move(resolver)) {}
 

@@ -1,0 +1,114 @@
+// TZevanOrmelinS: creation and destruction, the server state and the
+// starting and stopping of the synchronisation listener.
+#include "server/usvOrmelinS.h"
+
+#include "net/HTTPServer.h"
+#include "net/TCPServer.h"
+#include "platform/EventLogSink.h"
+#include "platform/Exceptions.h"
+#include "server/uServerConstants.h"
+
+namespace ormelin {
+
+TZevanOrmelinS::TZevanOrmelinS(std::string configFileName)
+    : configFileOverride_(std::move(configFileName)) {
+  tcpServer_ = std::make_unique<TTCPServer>([this](TContext& context) { TCPServerConnect(context); },
+                                            [this](TContext& context) { TCPServerExecute(context); },
+                                            "TCPServer");
+  tcpServer_->SetDefaultPort(DefaultSyncPort);
+  httpServer_ = std::make_unique<THTTPServer>();
+  httpServer_->SetDefaultPort(DefaultSyncPort + 1);
+  httpServer_->OnCommandGet = [this](TContext& context, THTTPRequestInfo& request,
+                                     THTTPResponseInfo& response) {
+    std::shared_ptr<TCommandGetHandler> handler;
+    {
+      std::lock_guard<std::mutex> guard(handlerLock_);
+      handler = commandGet_;
+    }
+    if (handler) (*handler)(context, request, response);
+  };
+}
+
+TZevanOrmelinS::~TZevanOrmelinS() {
+  if (!destroyed_) ServiceDestroy();
+}
+
+void TZevanOrmelinS::Log(std::string text) {
+  if (eventLog_) eventLog_->Add(std::move(text));
+}
+
+void TZevanOrmelinS::ServiceCreate() {
+  state_.store(ssInitializing);
+  try {
+    eventLog_ = std::make_unique<TzeEventLog>();
+    Log("Inicijalizacija podataka");
+    {
+      std::lock_guard<std::mutex> guard(DataLock);
+      projects_ = std::make_unique<TorProjectList>();
+    }
+    LoadSettings();
+    tcpServer_->SetActive(true);
+    httpServer_->SetActive(true);
+    state_.store(ssReady);
+  } catch (const std::exception& error) {
+    // The service keeps running with what was reached; only a restart cures it.
+    WriteEventLogEntry(ServiceName, error.what());
+  }
+}
+
+void TZevanOrmelinS::ServiceDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  // No connection thread may reach the log or the projects once they go.
+  httpServer_->SetActive(false);
+  tcpServer_->SetActive(false);
+  {
+    std::lock_guard<std::mutex> guard(DataLock);
+    projects_.reset();
+  }
+  eventLog_.reset();
+}
+
+void TZevanOrmelinS::StartServer() {
+  if (state_.load() != ssStopped) return;
+  tcpServer_->SetActive(true);
+  state_.store(ssReady);
+  Log("Server pokrenut");
+}
+
+void TZevanOrmelinS::StopServer() {
+  if (state_.load() != ssReady) return;
+  tcpServer_->SetActive(false);
+  state_.store(ssStopped);
+  Log("Server zaustavljen");
+}
+
+void TZevanOrmelinS::SetSyncPort(int port) {
+  std::lock_guard<std::mutex> guard(DataLock);
+  syncPort_.store(port);
+  tcpServer_->SetDefaultPort(port);
+  httpServer_->SetDefaultPort(port + 1);
+}
+
+bool TZevanOrmelinS::SyncListenerActive() const { return tcpServer_->Active(); }
+
+namespace {
+
+int FirstBoundPort(const TCustomTCPServer& server) {
+  std::vector<TBindingInfo> bindings = server.Bindings();
+  return bindings.empty() ? 0 : bindings.front().Port;
+}
+
+}  // namespace
+
+int TZevanOrmelinS::ListeningSyncPort() const { return FirstBoundPort(*tcpServer_); }
+
+int TZevanOrmelinS::ListeningConsolePort() const { return FirstBoundPort(*httpServer_); }
+
+void TZevanOrmelinS::SetCommandGet(TCommandGetHandler handler) {
+  auto shared = handler ? std::make_shared<TCommandGetHandler>(std::move(handler)) : nullptr;
+  std::lock_guard<std::mutex> guard(handlerLock_);
+  commandGet_ = std::move(shared);
+}
+
+}  // namespace ormelin
