@@ -29,8 +29,8 @@ char* TTCPConnection::PrepareReceive() {
 }
 
 bool TTCPConnection::ReadFromTransport() {
-  if (peerClosed_) return false;
   ThrowIfDisconnected();
+  if (peerClosed_) return false;
   char* target = PrepareReceive();
   const size_t got = handler_->Receive(target, kRecvBufferSize);
   if (got == 0) {
