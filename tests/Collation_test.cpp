@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Text.h"
+
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ormelin {
@@ -65,6 +69,23 @@ TEST(CollationTest, LongTextsCompareWhole) {
   EXPECT_EQ(AnsiCompareText(a, b), 0);
   b.back() = 'b';
   EXPECT_LT(AnsiCompareText(a, b), 0);
+}
+
+TEST(CollationTest, ThreadsCompareAtTheSameTime) {
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&wrong, t] {
+      for (int i = 0; i < 2000; ++i) {
+        std::string name = "\xE8lanak " + std::to_string(i * 4 + t);
+        if (AnsiCompareText(name, "\xC8LANAK " + std::to_string(i * 4 + t)) != 0) ++wrong;
+        if (AnsiCompareText("c" + name, "d" + name) >= 0) ++wrong;
+        if (CollationKey(name) != CollationKey(AnsiUpperCase(name))) ++wrong;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(CollationTest, LocaleFromEnvironmentValue) {

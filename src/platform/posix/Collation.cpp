@@ -1,9 +1,11 @@
 #include "platform/Collation.h"
 
 #include <unicode/ucol.h>
-#include <unicode/uloc.h>
+#include <unicode/uvernum.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "platform/Cp1250.h"
@@ -57,11 +59,51 @@ const TCollator& ProcessCollator() {
   return collator;
 }
 
+std::atomic<uint64_t> nextCollatorId{1};
+
+// Each thread compares with clones of its own, created on first use and
+// closed when the thread ends: a collator is never used by two threads.
+struct TThreadClones {
+  std::vector<std::pair<uint64_t, UCollator*>> clones;
+  ~TThreadClones() {
+    for (auto& entry : clones) ucol_close(entry.second);
+  }
+};
+
+thread_local TThreadClones threadClones;
+
+UCollator* CloneCollator(const UCollator* collator) {
+  UErrorCode status = U_ZERO_ERROR;
+#if U_ICU_VERSION_MAJOR_NUM >= 71
+  UCollator* clone = ucol_clone(collator, &status);
+#else
+  UCollator* clone = ucol_safeClone(collator, nullptr, nullptr, &status);
+#endif
+  if (U_FAILURE(status)) {
+    if (clone != nullptr) ucol_close(clone);
+    return nullptr;
+  }
+  return clone;
+}
+
 }  // namespace
 
 struct TCollator::TImpl {
+  // The template the threads clone; never used for comparing itself.
   UCollator* collator = nullptr;
   std::string localeName;
+  uint64_t id = nextCollatorId++;
+
+  // This thread's clone, or null when there is no collation data.
+  UCollator* ForThisThread() const {
+    if (collator == nullptr) return nullptr;
+    for (const auto& entry : threadClones.clones) {
+      if (entry.first == id) return entry.second;
+    }
+    UCollator* clone = CloneCollator(collator);
+    if (clone != nullptr) threadClones.clones.emplace_back(id, clone);
+    return clone;
+  }
 };
 
 std::string CollationLocaleOf(std::string_view value) {
@@ -96,23 +138,25 @@ TCollator::~TCollator() {
 int TCollator::Compare(std::string_view a, std::string_view b) const {
   // Texts equal but for the case of their letters are equal at this strength.
   if (SameTextFolded(a, b)) return 0;
-  if (impl_->collator == nullptr) return FoldedCompare(a, b);
+  UCollator* collator = impl_->ForThisThread();
+  if (collator == nullptr) return FoldedCompare(a, b);
   TUtf16Text ua(a);
   TUtf16Text ub(b);
-  UCollationResult r = ucol_strcoll(impl_->collator, ua.Data(), ua.Length(), ub.Data(), ub.Length());
+  UCollationResult r = ucol_strcoll(collator, ua.Data(), ua.Length(), ub.Data(), ub.Length());
   return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
 }
 
 std::string TCollator::Key(std::string_view text) const {
-  if (impl_->collator == nullptr) return AnsiLowerCase(text);
+  UCollator* collator = impl_->ForThisThread();
+  if (collator == nullptr) return AnsiLowerCase(text);
   TUtf16Text u(text);
   uint8_t buffer[256];
-  int32_t length = ucol_getSortKey(impl_->collator, u.Data(), u.Length(), buffer, sizeof buffer);
+  int32_t length = ucol_getSortKey(collator, u.Data(), u.Length(), buffer, sizeof buffer);
   if (length <= static_cast<int32_t>(sizeof buffer)) {
     return std::string(reinterpret_cast<const char*>(buffer), length > 0 ? length - 1 : 0);
   }
   std::vector<uint8_t> large(static_cast<size_t>(length));
-  length = ucol_getSortKey(impl_->collator, u.Data(), u.Length(), large.data(), length);
+  length = ucol_getSortKey(collator, u.Data(), u.Length(), large.data(), length);
   // The key ends with a zero byte that plays no part in the order.
   return std::string(reinterpret_cast<const char*>(large.data()), length > 0 ? length - 1 : 0);
 }
