@@ -11,7 +11,11 @@
 namespace ormelin {
 
 TZevanOrmelinS::TZevanOrmelinS(std::string configFileName)
-    : configFileOverride_(std::move(configFileName)) {
+    : configFileOverride_(std::move(configFileName)),
+      eventLog_(std::make_unique<TzeEventLog>()),
+      projects_(std::make_unique<TorProjectList>()) {
+  // The log and the list exist from here on so that the settings can be
+  // read and written without the listeners; ServiceCreate starts both afresh.
   tcpServer_ = std::make_unique<TTCPServer>([this](TContext& context) { TCPServerConnect(context); },
                                             [this](TContext& context) { TCPServerExecute(context); },
                                             "TCPServer");

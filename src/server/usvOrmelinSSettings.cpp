@@ -100,8 +100,9 @@ void TZevanOrmelinS::SaveSettings() {
   SaveConnectionSettings(root);
   SaveProjects(root);
 
+  std::string xml = root.GetXML();
   std::string text;
-  for (std::string_view line : SplitLines(root.GetXML())) {
+  for (std::string_view line : SplitLines(xml)) {
     text += line;
     text += "\r\n";
   }

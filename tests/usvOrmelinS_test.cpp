@@ -1,0 +1,374 @@
+// The service module in-process: configuration load and save, the state
+// transitions of the console's actions, and the event-log messages of the
+// protocol, which the console shows and a test of the executable cannot see.
+#include "server/usvOrmelinS.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <thread>
+
+#include "comparer/orXMLParser.h"
+#include "platform/Exceptions.h"
+#include "support/ServerProcess.h"
+#include "support/TempFolder.h"
+
+namespace ormelin {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ConfigText;
+using test::FreePortPair;
+using test::TRawClient;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteFile(const std::string& path, std::string_view text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+// The log, oldest first, as plain texts.
+std::vector<std::string> LogTexts(TZevanOrmelinS& module) {
+  std::vector<std::string> texts;
+  auto walk = module.EventLog().GetEnumerator();
+  while (walk->MoveNext()) texts.insert(texts.begin(), walk->Current()->Text());
+  return texts;
+}
+
+bool LogHolds(TZevanOrmelinS& module, const std::string& text) {
+  for (const std::string& entry : LogTexts(module)) {
+    if (entry == text) return true;
+  }
+  return false;
+}
+
+class ModuleSettings : public ::testing::Test {
+ protected:
+  std::string ConfigPath() const { return folder_.Path() + "/orServer.xml"; }
+  testing::TTempFolder folder_;
+};
+
+struct TPortCase {
+  const char* Text;
+  int Port;
+};
+
+TEST_F(ModuleSettings, DefaultPortTextsAndTheConsolePortBesideIt) {
+  const TPortCase cases[] = {{"2000", 2000}, {" 2000 ", 2000}, {"abc", 1974}, {"", 1974},
+                             {"20x", 1974},  {"-1", -1}};
+  for (const TPortCase& c : cases) {
+    WriteFile(ConfigPath(), std::string("<xml><serversettings><defaultport>") + c.Text +
+                                "</defaultport></serversettings></xml>");
+    TZevanOrmelinS module(ConfigPath());
+    module.LoadSettings();
+    EXPECT_EQ(module.SyncPort(), c.Port) << c.Text;
+    EXPECT_EQ(module.ConsolePort(), c.Port + 1) << c.Text;
+  }
+}
+
+TEST_F(ModuleSettings, MissingFileGivesTheDefaultsAndIsNotCreated) {
+  TZevanOrmelinS module(ConfigPath());
+  module.LoadSettings();
+  EXPECT_EQ(module.SyncPort(), 1974);
+  EXPECT_EQ(module.ConsolePort(), 1975);
+  EXPECT_EQ(module.Projects().Count(), 0);
+  EXPECT_FALSE(fs::exists(ConfigPath()));
+  std::vector<std::string> expected = {"Lociranje konfiguracijske datoteke",
+                                       "Dohvat postavki spajanja", "Dohvat projekata"};
+  EXPECT_EQ(LogTexts(module), expected);
+}
+
+TEST_F(ModuleSettings, ProjectsSkipBlankEntriesAndElementNamesIgnoreCase) {
+  WriteFile(ConfigPath(),
+            "<XML>\r\n<ServerSettings><DEFAULTPORT>2100</DEFAULTPORT></ServerSettings>\r\n"
+            "<Projects>\r\n"
+            "<Project><NAME> Docs </NAME><Path>/srv/docs</Path></Project>\r\n"
+            "<project><name>   </name><path>/srv/blank</path></project>\r\n"
+            "<project><name>NoPath</name></project>\r\n"
+            "<project><name>A &amp; B</name><path>/srv/a&amp;b</path><extra>x</extra></project>\r\n"
+            "<project><name>docs</name><path>/srv/second</path></project>\r\n"
+            "</Projects>\r\n</XML>\r\n");
+  TZevanOrmelinS module(ConfigPath());
+  module.LoadSettings();
+  EXPECT_EQ(module.SyncPort(), 2100);
+  ASSERT_EQ(module.Projects().Count(), 3);
+  EXPECT_EQ(module.Projects().Items(0).Name, "Docs");
+  EXPECT_EQ(module.Projects().Items(1).Name, "A & B");
+  EXPECT_EQ(module.Projects().Items(1).Path, "/srv/a&b");
+  TorProject found;
+  ASSERT_TRUE(module.FindProject("DOCS", found));
+  EXPECT_EQ(found.Path, "/srv/docs");
+  EXPECT_TRUE(LogHolds(module, "Dohvat projekta Docs"));
+  EXPECT_FALSE(LogHolds(module, "Dohvat projekta NoPath"));
+}
+
+TEST_F(ModuleSettings, ADeclarationEnclosesTheRestSoNothingIsFound) {
+  WriteFile(ConfigPath(),
+            "<?xml version=\"1.0\"?>\r\n<xml><serversettings><defaultport>2000</defaultport>"
+            "</serversettings><projects><project><name>a</name><path>/a</path></project>"
+            "</projects></xml>\r\n");
+  TZevanOrmelinS module(ConfigPath());
+  module.LoadSettings();
+  EXPECT_EQ(module.SyncPort(), 1974);
+  EXPECT_EQ(module.Projects().Count(), 0);
+}
+
+TEST_F(ModuleSettings, AMalformedFileFailsTheLoadAfterItsFirstMessages) {
+  WriteFile(ConfigPath(), "<xml><serversettings></xml>");
+  TZevanOrmelinS module(ConfigPath());
+  try {
+    module.LoadSettings();
+    ADD_FAILURE() << "loaded";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(), "Tag serversettings zavr\x9A" "ava na tag /xml");
+  }
+  EXPECT_TRUE(LogHolds(module, "Dohvat postavki iz " + ConfigPath()));
+}
+
+TEST_F(ModuleSettings, SaveWritesTheElevenLinesAndReadsBack) {
+  TZevanOrmelinS module(ConfigPath());
+  module.SetSyncPort(1974);
+  module.Projects().Add("Docs", "D:\\Data\\Docs");
+  module.SaveSettings();
+  EXPECT_EQ(ReadFile(ConfigPath()),
+            "<xml>\r\n<serversettings>\r\n<defaultport>1974</defaultport>\r\n"
+            "</serversettings>\r\n<projects>\r\n<project>\r\n<name>Docs</name>\r\n"
+            "<path>D:\\Data\\Docs</path>\r\n</project>\r\n</projects>\r\n</xml>\r\n");
+  EXPECT_FALSE(fs::exists(ConfigPath() + ".new"));
+
+  TZevanOrmelinS reader(ConfigPath());
+  reader.LoadSettings();
+  ASSERT_EQ(reader.Projects().Count(), 1);
+  EXPECT_EQ(reader.Projects().Items(0).Path, "D:\\Data\\Docs");
+}
+
+TEST_F(ModuleSettings, SaveWithoutProjectsLeavesTheProjectsOut) {
+  TZevanOrmelinS module(ConfigPath());
+  module.SetSyncPort(2000);
+  module.SaveSettings();
+  EXPECT_EQ(ReadFile(ConfigPath()),
+            "<xml>\r\n<serversettings>\r\n<defaultport>2000</defaultport>\r\n"
+            "</serversettings>\r\n</xml>\r\n");
+}
+
+TEST_F(ModuleSettings, AFolderThatCannotBeWrittenKeepsTheOldFile) {
+  std::string locked = folder_.Path() + "/locked";
+  fs::create_directory(locked);
+  std::string config = locked + "/orServer.xml";
+  WriteFile(config, "old");
+  chmod(locked.c_str(), 0555);
+  TZevanOrmelinS module(config);
+  module.Projects().Add("Docs", "/srv/docs");
+  bool writable = access(locked.c_str(), W_OK) == 0;  // root writes anywhere
+  if (!writable) {
+    try {
+      module.SaveSettings();
+      ADD_FAILURE() << "saved";
+    } catch (const EFCreateError& error) {
+      EXPECT_EQ(error.Message().rfind("Cannot create file \"" + config + "\". ", 0), 0u)
+          << error.Message();
+    }
+    EXPECT_EQ(ReadFile(config), "old");
+  }
+  chmod(locked.c_str(), 0755);
+
+  TZevanOrmelinS missing(folder_.Path() + "/no/such/folder/orServer.xml");
+  try {
+    missing.SaveSettings();
+    ADD_FAILURE() << "saved into a missing folder";
+  } catch (const EFCreateError& error) {
+    EXPECT_EQ(error.Message().rfind(
+                  "Cannot create file \"" + folder_.Path() + "/no/such/folder/orServer.xml\". ", 0),
+              0u)
+        << error.Message();
+  }
+}
+
+// A module running on loopback ports the test picked.
+class RunningModule : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(folder_.Path() + "/project");
+    fs::create_directory(folder_.Path() + "/project/sub");
+    WriteFile(folder_.Path() + "/project/a.txt", "alpha");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      port_ = FreePortPair();
+      WriteFile(folder_.Path() + "/orServer.xml",
+                ConfigText(port_, {{"Demo", folder_.Path() + "/project"}}));
+      module_ = std::make_unique<TZevanOrmelinS>(folder_.Path() + "/orServer.xml");
+      module_->ServiceCreate();
+      if (module_->State() == ssReady) return;
+      module_.reset();
+    }
+    FAIL() << "no module could start";
+  }
+
+  testing::TTempFolder folder_;
+  int port_ = 0;
+  std::unique_ptr<TZevanOrmelinS> module_;
+};
+
+TEST_F(RunningModule, StopAndStartOnlyFromTheirStatesAndOnTheSamePort) {
+  std::lock_guard<std::mutex> lock(module_->SettingsLock);
+  module_->StartServer();  // ready: nothing happens
+  EXPECT_FALSE(LogHolds(*module_, "Server pokrenut"));
+  module_->StopServer();
+  EXPECT_EQ(module_->State(), ssStopped);
+  EXPECT_FALSE(TRawClient::CanConnect("127.0.0.1", port_));
+  EXPECT_TRUE(TRawClient::CanConnect("127.0.0.1", port_ + 1));  // the console stays
+  size_t logged = LogTexts(*module_).size();
+  module_->StopServer();  // stopped: nothing happens
+  EXPECT_EQ(LogTexts(*module_).size(), logged);
+  module_->StartServer();
+  EXPECT_EQ(module_->State(), ssReady);
+  std::vector<std::string> texts = LogTexts(*module_);
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts[texts.size() - 2], "Server zaustavljen");
+  EXPECT_EQ(texts.back(), "Server pokrenut");
+  TRawClient client(port_);
+  EXPECT_EQ(client.ReadLine(), "200 Ready\r\n");
+}
+
+TEST_F(RunningModule, ANewPortIsShownAtOnceButListenedOnOnlyAfterARestart) {
+  std::lock_guard<std::mutex> lock(module_->SettingsLock);
+  module_->SetSyncPort(port_ + 100);
+  EXPECT_EQ(module_->SyncPort(), port_ + 100);
+  EXPECT_EQ(module_->ConsolePort(), port_ + 101);
+  module_->StopServer();
+  module_->StartServer();
+  EXPECT_EQ(module_->ListeningSyncPort(), port_);
+  EXPECT_EQ(module_->ListeningConsolePort(), port_ + 1);
+  TRawClient client(port_);
+  EXPECT_EQ(client.ReadLine(), "200 Ready\r\n");
+}
+
+TEST_F(RunningModule, StopWhileAClientIsMidTransferClosesItAndWaitsForIt) {
+  // A file far larger than the socket buffers, so the sender blocks.
+  std::string big(32 * 1024 * 1024, 'x');
+  WriteFile(folder_.Path() + "/project/big.bin", big);
+  TRawClient client(port_);
+  ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
+  client.Send("GetFile Demo \\big.bin\r\n");
+  ASSERT_EQ(client.ReadLine(), "203 Get File Started\r\n");
+  ASSERT_EQ(client.ReadLine(), std::to_string(big.size()) + "\r\n");
+  std::string first = client.ReadExactly(1024);  // the transfer is under way
+
+  {
+    std::lock_guard<std::mutex> lock(module_->SettingsLock);
+    module_->StopServer();  // returns only after the connection's thread has ended
+  }
+  EXPECT_EQ(module_->State(), ssStopped);
+  std::string rest = client.ReadUntilClose();
+  EXPECT_LT(first.size() + rest.size(), big.size());
+
+  {
+    std::lock_guard<std::mutex> lock(module_->SettingsLock);
+    module_->StartServer();
+  }
+  TRawClient again(port_);
+  EXPECT_EQ(again.ReadLine(), "200 Ready\r\n");
+  again.Send("GetFile Demo \\a.txt\r\n");
+  EXPECT_EQ(again.ReadLine(), "203 Get File Started\r\n");
+  EXPECT_EQ(again.ReadStream(), "alpha");
+}
+
+TEST_F(RunningModule, ClientsWithoutAReverseNameAreNamedByTheirAddress) {
+  {
+    TRawClient client("127.0.0.2", port_, "127.0.0.2");
+    ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
+    client.Send("Hello\r\n");
+    EXPECT_EQ(client.ReadLine(), "201 Ready\r\n");
+  }
+  std::string link = "127.0.0.2";
+  std::string expected = "Hello od <A HREF=\"http://" + link + ":" + std::to_string(port_ + 2) +
+                         "/\">" + link + " [127.0.0.2]</A>";
+  bool named = false;
+  for (const std::string& text : LogTexts(*module_)) {
+    if (text.rfind("Hello od <A HREF=\"http://", 0) == 0 &&
+        text.find(" [127.0.0.2]</A>") != std::string::npos) {
+      named = true;
+      // Either the resolver's name or the address itself, never a failure.
+      if (text.find("http://127.0.0.2:") != std::string::npos) {
+        EXPECT_EQ(text, expected);
+      }
+    }
+  }
+  EXPECT_TRUE(named);
+
+  try {
+    TRawClient client("::1", port_);
+    ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
+    client.Send("Sync Demo\r\n");
+    EXPECT_EQ(client.ReadLine(), "202 Sync Started\r\n");
+  } catch (const std::runtime_error&) {
+    GTEST_SKIP() << "no IPv6 loopback";
+  }
+  EXPECT_TRUE(LogHolds(*module_, "Klijent <A HREF=\"http://::1:" + std::to_string(port_ + 2) +
+                                     "/\">::1 [::1]</A> sinkronizira projekt Demo"));
+}
+
+TEST_F(RunningModule, ClientTextsAreEscapedInTheLogAndTheErrorIsTheSameInTheReply) {
+  TRawClient client(port_);
+  ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
+  client.Send("Sync <script>x</script>\r\n");
+  EXPECT_EQ(client.ReadLine(), "401 Project '<script>x</script>' does not exist\r\n");
+  client.Send("Sync dEMO\r\n");
+  ASSERT_EQ(client.ReadLine(), "202 Sync Started\r\n");
+  client.Send("<b>\r\n");
+  std::string failure = client.ReadLine();
+  EXPECT_EQ(failure, "500-'&lt;b&gt;' is not a valid integer value\r\n");
+  EXPECT_EQ(client.ReadLine(), "500 Better luck next time\r\n");
+  EXPECT_TRUE(client.WaitClosed());
+
+  bool unknownLogged = false;
+  for (const std::string& text : LogTexts(*module_)) {
+    EXPECT_EQ(text.find("<script>"), std::string::npos) << text;
+    EXPECT_EQ(text.find("<b>"), std::string::npos) << text;
+    if (text.find("nepostoje\xE6" "eg projekta &lt;script&gt;x&lt;/script&gt;") != std::string::npos) {
+      unknownLogged = true;
+    }
+  }
+  EXPECT_TRUE(unknownLogged);
+  EXPECT_TRUE(LogHolds(*module_, "Gre\x9Aka: '&lt;b&gt;' is not a valid integer value"));
+  // The name as the client wrote it, not as configured.
+  bool syncLogged = false;
+  for (const std::string& text : LogTexts(*module_)) {
+    if (text.rfind("Klijent ", 0) == 0 && text.find(" sinkronizira projekt dEMO") != std::string::npos) {
+      syncLogged = true;
+    }
+  }
+  EXPECT_TRUE(syncLogged);
+}
+
+TEST_F(RunningModule, APeerThatGoesAwayMidCommandLeavesNoTrace) {
+  size_t before;
+  {
+    TRawClient client(port_);
+    ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
+    client.Send("Sync Demo\r\n");
+    ASSERT_EQ(client.ReadLine(), "202 Sync Started\r\n");
+    before = LogTexts(*module_).size();
+  }
+  // The next client is served; the first one's end added nothing.
+  TRawClient next(port_);
+  ASSERT_EQ(next.ReadLine(), "200 Ready\r\n");
+  next.Send("Sync Nope\r\n");
+  ASSERT_EQ(next.ReadLine(), "401 Project 'Nope' does not exist\r\n");
+  std::vector<std::string> texts = LogTexts(*module_);
+  ASSERT_EQ(texts.size(), before + 1);
+  EXPECT_EQ(texts.back().rfind("Klijent ", 0), 0u) << texts.back();
+}
+
+}  // namespace
+}  // namespace ormelin
