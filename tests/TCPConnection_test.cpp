@@ -6,7 +6,10 @@
 
 #include "net/StreamTransfer.h"
 #include "platform/Conversions.h"
+#include "platform/FileSystem.h"
+#include "support/Loopback.h"
 #include "support/ScriptedIO.h"
+#include "support/TempFolder.h"
 
 namespace ormelin {
 namespace {
@@ -90,6 +93,11 @@ TEST(TTCPConnection, IsOpenWhileBytesRemainAfterClose) {
   EXPECT_FALSE(connection->IsOpen());
   auto waiting = Scripted({}, nullptr, false);
   EXPECT_TRUE(waiting->IsOpen());
+  // A closed peer's unterminated line is dropped: nothing keeps the
+  // connection looking open.
+  auto partial = Scripted({"partial"});
+  EXPECT_THROW(partial->ReadLine(), EConnClosedGracefully);
+  EXPECT_FALSE(partial->IsOpen());
 }
 
 TEST(TStreamTransfer, FramedStreamKeepsTheFollowingLine) {
@@ -261,6 +269,36 @@ TEST(TTCPConnection, DisconnectFromAnotherThreadEndsABlockedRead) {
   EXPECT_FALSE(pair.server->IsOpen());
   EXPECT_THROW(pair.server->ReadLine(), ENotConnected);
   EXPECT_THROW(pair.client->ReadLine(), EConnClosedGracefully);
+}
+
+TEST(TTCPConnection, FileStreamsGoOutWithoutCopies) {
+  testing::TTempFolder folder;
+  std::string payload;
+  for (int i = 0; i < 300000; ++i) payload += static_cast<char>(i % 251);
+  const std::string path = folder.Path() + "/payload.bin";
+  WriteStringToFile(path, payload);
+  TSocketPair pair;
+  std::string received;
+  std::thread reader([&] {
+    TMemoryStream stream;
+    ReceiveStream(*pair.client, stream);
+    received = stream.Data();
+  });
+  TFileStream file(path);
+  file.SetPosition(1000);
+  SendStream(*pair.server, file);
+  reader.join();
+  EXPECT_EQ(received, payload);
+  EXPECT_EQ(file.Position(), static_cast<int64_t>(payload.size()));
+
+  // A peer gone in the middle of a file: an error, not a signal.
+  pair.client.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_THROW(
+      {
+        for (int i = 0; i < 100; ++i) pair.server->WriteStreamBytes(file);
+      },
+      ESocketError);
 }
 
 }  // namespace

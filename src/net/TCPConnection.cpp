@@ -62,7 +62,10 @@ std::string TTCPConnection::ReadLine() {
     }
     if (Buffered() > kMaxLineLength) throw EReadLnMaxLineLengthExceeded();
     searched = end_ - start_;  // offset from start_, kept across a compaction
-    if (!ReadFromTransport()) throw EConnClosedGracefully();
+    if (!ReadFromTransport()) {
+      start_ = end_ = 0;  // the unterminated rest is dropped with the connection
+      throw EConnClosedGracefully();
+    }
     searched += start_;
   }
 }

@@ -38,7 +38,8 @@ class TTCPConnection {
   // One line, ended by LF or CR LF, the terminator removed; a CR elsewhere
   // stays. At most kMaxLineLength bytes may come before the LF, else
   // EReadLnMaxLineLengthExceeded. A peer that closes before the LF raises
-  // EConnClosedGracefully and the unterminated bytes are dropped.
+  // EConnClosedGracefully and the unterminated bytes are dropped (so the
+  // connection is no longer open).
   std::string ReadLine();
   // The text and CR LF, sent at once.
   void WriteLine(std::string_view text);
