@@ -53,12 +53,16 @@ TEST(Templates, CrLfLineEndsAndTheSharedHead) {
     SCOPED_TRACE(name);
     const std::string text = GetResourceText(name, "TEXT");
     EXPECT_TRUE(OnlyCrLfLineEnds(text));
-    for (const char* part : {"content=\"text/html; charset=windows-1250\"", "<title>Ormelin Server</title>",
-                             "href=\"style.css\"", "lang=\"hr-HR\"", "ormelinproject.jpg\" width=\"300\" height=\"80\""}) {
+    for (const char* part :
+         {"content=\"text/html; charset=windows-1250\"", "<title>Ormelin Server</title>",
+          "href=\"style.css\"", "lang=\"hr-HR\"",
+          "ormelinproject.jpg\" width=\"300\" height=\"80\""}) {
       EXPECT_NE(text.find(part), std::string::npos) << part;
     }
     const bool footer = std::string(name) != "PROPALAAKCIJA";
-    EXPECT_EQ(text.find("ormelinproject_footer.jpg\" width=\"293\" height=\"30\"") != std::string::npos, footer);
+    EXPECT_EQ(
+        text.find("ormelinproject_footer.jpg\" width=\"293\" height=\"30\"") != std::string::npos,
+        footer);
   }
   EXPECT_TRUE(OnlyCrLfLineEnds(std::string(GetResourceData("STYLE_CSS"))));
   for (const char* name : {"SVN_INFO", "SVN_INFO_COMPARER"}) {
@@ -69,9 +73,10 @@ TEST(Templates, CrLfLineEndsAndTheSharedHead) {
 TEST(Templates, HoldTheirPlaceholdersAndFields) {
   const std::vector<std::pair<const char*, std::vector<std::string>>> expected = {
       {"INDEX",
-       {"{%PORT%}", "{%ROOTPATH%}", "{%SERVERSTATE%}", "{%LASTMESSAGE%}", "<form action=\"/opcije\">",
-        "name=\"akcija\" value=\"{%ONOFF%}\"", "href=\"postavke.html\">Postavke<", "Korjenska mapa",
-        "Zadnja poruka", "href=\"eventlog.html\">Sve poruke<", "href=\"about.html\">O programu...<",
+       {"{%PORT%}", "{%ROOTPATH%}", "{%SERVERSTATE%}", "{%LASTMESSAGE%}",
+        "<form action=\"/opcije\">", "name=\"akcija\" value=\"{%ONOFF%}\"",
+        "href=\"postavke.html\">Postavke<", "Korjenska mapa", "Zadnja poruka",
+        "href=\"eventlog.html\">Sve poruke<", "href=\"about.html\">O programu...<",
         "bgcolor=\"#C5D8EB\""}},
       {"POSTAVKE",
        {"<form action=\"/opcije\">", "name=\"port\" value=\"{%PORT%}\"",
@@ -93,7 +98,8 @@ TEST(Templates, HoldTheirPlaceholdersAndFields) {
   };
   for (const auto& [name, parts] : expected) {
     const std::string text = GetResourceText(name, "TEXT");
-    for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << name << ": " << part;
+    for (const std::string& part : parts)
+      EXPECT_NE(text.find(part), std::string::npos) << name << ": " << part;
   }
 }
 
@@ -101,15 +107,19 @@ TEST(StyleSheet, HoldsEveryRule) {
   const std::string css(GetResourceData("STYLE_CSS"));
   const char* const rules[] = {
       "P { font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 11px; color: #000000; }",
-      ".text2 { font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 11px; color: #5EA1D8; "
+      ".text2 { font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 11px; color: "
+      "#5EA1D8; "
       "font-weight: bold; text-indent: 0px; }",
-      ".white { font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 11px; color: #000000; "
+      ".white { font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 11px; color: "
+      "#000000; "
       "font-weight: bold; text-indent: 0px; }",
-      ".title { font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 14px; color: #FF5A00; "
+      ".title { font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 14px; color: "
+      "#FF5A00; "
       "font-weight: bold; text-indent: 10px; }",
       "A:link, A:visited { font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 11px; "
       "color: #6699CC; font-weight: bold; text-decoration: none; }",
-      "A:hover { font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 11px; color: #6699CC; "
+      "A:hover { font-family: Verdana, Arial, Helvetica, sans-serif; font-size: 11px; color: "
+      "#6699CC; "
       "font-weight: bold; text-decoration: underline; }",
   };
   for (const char* rule : rules) EXPECT_NE(css.find(rule), std::string::npos) << rule;
@@ -126,7 +136,8 @@ bool JpegSize(std::string_view jpeg, int& width, int& height) {
     if (byte(at) != 0xFF) return false;
     const unsigned char marker = byte(at + 1);
     const size_t length = (byte(at + 2) << 8) | byte(at + 3);
-    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    const bool frame =
+        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (frame) {
       height = (byte(at + 5) << 8) | byte(at + 6);
       width = (byte(at + 7) << 8) | byte(at + 8);

@@ -44,7 +44,8 @@ TEST(ShortVersionForm, Lines) {
       {Info(kStable, nullptr, "117"), "OrmelinS-branches/stable-1.1@ (117)"},
       {Info(kStable, "116", nullptr), "OrmelinS-branches/stable-1.1@116 ()"},
       {Info(kStable, "11a", "117"), "OrmelinS-branches/stable-1.1@ (117)"},
-      {"Revision: 9\r\nURL: " + kStable + "\r\nLast Changed Rev: 8", "OrmelinS-branches/stable-1.1@8 (9)"},
+      {"Revision: 9\r\nURL: " + kStable + "\r\nLast Changed Rev: 8",
+       "OrmelinS-branches/stable-1.1@8 (9)"},
       {" Revision: 9\r\n", "-@ ()"},
       {"", "-@ ()"},
   };
@@ -55,8 +56,9 @@ TEST(ShortVersionForm, Lines) {
 }
 
 TEST(ParseVersionInfo, ReadsTheNamedResource) {
-  RegisterResource("TEST_VERSION_INFO", "TEXT", "URL: http://h/demosvn/ormelin/trunk/Comparer\r\n"
-                                                "Revision: 5\r\nLast Changed Rev: 4\r\n");
+  RegisterResource("TEST_VERSION_INFO", "TEXT",
+                   "URL: http://h/demosvn/ormelin/trunk/Comparer\r\n"
+                   "Revision: 5\r\nLast Changed Rev: 4\r\n");
   EXPECT_EQ(ParseVersionInfo("test_version_info"), "Comparer-trunk@4 (5)");
   EXPECT_THROW(ParseVersionInfo("NO_SUCH_INFO"), EResNotFound);
 }
@@ -65,7 +67,9 @@ TEST(ParseVersionInfo, ReadsTheNamedResource) {
 TEST(VersionText, BuiltFromTheStoredTexts) {
   const std::string text = VersionText();
   EXPECT_TRUE(std::regex_match(
-      text, std::regex(R"(OrmelinS-(trunk|branches/.+)@\d+ \(\d+\) / Comparer-(trunk|branches/.+)@\d+ \(\d+\))")))
+      text,
+      std::regex(
+          R"(OrmelinS-(trunk|branches/.+)@\d+ \(\d+\) / Comparer-(trunk|branches/.+)@\d+ \(\d+\))")))
       << text;
   EXPECT_EQ(text, ParseVersionInfo("SVN_INFO") + " / " + ParseVersionInfo("SVN_INFO_COMPARER"));
 }

@@ -51,9 +51,14 @@ struct TMatchCase {
 
 TEST(TzeRegex, SearchesWithCodePage1250TablesAndLineEnds) {
   const TMatchCase cases[] = {
-      {"\xE8\x9A\x9E\xE6\xF0", TzeRegex::roCaseless, "x\xC8\x8A\x8E\xC6\xD0y", "\xC8\x8A\x8E\xC6\xD0"},
+      {"\xE8\x9A\x9E\xE6\xF0", TzeRegex::roCaseless, "x\xC8\x8A\x8E\xC6\xD0y",
+       "\xC8\x8A\x8E\xC6\xD0"},
       {"\xE8", TzeRegex::roNone, "\xC8", nullptr},
-      {"\\w+", TzeRegex::roNone, " \x9A\xF0" "ab_1 ", "\x9A\xF0" "ab_1"},
+      {"\\w+", TzeRegex::roNone,
+       " \x9A\xF0"
+       "ab_1 ",
+       "\x9A\xF0"
+       "ab_1"},
       {"[[:upper:]]+", TzeRegex::roNone, "ab\x8E\xC8z", "\x8E\xC8"},
       {"^b$", TzeRegex::roMultiLine, "a\r\nb\r\nc", "b"},
       {"^b$", TzeRegex::roMultiLine, "a\rb\rc", "b"},

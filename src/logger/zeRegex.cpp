@@ -19,8 +19,8 @@ constexpr size_t kBitsSpace = 0, kBitsXDigit = 32, kBitsDigit = 64, kBitsUpper =
                  kBitsLower = 128, kBitsWord = 160, kBitsGraph = 192, kBitsPrint = 224,
                  kBitsPunct = 256, kBitsCntrl = 288;
 // Character type flags.
-constexpr uint8_t kTypeSpace = 0x01, kTypeLetter = 0x02, kTypeLowerLetter = 0x04,
-                  kTypeDigit = 0x08, kTypeWord = 0x10;
+constexpr uint8_t kTypeSpace = 0x01, kTypeLetter = 0x02, kTypeLowerLetter = 0x04, kTypeDigit = 0x08,
+                  kTypeWord = 0x10;
 
 std::string EngineMessage(int code) {
   PCRE2_UCHAR buffer[256];
@@ -37,8 +37,8 @@ TzeCharClasses Cp1250Classes(unsigned char byte) {
   k.Lower = IsLowerLetter(c);
   k.Letter = IsLetter(c);
   k.Digit = IsDigit(c);
-  k.XDigit = (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'f') ||
-             (byte >= 'A' && byte <= 'F');
+  k.XDigit =
+      (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'f') || (byte >= 'A' && byte <= 'F');
   k.Space = IsSpace(c);
   k.Punct = IsPunctuation(c);
   k.Print = IsPrintable(c);
@@ -141,7 +141,8 @@ bool TzeRegex::Search(std::string_view subject, TzeRegexMatch& match) const {
 }
 
 int TzeRegex::GroupNumber(const char* name) const {
-  const int number = pcre2_substring_number_from_name(impl_->code, reinterpret_cast<PCRE2_SPTR>(name));
+  const int number =
+      pcre2_substring_number_from_name(impl_->code, reinterpret_cast<PCRE2_SPTR>(name));
   return number > 0 ? number : -1;
 }
 
