@@ -129,6 +129,17 @@ void TServerProcess::WriteConfig(std::string_view text) {
 }
 
 void TServerProcess::Start(const std::vector<std::string>& arguments) {
+  if (Running()) throw std::runtime_error("the server is still running");
+  if (reader_.joinable()) reader_.join();
+  if (stderrPipe_ >= 0) close(stderrPipe_);
+  if (stdoutPipe_ >= 0) close(stdoutPipe_);
+  stderrPipe_ = stdoutPipe_ = -1;
+  exitStatus_ = -1;
+  {
+    std::lock_guard<std::mutex> guard(outputLock_);
+    stderr_.clear();
+    stdout_.clear();
+  }
   int errPipe[2];
   int outPipe[2];
   if (pipe2(errPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0) {
@@ -151,6 +162,7 @@ void TServerProcess::Start(const std::vector<std::string>& arguments) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    setenv("LC_ALL", "C", 1);
     execv(program.c_str(), argv.data());
     _exit(127);
   }
@@ -193,6 +205,20 @@ bool TServerProcess::StartAndWait(int port) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
+}
+
+int TServerProcess::StartWithProjects(
+    const std::vector<std::pair<std::string, std::string>>& projects) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    int port = FreePortPair();
+    WriteConfig(ConfigText(port, projects));
+    if (StartAndWait(port) && TRawClient::CanConnect("127.0.0.1", port + 1) &&
+        Stderr().find("ZevanOrmelinS:") == std::string::npos) {
+      return port;
+    }
+    Stop();
+  }
+  throw std::runtime_error("the server could not be started: " + Stderr());
 }
 
 bool TServerProcess::WaitForStderr(std::string_view text, int timeoutMs) {

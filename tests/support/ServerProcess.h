@@ -41,10 +41,16 @@ class TServerProcess {
   // Writes the bytes as orServer.xml next to the executable.
   void WriteConfig(std::string_view text);
 
-  // Starts the process with the arguments; returns at once.
+  // Starts the process with the arguments (under the C locale, so that
+  // date texts and messages do not depend on the test machine's); returns
+  // at once. A stopped process may be started again.
   void Start(const std::vector<std::string>& arguments = {});
   // Starts and waits until `port` accepts connections; false on time-out.
   bool StartAndWait(int port);
+  // Picks a free port pair, writes a configuration with the projects and
+  // starts the server on it, trying again with other ports when another
+  // process took them meanwhile. Returns the synchronisation port.
+  int StartWithProjects(const std::vector<std::pair<std::string, std::string>>& projects);
   // Waits until the standard error holds `text`; false on time-out.
   bool WaitForStderr(std::string_view text, int timeoutMs = 20000);
   std::string Stderr();
