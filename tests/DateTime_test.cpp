@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <cmath>
 
 #include "platform/Exceptions.h"
@@ -144,6 +146,18 @@ TEST(DateTimeTest, SettingsFromLocaleLayouts) {
   TFormatSettings us = FormatSettingsFromLayouts("%m/%d/%Y", "%r", "AM", "PM", '.');
   EXPECT_EQ(FormatDateTime("c", EncodeDateTime(2008, 11, 14, 21, 5, 7), us),
             "11/14/2008 09:05:07 PM");
+}
+
+TEST(DateTimeTest, PlainLocaleGivesTheCroatianConventions) {
+  // Read once per process: this runs before anything else asks for them.
+  setenv("LC_ALL", "C.UTF-8", 1);
+  const TFormatSettings& s = DefaultFormatSettings();
+  EXPECT_EQ(s.ShortDateFormat, "dd/mm/yyyy");
+  EXPECT_EQ(s.DateSeparator, '.');
+  EXPECT_EQ(s.LongTimeFormat, "hh:nn:ss");
+  EXPECT_EQ(s.TimeSeparator, ':');
+  EXPECT_EQ(s.DecimalSeparator, ',');
+  EXPECT_EQ(DateTimeToStr(EncodeDateTime(2026, 12, 8, 14, 3, 5), s), "08.12.2026 14:03:05");
 }
 
 TEST(DateTimeTest, NowIsTodayToTheMillisecond) {

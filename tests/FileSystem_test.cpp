@@ -148,6 +148,13 @@ TEST(FileSystemTest, EntryQueriesAndSimpleOperations) {
   EXPECT_FALSE(DeleteFile(root + "\\missing"));
   EXPECT_TRUE(DeleteFile(root + "\\f"));
   EXPECT_FALSE(fs::exists(root + "/f"));
+  Touch(root + "/readonly");
+  fs::permissions(root + "/readonly", fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_FALSE(DeleteFile(root + "\\readonly"));
+  EXPECT_TRUE(fs::exists(root + "/readonly"));
+  fs::create_symlink(root + "/readonly", root + "/link");
+  EXPECT_TRUE(DeleteFile(root + "\\link"));
+  EXPECT_TRUE(fs::exists(root + "/readonly"));
 
   Touch(root + "/from", "new");
   Touch(root + "/to", "old");

@@ -16,7 +16,9 @@ namespace ormelin {
 bool FileExists(std::string_view path);       // an existing entry that is not a folder
 bool DirectoryExists(std::string_view path);  // an existing folder (links followed)
 bool CreateDir(std::string_view path);        // one level; false if it exists or fails
-bool DeleteFile(std::string_view path);       // not a folder; false if refused
+// Not a folder; false if refused. A file without any write permission is
+// read-only and refused too (a link is removed itself, never its target).
+bool DeleteFile(std::string_view path);
 bool RenameFile(std::string_view from, std::string_view to);  // replaces `to`
 // A folder with everything in it. Links inside are removed, never followed;
 // a path that is itself a link loses only the link. False when anything

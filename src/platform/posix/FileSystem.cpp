@@ -108,6 +108,11 @@ bool DeleteFile(std::string_view path) {
   struct stat st {};
   if (!ToNativePath(path, native) || lstat(native.c_str(), &st) != 0) return false;
   if (S_ISDIR(st.st_mode)) return false;
+  // A file nobody may write to is read-only and is not deleted.
+  if (!S_ISLNK(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    errno = EACCES;
+    return false;
+  }
   return unlink(native.c_str()) == 0;
 }
 
