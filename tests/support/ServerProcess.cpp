@@ -198,6 +198,10 @@ void TServerProcess::ReadPipes() {
 
 bool TServerProcess::StartAndWait(int port) {
   Start();
+  return WaitForPort(port);
+}
+
+bool TServerProcess::WaitForPort(int port) {
   auto deadline = Clock::now() + std::chrono::seconds(30);
   while (Clock::now() < deadline) {
     if (TRawClient::CanConnect("127.0.0.1", port)) return true;
@@ -212,7 +216,7 @@ int TServerProcess::StartWithProjects(
   for (int attempt = 0; attempt < 5; ++attempt) {
     int port = FreePortPair();
     WriteConfig(ConfigText(port, projects));
-    if (StartAndWait(port) && TRawClient::CanConnect("127.0.0.1", port + 1) &&
+    if (StartAndWait(port) && WaitForPort(port + 1) &&
         Stderr().find("ZevanOrmelinS:") == std::string::npos) {
       return port;
     }

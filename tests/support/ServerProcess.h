@@ -45,7 +45,10 @@ class TServerProcess {
   // date texts and messages do not depend on the test machine's); returns
   // at once. A stopped process may be started again.
   void Start(const std::vector<std::string>& arguments = {});
-  // Starts and waits until `port` accepts connections; false on time-out.
+  // Waits until `port` accepts connections; false on time-out or when the
+  // process has ended.
+  bool WaitForPort(int port);
+  // Start, then WaitForPort.
   bool StartAndWait(int port);
   // Picks a free port pair, writes a configuration with the projects and
   // starts the server on it, trying again with other ports when another
