@@ -1,0 +1,41 @@
+// The client's command line: ormelin-client [options] HOST PROJECT FOLDER.
+// Pure parsing, no output: the caller prints the help, the version or the
+// usage error. Texts are code page 1250 (arguments arrive as UTF-8).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/Exceptions.h"
+
+namespace ormelin {
+
+// A command line that cannot be used; the message says why.
+class EUsageError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+struct TClientOptions {
+  bool Help = false;
+  bool Version = false;
+  bool DryRun = false;
+  bool Quiet = false;
+  int Port = 1974;
+  // Connections that fetch files side by side, and GetFile requests each
+  // keeps outstanding. A window of 1 runs every task through the task
+  // commands, one after another over one connection.
+  int Connections = 4;
+  int Pipeline = 32;
+  std::string Host;
+  std::string Project;  // code page 1250
+  std::string Folder;   // code page 1250
+};
+
+// Raises EUsageError.
+TClientOptions ParseClientOptions(const std::vector<std::string>& arguments);
+
+// The --help text.
+std::string ClientHelpText();
+
+}  // namespace ormelin

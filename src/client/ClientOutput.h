@@ -1,0 +1,66 @@
+// What the client shows its user: messages on standard output (none with
+// --quiet), errors on standard error, and, when standard error is a
+// terminal, a progress line redrawn in place (files and bytes done, rate,
+// time left). Texts are code page 1250 and reach the terminal as UTF-8.
+//
+// Threading: every operation is safe from any thread; a ticker thread
+// redraws the progress line while it is shown.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace ormelin {
+
+// "1,5 MB", "512 B": sizes as the user reads them.
+std::string SizeText(int64_t bytes);
+// "0:42", "1:02:03".
+std::string DurationText(double seconds);
+
+class TClientOutput {
+ public:
+  explicit TClientOutput(bool quiet);
+  ~TClientOutput();
+  TClientOutput(const TClientOutput&) = delete;
+  TClientOutput& operator=(const TClientOutput&) = delete;
+
+  void Print(std::string_view text);
+  void Error(std::string_view text);
+
+  // Shows progress over `files` file transfers until StopProgress.
+  void StartProgress(int files);
+  void FileDone();
+  void AddBytes(int64_t bytes);
+  void StopProgress();
+
+  int FilesDone() const;
+  int64_t BytesDone() const;
+  double Elapsed() const;  // seconds since StartProgress
+
+ private:
+  void Tick();
+  void DrawLocked();   // requires lock_
+  void ClearLocked();  // requires lock_
+  void WriteLocked(bool error, std::string_view text);
+
+  const bool quiet_;
+  const bool terminal_;
+  mutable std::mutex lock_;
+  std::condition_variable wake_;
+  // Guarded by lock_.
+  bool shown_ = false;
+  bool drawn_ = false;
+  bool stopping_ = false;
+  int totalFiles_ = 0;
+  int filesDone_ = 0;
+  int64_t bytesDone_ = 0;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::thread ticker_;
+};
+
+}  // namespace ormelin

@@ -1,0 +1,167 @@
+#include "client/FileFetcher.h"
+
+#include <thread>
+
+#include "client/ClientOutput.h"
+#include "platform/Streams.h"
+
+namespace ormelin {
+namespace {
+
+// Bytes of request lines kept outstanding at most, well below what the
+// socket buffers hold, so that sending never waits on a server that is
+// itself waiting for its answers to be read.
+constexpr size_t kMaxPendingBytes = 32 * 1024;
+
+}  // namespace
+
+struct TFileFetcher::TPending {
+  TFileJob* Job;
+  std::unique_ptr<TorFileReplacement> Replacement;
+  size_t LineBytes;
+};
+
+TFileFetcher::TFileFetcher(std::string project, int connections, int window, TConnector connect,
+                           TClientOutput& output, TFailure fail)
+    : project_(std::move(project)),
+      connections_(connections < 1 ? 1 : connections),
+      window_(window < 1 ? 1 : window),
+      connect_(std::move(connect)),
+      output_(output),
+      fail_(std::move(fail)) {}
+
+TFileJob* TFileFetcher::Take() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (queue_.empty()) return nullptr;
+  TFileJob* job = queue_.front();
+  queue_.pop_front();
+  return job;
+}
+
+void TFileFetcher::PutBack(std::deque<TPending>& pending) {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (auto it = pending.rbegin(); it != pending.rend(); ++it) queue_.push_front(it->Job);
+  pending.clear();
+}
+
+void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first) {
+  if (jobs.empty()) return;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (TFileJob& job : jobs) queue_.push_back(&job);
+  }
+  const size_t workers = std::min(jobs.size(), static_cast<size_t>(connections_));
+  std::vector<std::thread> threads;
+  threads.emplace_back([this, connection = std::move(first)]() mutable {
+    Worker(std::move(connection));
+  });
+  for (size_t i = 1; i < workers; ++i) threads.emplace_back([this] { Worker(nullptr); });
+  for (std::thread& thread : threads) thread.join();
+  // Whatever no connection could fetch fails with the reason.
+  std::lock_guard<std::mutex> guard(lock_);
+  for (TFileJob* job : queue_) fail_(*job, lastError_);
+  queue_.clear();
+}
+
+void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection) {
+  std::deque<TPending> pending;
+  try {
+    Serve(connection, pending);
+  } catch (const std::exception& error) {
+    std::lock_guard<std::mutex> guard(lock_);
+    lastError_ = error.what();
+  }
+  PutBack(pending);
+}
+
+void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
+                         std::deque<TPending>& pending) {
+  size_t pendingBytes = 0;
+  int fruitlessConnections = 0;  // since the last reply that came
+  for (;;) {
+    if (!connection || connection->Broken()) {
+      connection.reset();
+      PutBack(pending);
+      pendingBytes = 0;
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (queue_.empty()) return;
+        if (++fruitlessConnections > 3) {
+          if (lastError_.empty()) lastError_ = "Poslu\x9Eitelj prekida vezu bez odgovora";
+          return;
+        }
+      }
+      try {
+        connection = connect_();
+      } catch (const Exception& error) {
+        std::lock_guard<std::mutex> guard(lock_);
+        lastError_ = error.Message();
+        return;  // the others, if any still can, fetch what is left
+      }
+      connection->Progress = [this](int64_t bytes) { output_.AddBytes(bytes); };
+    }
+    if (!connection->Progress) connection->Progress = [this](int64_t bytes) { output_.AddBytes(bytes); };
+
+    // Keep the window full.
+    while (static_cast<int>(pending.size()) < window_ &&
+           (pending.empty() || pendingBytes < kMaxPendingBytes)) {
+      TFileJob* job = Take();
+      if (job == nullptr) break;
+      auto replacement = std::make_unique<TorFileReplacement>(job->FullPath);
+      if (job->Update) {
+        try {
+          TorUpdateFileCommand::PrepareReplace(job->FullPath, *replacement);
+        } catch (const Exception& error) {
+          fail_(*job, error.Message());
+          continue;
+        }
+      }
+      const std::string line = GetFileCommandLine(project_, job->Path);
+      pending.push_back({job, std::move(replacement), line.size() + 2});
+      pendingBytes += line.size() + 2;
+      try {
+        connection->SendLine(line);
+      } catch (const Exception& error) {
+        std::lock_guard<std::mutex> guard(lock_);
+        lastError_ = error.Message();
+        break;  // the connection is broken; everything outstanding goes again
+      }
+    }
+    if (connection->Broken()) continue;
+    if (pending.empty()) return;
+
+    TPending current = std::move(pending.front());
+    pending.pop_front();
+    pendingBytes -= current.LineBytes;
+    try {
+      TorReply reply = connection->ReadReply();
+      fruitlessConnections = 0;
+      if (reply.Code != 203) {
+        fail_(*current.Job, reply.Text);
+        continue;  // after a 500 the server has closed: the rest goes again
+      }
+      TMemoryStream content;
+      connection->ReceiveStream(content);
+      try {
+        current.Replacement->Commit(content.Data(), current.Job->Time);
+        output_.FileDone();
+      } catch (const Exception& error) {
+        fail_(*current.Job, error.Message());
+      }
+    } catch (const Exception& error) {
+      // The connection broke while this file was on its way.
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        lastError_ = error.Message();
+      }
+      if (++current.Job->Attempts >= 2) {
+        fail_(*current.Job, error.Message());
+      } else {
+        current.Replacement.reset();
+        pending.push_front(std::move(current));
+      }
+    }
+  }
+}
+
+}  // namespace ormelin

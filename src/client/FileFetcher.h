@@ -1,0 +1,67 @@
+// Fetches the files of a task list over several connections at once, each
+// keeping a window of GetFile requests outstanding (the server answers them
+// in order), and writes each through the same replacement as the file
+// commands: temporary file, time, rename.
+//
+// A failing file is reported and the others go on. After a "500" reply or a
+// broken connection the requests still outstanding on it are sent again on
+// a new connection; a file whose own transfer broke off is tried once more.
+//
+// Threading: Run starts one worker thread per connection and returns when
+// all have ended; the callbacks are called from those threads.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "client/SyncConnection.h"
+#include "comparer/uorCommand.h"
+
+namespace ormelin {
+
+class TClientOutput;
+
+struct TFileJob {
+  std::string Path;      // the task path, checked
+  std::string FullPath;  // in the target folder
+  std::optional<TDateTime> Time;
+  bool Update = false;
+  int Attempts = 0;
+};
+
+class TFileFetcher {
+ public:
+  using TConnector = std::function<std::unique_ptr<TSyncConnection>()>;
+  using TFailure = std::function<void(const TFileJob&, const std::string&)>;
+
+  TFileFetcher(std::string project, int connections, int window, TConnector connect,
+               TClientOutput& output, TFailure fail);
+
+  // Runs every job; `first`, when given, is the connection to use first.
+  void Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first);
+
+ private:
+  struct TPending;
+
+  void Worker(std::unique_ptr<TSyncConnection> connection);
+  void Serve(std::unique_ptr<TSyncConnection>& connection, std::deque<TPending>& pending);
+  TFileJob* Take();
+  void PutBack(std::deque<TPending>& pending);
+
+  const std::string project_;
+  const int connections_;
+  const int window_;
+  TConnector connect_;
+  TClientOutput& output_;
+  TFailure fail_;
+
+  std::mutex lock_;
+  std::deque<TFileJob*> queue_;  // guarded by lock_
+  std::string lastError_;        // guarded by lock_
+};
+
+}  // namespace ormelin

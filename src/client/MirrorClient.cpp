@@ -1,0 +1,280 @@
+#include "client/MirrorClient.h"
+
+#include <algorithm>
+
+#include "client/FileFetcher.h"
+#include "comparer/FileStructures.h"
+#include "comparer/StructStreamer.h"
+#include "comparer/orXMLParser.h"
+#include "comparer/uorCommand.h"
+#include "platform/Collation.h"
+#include "platform/FileSystem.h"
+#include "platform/Format.h"
+#include "platform/Streams.h"
+
+namespace ormelin {
+namespace {
+
+// Texts of several lines on one line, for the console.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      line.push_back(' ');
+      ++i;
+    } else {
+      line.push_back(text[i]);
+    }
+  }
+  return line;
+}
+
+bool IsKind(const TBaseTask& task, const char* kind) { return AnsiSameText(task.Name(), kind); }
+bool IsFileTask(const TBaseTask& task) {
+  return IsKind(task, TaskInsertFile) || IsKind(task, TaskUpdateFile);
+}
+
+// The path a task names, for messages.
+std::string TaskPath(const TBaseTask& task) {
+  if (IsKind(task, TaskInsertDir) || IsKind(task, TaskDeleteDirName)) return task.Params();
+  std::vector<std::string> items = ReadDelimitedText(task.Params());
+  return items.empty() ? std::string() : items[0];
+}
+
+}  // namespace
+
+void ReadTaskList(std::string_view xml, TTaskList& list) {
+  list.Clear();
+  if (xml.empty()) return;
+  TorXMLNode root;
+  root.Parse(xml);
+  for (int i = root.IndexOfChild("task", 0); i >= 0; i = root.IndexOfChild("task", i + 1)) {
+    TorXMLNode* node = root.GetChild(i);
+    auto task = std::make_unique<TBaseTask>();
+    task->SetName(node->Text());
+    if (TorXMLNode* param = node->ChildByName("param", false)) task->SetParams(param->Text());
+    list.AddTask(std::move(task));
+  }
+}
+
+TMirrorClient::TMirrorClient(const TClientOptions& options, TClientOutput& output)
+    : options_(options), output_(output) {}
+
+std::unique_ptr<TSyncConnection> TMirrorClient::Connect() {
+  try {
+    return std::make_unique<TSyncConnection>(options_.Host, options_.Port);
+  } catch (const EServerReplyError&) {
+    throw;
+  } catch (const Exception& error) {
+    throw Exception(Format("Spajanje na %s:%d nije uspjelo: %s", options_.Host.c_str(),
+                           options_.Port, OneLine(error.Message()).c_str()));
+  }
+}
+
+bool TMirrorClient::CheckFolder() {
+  if (!DirectoryExists(options_.Folder) && FileExists(options_.Folder)) {
+    output_.Error(Format("'%s' nije mapa", options_.Folder.c_str()));
+    return false;
+  }
+  return true;
+}
+
+bool TMirrorClient::CreateFolder() {
+  const std::string& folder = options_.Folder;
+  if (DirectoryExists(folder)) return true;
+  // Every missing level, from the top down.
+  for (size_t i = 1; i <= folder.size(); ++i) {
+    if (i == folder.size() || folder[i] == '/' || folder[i] == '\\') {
+      std::string level = folder.substr(0, i);
+      if (!DirectoryExists(level)) CreateDir(level);
+    }
+  }
+  if (DirectoryExists(folder)) return true;
+  output_.Error(Format("Mapu '%s' nije mogu\xE6"
+                       "e stvoriti",
+                       folder.c_str()));
+  return false;
+}
+
+std::string TMirrorClient::Refusal(const TBaseTask& task) {
+  try {
+    if (IsKind(task, TaskInsertDir)) {
+      TaskFullPath(options_.Folder, task.Params());
+    } else if (IsFileTask(task)) {
+      TaskFullPath(options_.Folder, TorInsertFileCommand::ReadFileParams(task.Params()).Path);
+    } else if (IsKind(task, TaskDeleteDirName) || IsKind(task, TaskDeleteFileName)) {
+      return Format("Zadatak '%s' nije dopu\x9Aten: preslikavanje ni\x9Ata ne bri\x9E"
+                    "e",
+                    task.Name().c_str());
+    } else {
+      FindCommandClass(task.Name());  // "Class %s not found"
+      return Format("Zadatak '%s' nije dopu\x9Aten", task.Name().c_str());
+    }
+  } catch (const Exception& error) {
+    return error.Message();
+  }
+  return std::string();
+}
+
+void TMirrorClient::ReportFailure(std::string_view path, std::string_view message) {
+  {
+    std::lock_guard<std::mutex> guard(failureLock_);
+    ++failures_;
+  }
+  output_.Error(Format("Neuspjelo '%s': %s", std::string(path).c_str(),
+                       OneLine(message).c_str()));
+}
+
+int TMirrorClient::Run() {
+  if (!CheckFolder()) return 1;
+  // A missing folder is an empty one; it is created once the server has
+  // answered, so a failed connection leaves nothing behind.
+  TDirectory tree;
+  TLoader::LoadFromDisk(options_.Folder, &tree);
+  TMemoryStream treeXML(TLoader::SaveToXML(tree));
+
+  std::unique_ptr<TSyncConnection> connection;
+  TTaskList list;
+  list.TargetRoot = options_.Folder;
+  list.SourceRoot = std::string(RemoteSourcePrefix) + options_.Project;
+  try {
+    connection = Connect();
+    connection->Expect("Hello", 201);
+    TorReply reply = connection->SendCommand("Sync " + options_.Project);
+    if (reply.Code != 202) throw EServerReplyError(reply.Code, reply.Text);
+    connection->SendStream(treeXML);
+    TMemoryStream tasks;
+    connection->ReceiveStream(tasks);
+    ReadTaskList(tasks.Data(), list);
+  } catch (const EServerReplyError& error) {
+    output_.Error(Format("Poslu\x9Eitelj je odbio zahtjev: %d %s", error.Code(),
+                         OneLine(error.Message()).c_str()));
+    return 1;
+  } catch (const Exception& error) {
+    output_.Error(OneLine(error.Message()));
+    return 1;
+  }
+
+  if (!options_.DryRun && !CreateFolder()) return 1;
+  if (list.Count() == 0) {
+    output_.Print(Format("Mapa je ve\xE6 uskla\xF0"
+                         "ena s projektom %s",
+                         options_.Project.c_str()));
+    return 0;
+  }
+  if (options_.DryRun) {
+    PrintDryRun(list);
+    return failures_ == 0 ? 0 : 1;
+  }
+
+  int fileTasks = 0;
+  int folders = 0;
+  for (int i = 0; i < list.Count(); ++i) {
+    if (IsFileTask(*list.GetTask(i))) ++fileTasks;
+    if (IsKind(*list.GetTask(i), TaskInsertDir)) ++folders;
+  }
+  output_.StartProgress(fileTasks);
+  if (options_.Pipeline <= 1) {
+    RunOneByOne(list, std::move(connection));
+  } else {
+    RunPipelined(list, std::move(connection));
+  }
+  output_.StopProgress();
+  PrintSummary(fileTasks, folders);
+  return failures_ == 0 ? 0 : 1;
+}
+
+void TMirrorClient::RunOneByOne(TTaskList& list, std::unique_ptr<TSyncConnection> connection) {
+  auto progress = [this](int64_t bytes) { output_.AddBytes(bytes); };
+  connection->Progress = progress;
+  SetClientConnection(connection.get());
+  for (int i = 0; i < list.Count(); ++i) {
+    TBaseTask& task = *list.GetTask(i);
+    if (std::string refusal = Refusal(task); !refusal.empty()) {
+      ReportFailure(TaskPath(task), refusal);
+      continue;
+    }
+    try {
+      if (IsFileTask(task) && (!connection || connection->Broken())) {
+        SetClientConnection(nullptr);
+        connection.reset();
+        connection = Connect();
+        connection->Progress = progress;
+        SetClientConnection(connection.get());
+      }
+      task.Execute();
+      if (IsFileTask(task)) output_.FileDone();
+    } catch (const Exception& error) {
+      ReportFailure(TaskPath(task), error.Message());
+    }
+  }
+  SetClientConnection(nullptr);
+}
+
+void TMirrorClient::RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnection> connection) {
+  std::vector<TFileJob> jobs;
+  for (int i = 0; i < list.Count(); ++i) {
+    TBaseTask& task = *list.GetTask(i);
+    if (std::string refusal = Refusal(task); !refusal.empty()) {
+      ReportFailure(TaskPath(task), refusal);
+      continue;
+    }
+    if (IsFileTask(task)) {
+      TFileJob job;
+      TorInsertFileCommand::TFileParams params = TorInsertFileCommand::ReadFileParams(task.Params());
+      job.Path = params.Path;
+      job.FullPath = TaskFullPath(options_.Folder, params.Path);
+      job.Time = params.Time;
+      job.Update = IsKind(task, TaskUpdateFile);
+      jobs.push_back(std::move(job));
+      continue;
+    }
+    try {
+      task.Execute();  // folders, in list order: parents before their content
+    } catch (const Exception& error) {
+      ReportFailure(TaskPath(task), error.Message());
+    }
+  }
+  TFileFetcher fetcher(
+      options_.Project, options_.Connections, options_.Pipeline, [this] { return Connect(); },
+      output_, [this](const TFileJob& job, const std::string& message) {
+        ReportFailure(job.Path, message);
+      });
+  fetcher.Run(jobs, std::move(connection));
+}
+
+void TMirrorClient::PrintDryRun(const TTaskList& list) {
+  for (int i = 0; i < list.Count(); ++i) {
+    const TBaseTask& task = *list.GetTask(i);
+    const char* label = IsKind(task, TaskInsertDir)    ? "nova mapa      "
+                        : IsKind(task, TaskInsertFile) ? "nova datoteka  "
+                        : IsKind(task, TaskUpdateFile) ? "novija datoteka"
+                                                       : nullptr;
+    std::string refusal = Refusal(task);
+    if (label != nullptr && refusal.empty()) {
+      output_.Print(Format("%s %s", label, TaskPath(task).c_str()));
+    } else {
+      ReportFailure(TaskPath(task), refusal);
+    }
+  }
+  output_.Print(Format("Zadataka: %d; ni\x9Ata nije promijenjeno", list.Count()));
+}
+
+void TMirrorClient::PrintSummary(int fileTasks, int folders) {
+  const double elapsed = output_.Elapsed();
+  const int64_t bytes = output_.BytesDone();
+  std::string rate = elapsed > 0.05 ? SizeText(static_cast<int64_t>(bytes / elapsed)) + "/s"
+                                    : std::string("-");
+  std::string totals =
+      Format("datoteka %d/%d (%s), mapa %d, %s (%s)", output_.FilesDone(), fileTasks,
+             SizeText(bytes).c_str(), folders, DurationText(elapsed).c_str(), rate.c_str());
+  if (failures_ == 0) {
+    output_.Print("Gotovo: " + totals);
+  } else {
+    output_.Print(Format("Zavr\x9A"
+                         "eno s gre\x9Akama (neuspjelih zadataka: %d): %s",
+                         failures_, totals.c_str()));
+  }
+}
+
+}  // namespace ormelin

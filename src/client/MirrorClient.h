@@ -1,0 +1,52 @@
+// One mirror run: scan the local folder (creating it when missing), send
+// its tree with "Sync", read the task list and carry it out with the target
+// root = the folder and the source root = "Sync " + the project. Folders
+// are created through the task commands; files are fetched either through
+// the task commands one at a time (a window of 1) or by the pipelined
+// fetcher over several connections.
+//
+// Only "insert_dir", "insert_file" and "update_file" tasks are carried out:
+// a mirror never deletes, and every task path must stay inside the folder.
+// A task that fails or is refused is reported and the others go on.
+//
+// Threading: one run on the calling thread (the fetcher adds its own).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "client/ClientOptions.h"
+#include "client/ClientOutput.h"
+#include "client/SyncConnection.h"
+#include "comparer/Tasks.h"
+
+namespace ormelin {
+
+// Reads the task-list XML (empty text: no tasks) into `list`.
+void ReadTaskList(std::string_view xml, TTaskList& list);
+
+class TMirrorClient {
+ public:
+  TMirrorClient(const TClientOptions& options, TClientOutput& output);
+  // The exit code: 0 when everything was done, 1 otherwise.
+  int Run();
+
+ private:
+  std::unique_ptr<TSyncConnection> Connect();
+  bool CheckFolder();   // not a file
+  bool CreateFolder();  // with every missing level above it
+  // The reason the task cannot be carried out, or "" when it can.
+  std::string Refusal(const TBaseTask& task);
+  void ReportFailure(std::string_view path, std::string_view message);
+  void RunOneByOne(TTaskList& list, std::unique_ptr<TSyncConnection> connection);
+  void RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnection> connection);
+  void PrintDryRun(const TTaskList& list);
+  void PrintSummary(int fileTasks, int folders);
+
+  const TClientOptions& options_;
+  TClientOutput& output_;
+  std::mutex failureLock_;
+  int failures_ = 0;  // guarded by failureLock_
+};
+
+}  // namespace ormelin

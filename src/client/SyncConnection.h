@@ -1,0 +1,69 @@
+// One connection of the client to a synchronisation server: the greeting,
+// command lines and their replies (multi-line replies read whole), and the
+// framed streams in both directions. A connection remembers when it can no
+// longer be used: after any failed read or write, and after a "500" reply,
+// which the server follows by closing.
+//
+// Threading: a connection belongs to one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "comparer/uorCommand.h"
+#include "net/TCPConnection.h"
+#include "platform/Streams.h"
+
+namespace ormelin {
+
+class TSyncConnection : public TorClientConnection {
+ public:
+  // Connects and reads the greeting; raises ESocketError when the server
+  // cannot be reached and EServerReplyError for a greeting other than 200.
+  TSyncConnection(std::string_view host, int port);
+
+  // Sends the line and reads its reply.
+  TorReply SendCommand(std::string_view line) override;
+  // Sends the line only; its reply is read later with ReadReply.
+  void SendLine(std::string_view line);
+  // One whole reply: a line "ddd text", or lines "ddd-text" up to the line
+  // "ddd text" of the same code. A line without a code raises EBadReply.
+  TorReply ReadReply();
+  // As SendCommand, raising EServerReplyError unless the code is `expected`.
+  TorReply Expect(std::string_view line, int expected);
+
+  // The size line, then the bytes into `stream` at its position, in pieces,
+  // each reported to Progress. A stream that ends before its announced size
+  // raises EShortStream instead of passing on a cut payload.
+  void ReceiveStream(TStream& stream) override;
+  void SendStream(TStream& stream);
+
+  bool Broken() const { return broken_; }
+
+  // Called with the number of bytes of each piece that arrives.
+  std::function<void(int64_t)> Progress;
+
+ private:
+  template <typename F>
+  auto Guarded(F&& action) -> decltype(action());
+
+  std::unique_ptr<TTCPConnection> connection_;
+  bool broken_ = false;
+};
+
+// A reply line that has no three-digit code.
+class EBadReply : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A stream that ended before its announced size.
+class EShortStream : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+}  // namespace ormelin
