@@ -9,7 +9,7 @@ TCustomHTTPServer::TCustomHTTPServer(std::string name) : TCustomTCPServer(std::m
   SetDefaultPort(80);
 }
 
-TCustomHTTPServer::~TCustomHTTPServer() { SetActive(false); }
+TCustomHTTPServer::~TCustomHTTPServer() { StopAndWait(); }
 
 void TCustomHTTPServer::SetSessionState(bool value) {
   if (value != sessionState_ && Active()) throw EHTTPCannotSwitchSessionStateWhenActive();
@@ -70,6 +70,6 @@ THTTPServer::THTTPServer(THTTPCommandEvent onCommandGet, std::string name) : TCu
   OnCommandGet = std::move(onCommandGet);
 }
 
-THTTPServer::~THTTPServer() { SetActive(false); }
+THTTPServer::~THTTPServer() { StopAndWait(); }
 
 }  // namespace ormelin

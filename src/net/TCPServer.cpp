@@ -1,5 +1,6 @@
 #include "net/TCPServer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -31,7 +32,7 @@ TContext::~TContext() {
 
 TCustomTCPServer::TCustomTCPServer(std::string name) : name_(std::move(name)) {}
 
-TCustomTCPServer::~TCustomTCPServer() { SetActive(false); }
+TCustomTCPServer::~TCustomTCPServer() { StopAndWait(); }
 
 void TCustomTCPServer::SetActive(bool active) {
   const bool ownThread = currentServer == this;
@@ -100,9 +101,21 @@ void TCustomTCPServer::Deactivate() {
 
   std::unique_lock<std::mutex> lock(contextsMutex_);
   for (TContext* context : contexts_) context->Connection().Disconnect();
-  while (contexts_.size() > static_cast<size_t>(threadsInControl_.load())) {
+  WaitForContexts(lock, static_cast<size_t>(threadsInControl_.load()));
+}
+
+void TCustomTCPServer::WaitForContexts(std::unique_lock<std::mutex>& lock, size_t remaining) {
+  while (contexts_.size() > remaining) {
     contextsChanged_.wait_for(lock, std::chrono::milliseconds(500));
+    remaining = std::min(remaining, static_cast<size_t>(threadsInControl_.load()));
   }
+}
+
+void TCustomTCPServer::StopAndWait() {
+  SetActive(false);
+  std::unique_lock<std::mutex> lock(contextsMutex_);
+  for (TContext* context : contexts_) context->Connection().Disconnect();
+  WaitForContexts(lock, 0);
 }
 
 void TCustomTCPServer::ListenLoop(TSocketHandle& binding) {
@@ -172,7 +185,7 @@ TTCPServer::TTCPServer(TContextEvent onConnect, TContextEvent onExecute, std::st
   OnConnect = std::move(onConnect);
 }
 
-TTCPServer::~TTCPServer() { SetActive(false); }
+TTCPServer::~TTCPServer() { StopAndWait(); }
 
 bool TTCPServer::DoExecute(TContext& context) {
   if (OnExecute) OnExecute(context);

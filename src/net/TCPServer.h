@@ -74,8 +74,9 @@ class TCustomTCPServer {
   static constexpr size_t kConnectionStackSize = 256 * 1024;
 
   explicit TCustomTCPServer(std::string name);
-  // Deactivates. A descendant that replaces DoExecute deactivates in its own
-  // destructor, before its part of the object is gone.
+  // Deactivates and waits for every connection thread. A descendant that
+  // replaces DoExecute calls StopAndWait in its own destructor, before its
+  // part of the object is gone.
   virtual ~TCustomTCPServer();
   TCustomTCPServer(const TCustomTCPServer&) = delete;
   TCustomTCPServer& operator=(const TCustomTCPServer&) = delete;
@@ -110,6 +111,9 @@ class TCustomTCPServer {
   virtual void StartConnectionThread(std::function<void()> body);
   // Called at activation before any socket is created.
   virtual void BeforeActivate() {}
+  // Deactivates and waits until no connection thread is left, also one that
+  // deactivated the server itself: what a destructor does.
+  void StopAndWait();
 
  private:
   friend class TContext;
@@ -117,6 +121,8 @@ class TCustomTCPServer {
 
   void Activate();
   void Deactivate();
+  // Waits until at most `remaining` contexts are left; contextsMutex_ held.
+  void WaitForContexts(std::unique_lock<std::mutex>& lock, size_t remaining);
   void ListenLoop(TSocketHandle& binding);
   void Accept(TSocketHandle& binding);
   void RunConnection(TContext* context);
