@@ -32,17 +32,20 @@ bool SameEntity(std::string_view candidate, std::string_view entity) {
   return true;
 }
 
+bool NeedsEntity(char c) { return c == '<' || c == '>' || c == '&' || c == '\'' || c == '"'; }
+
 void AppendEscaped(std::string& out, std::string_view text) {
   size_t copied = 0;
   for (size_t i = 0; i < text.size(); ++i) {
+    if (!NeedsEntity(text[i])) continue;
+    out.append(text.substr(copied, i - copied));
     for (const TEntity& e : kEntities) {
       if (text[i] == e.character) {
-        out.append(text.substr(copied, i - copied));
         out.append(e.entity);
-        copied = i + 1;
         break;
       }
     }
+    copied = i + 1;
   }
   out.append(text.substr(copied));
 }
