@@ -52,13 +52,6 @@ TEST(TzeEventLog, NewestFirstInItemsAndWalk) {
   EXPECT_EQ(ListIndexMessage(log, 2), "List index out of bounds (2)");
 }
 
-TEST(TzeEventLog, TextIsStoredUnchanged) {
-  TzeEventLog log;
-  const std::string text("  Gre\x9Aka:\r\n\0x ", 14);
-  log.Add(text);
-  EXPECT_EQ(log.Items(0)->Text(), text);
-}
-
 // Crosses many storage segments: index mapping and address stability.
 TEST(TzeEventLog, ManyEventsKeepOrderAndAddresses) {
   TzeEventLog log;
