@@ -11,12 +11,14 @@ namespace ormelin {
 namespace {
 
 constexpr int64_t kMSecsPerDay = 86400000;
-// Serial numbers of 1 January 0001 and 31 December 9999.
+// Serial numbers of 1 January 0001 and 31 December 9999. Before 1899 the
+// time of day is subtracted, so the first day's values reach down to
+// kMinDate - 1 (exclusive).
 constexpr double kMinDate = -693593.0;
 constexpr double kMaxDate = 2958466.0;
 
 // Days since 1 January 1970 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+constexpr int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -37,7 +39,7 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
   year = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (month <= 2));
 }
 
-const int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);
+constexpr int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);
 
 bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
@@ -49,7 +51,7 @@ int DaysInMonth(int year, int month) {
 // Whole days and milliseconds of the day; a negative value keeps its date
 // in the whole part and its time of day, in absolute value, in the fraction.
 void Split(TDateTime value, int64_t& days, int64_t& msOfDay) {
-  if (!std::isfinite(value) || value < kMinDate || value >= kMaxDate) value = 0;
+  if (!std::isfinite(value) || value <= kMinDate - 1 || value >= kMaxDate) value = 0;
   int64_t total = std::llround(value * static_cast<double>(kMSecsPerDay));
   days = total / kMSecsPerDay;
   msOfDay = std::llabs(total) % kMSecsPerDay;
