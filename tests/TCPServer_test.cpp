@@ -161,6 +161,7 @@ TEST(TTCPServer, DeactivationFromAConnectionOfAnotherServerAndOfItsOwn) {
 class TStarvedServer : public TTCPServer {
  public:
   using TTCPServer::TTCPServer;
+  ~TStarvedServer() override { StopAndWait(); }
   std::atomic<int> refusals{1};
 
  protected:
