@@ -192,12 +192,12 @@ TEST(TTCPServer, AConnectionWithoutAThreadIsClosedAndTheListenerGoesOn) {
 TEST(TTCPServer, HoldsTwoThousandConnectionsAndStillGreets) {
   constexpr int kHeld = 2000;
   const int before = OpenFileLimit();
-  const int limit = RaiseOpenFileLimit(2 * kHeld + 200);
+  const int limit = RaiseOpenFileLimit(2 * kHeld + 64);
   struct TRestore {
     int value;
     ~TRestore() { SetOpenFileLimit(value); }
   } restore{before};
-  if (limit < 2 * kHeld + 100) GTEST_SKIP() << "open-file limit " << limit << " too low";
+  if (limit < 2 * kHeld + 32) GTEST_SKIP() << "open-file limit " << limit << " too low";
 
   TEchoServer echo;
   {
