@@ -130,7 +130,11 @@ TEST(ReadRequest, RefusedRequests) {
   EXPECT_EQ(Parse({"POST / HTTP/1.1\r\n\r\n01234", "56789"}, small)->BodyText, "0123456789");
   EXPECT_THROW(Parse({"POST / HTTP/1.1\r\n\r\n01234", "567890"}, small), EHTTPRequestTooLarge);
   // A GET without a length has no body; a bad length counts as none.
-  EXPECT_EQ(Parse("GET / HTTP/1.1\r\nContent-Length: x\r\n\r\nrest")->ContentLength, -1);
+  for (const char* length : {"x", "$10", "", "2147483648", "1 0"}) {
+    EXPECT_EQ(Parse(std::string("GET / HTTP/1.1\r\nContent-Length: ") + length + "\r\n\r\nrest")->ContentLength, -1)
+        << length;
+  }
+  EXPECT_EQ(Parse("GET / HTTP/1.1\r\nContent-Length:  4 \r\n\r\nrest")->BodyText, "rest");
   EXPECT_THROW(Parse("GET / HTTP/1.1\r\nX: " + std::string(16385, 'a') + "\r\n\r\n"),
                EReadLnMaxLineLengthExceeded);
 }

@@ -3,7 +3,6 @@
 #include <iterator>
 
 #include "net/NetErrors.h"
-#include "platform/Conversions.h"
 #include "platform/Text.h"
 
 namespace ormelin {
@@ -11,6 +10,20 @@ namespace ormelin {
 namespace {
 
 const char* const kMethodWords[] = {"UNKNOWN", "HEAD", "GET", "POST", "DELETE", "PUT", "TRACE", "OPTIONS"};
+
+// A 32-bit decimal number with an optional sign, else -1.
+int64_t DecimalLength(const std::string& text) {
+  size_t i = text.empty() || (text[0] != '-' && text[0] != '+') ? 0 : 1;
+  if (i == text.size()) return -1;
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    if (!IsDigit(text[i])) return -1;
+    value = value * 10 + (text[i] - '0');
+    if (value > int64_t{2147483648}) return -1;
+  }
+  if (text[0] == '-') return -value;  // negative: no usable length
+  return value > 2147483647 ? -1 : value;
+}
 
 void FillHeaderFields(THTTPRequestInfo& request) {
   const THeaderList& h = request.Headers;
@@ -34,10 +47,7 @@ void FillHeaderFields(THTTPRequestInfo& request) {
   request.LastModified = h.Values("Last-Modified");
   request.Expires = h.Values("Expires");
   request.Pragma = h.Values("Pragma");
-  int32_t length = 0;
-  request.ContentLength = h.Has("Content-Length") && TryStrToInt(Trim(h.Values("Content-Length")), length)
-                              ? length
-                              : -1;
+  request.ContentLength = h.Has("Content-Length") ? DecimalLength(Trim(h.Values("Content-Length"))) : -1;
 }
 
 std::string StreamText(TStream& stream) {
