@@ -31,6 +31,9 @@ TZevanOrmelinS::TZevanOrmelinS(std::string configFileName)
     }
     if (handler) (*handler)(context, request, response);
   };
+  SetCommandGet([this](TContext& context, THTTPRequestInfo& request, THTTPResponseInfo& response) {
+    HTTPServerCommandGet(context, request, response);
+  });
 }
 
 TZevanOrmelinS::~TZevanOrmelinS() {

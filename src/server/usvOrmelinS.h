@@ -109,6 +109,17 @@ class TZevanOrmelinS {
   // answers every request with its default response.
   void SetCommandGet(TCommandGetHandler handler);
 
+  // The web console, on the console's connection threads (HTTP server
+  // callbacks). HTTPServerCommandGet picks the answer by the request path;
+  // HandleAction runs "/opcije"; FillTemplate fills a page template for one
+  // request. Actions and page fills each hold SettingsLock throughout.
+  void HTTPServerCommandGet(TContext& context, THTTPRequestInfo& request,
+                            THTTPResponseInfo& response);
+  void HandleAction(THTTPRequestInfo& request, THTTPResponseInfo& response);
+  std::string FillTemplate(const std::string& page, THTTPRequestInfo& request);
+  // The newest event as text, "" for an empty log.
+  std::string LastMessage();
+
   TzeEventLog& EventLog() { return *eventLog_; }
   TorProjectList& Projects() { return *projects_; }
   TTCPServer& TCPServer() { return *tcpServer_; }
