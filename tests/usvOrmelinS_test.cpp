@@ -195,6 +195,16 @@ TEST_F(ModuleSettings, AFolderThatCannotBeWrittenKeepsTheOldFile) {
   }
 }
 
+TEST_F(ModuleSettings, APortBeyondSixteenBitsIsRefusedNotCutToAnotherPort) {
+  WriteFile(ConfigPath(), ConfigText(70000, {}));  // 70000 would be cut to 4464
+  TZevanOrmelinS module(ConfigPath());
+  module.ServiceCreate();
+  EXPECT_EQ(module.State(), ssInitializing);
+  EXPECT_FALSE(module.SyncListenerActive());
+  EXPECT_EQ(module.ListeningSyncPort(), 0);
+  EXPECT_TRUE(LogHolds(module, "Dohvat projekata"));  // the log keeps what came before
+}
+
 // A module running on loopback ports the test picked.
 class RunningModule : public ::testing::Test {
  protected:

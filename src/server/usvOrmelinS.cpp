@@ -6,9 +6,24 @@
 #include "net/TCPServer.h"
 #include "platform/EventLogSink.h"
 #include "platform/Exceptions.h"
+#include "platform/Format.h"
 #include "server/uServerConstants.h"
 
 namespace ormelin {
+
+namespace {
+
+// A port outside 0..65535 would be cut to 16 bits by the socket layer and
+// the listener would open some other port; refuse it instead.
+void ActivateListener(TCustomTCPServer& server) {
+  int port = server.DefaultPort();
+  if (port < 0 || port > 65535) {
+    throw Exception(Format("Port %d is not a valid port number (0 to 65535).", port));
+  }
+  server.SetActive(true);
+}
+
+}  // namespace
 
 TZevanOrmelinS::TZevanOrmelinS(std::string configFileName)
     : configFileOverride_(std::move(configFileName)),
@@ -54,12 +69,14 @@ void TZevanOrmelinS::ServiceCreate() {
       projects_ = std::make_unique<TorProjectList>();
     }
     LoadSettings();
-    tcpServer_->SetActive(true);
-    httpServer_->SetActive(true);
+    ActivateListener(*tcpServer_);
+    ActivateListener(*httpServer_);
     state_.store(ssReady);
   } catch (const std::exception& error) {
     // The service keeps running with what was reached; only a restart cures it.
     WriteEventLogEntry(ServiceName, error.what());
+  } catch (...) {
+    WriteEventLogEntry(ServiceName, "Unknown error");
   }
 }
 
