@@ -23,7 +23,8 @@ class TServiceSignals {
  public:
   // Blocks the stop, pause and continue signals for this thread and every
   // thread started after it, and ignores the hang-up signal (a user logging
-  // off does not end the service). Restores the previous state on destruction.
+  // off does not end the service) and a broken pipe. Restores the previous
+  // state on destruction.
   TServiceSignals();
   ~TServiceSignals();
   TServiceSignals(const TServiceSignals&) = delete;

@@ -144,6 +144,23 @@ TEST_F(GetFile, AnUnknownProjectFailsWithTheClientsLinkAndEscapedTexts) {
   EXPECT_TRUE(client.WaitClosed());
 }
 
+TEST_F(GetFile, AClientThatGoesAwayMidTransferEndsOnlyItsOwnConnection) {
+  for (int round = 0; round < 3; ++round) {
+    TRawClient leaver(port_);
+    ASSERT_EQ(leaver.ReadLine(), "200 Ready\r\n");
+    leaver.Send("GetFile Demo \\big.bin\r\n");
+    ASSERT_EQ(leaver.ReadLine(), "203 Get File Started\r\n");
+    leaver.ReadExactly(100);
+    leaver.Close();  // unread bytes pending: the server's sends meet a reset
+  }
+  TRawClient next(port_);
+  ASSERT_EQ(next.ReadLine(), "200 Ready\r\n");
+  next.Send("GetFile Demo \\sub\\inner.txt\r\n");
+  EXPECT_EQ(next.ReadLine(), "203 Get File Started\r\n");
+  EXPECT_EQ(next.ReadStream(), "inner");
+  EXPECT_TRUE(server_->Running());
+}
+
 TEST_F(GetFile, TwoClientsFetchTheSameFileAtOnce) {
   const std::string expected = BigContent();
   TRawClient first(port_);

@@ -122,6 +122,7 @@ void WriteLineTo(FILE* stream, std::string_view text) {
 struct TServiceSignals::TSaved {
   sigset_t mask;
   struct sigaction hangUp;
+  struct sigaction brokenPipe;
 };
 
 TServiceSignals::TServiceSignals() : saved_(new TSaved) {
@@ -131,9 +132,13 @@ TServiceSignals::TServiceSignals() : saved_(new TSaved) {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGHUP, &ignore, &saved_->hangUp);
+  // A client that vanishes mid-send is an error of its connection, never
+  // the end of the process.
+  sigaction(SIGPIPE, &ignore, &saved_->brokenPipe);
 }
 
 TServiceSignals::~TServiceSignals() {
+  sigaction(SIGPIPE, &saved_->brokenPipe, nullptr);
   sigaction(SIGHUP, &saved_->hangUp, nullptr);
   pthread_sigmask(SIG_SETMASK, &saved_->mask, nullptr);
   delete saved_;
