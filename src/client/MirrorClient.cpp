@@ -103,7 +103,7 @@ std::string TMirrorClient::Refusal(const TBaseTask& task) {
     } else if (IsFileTask(task)) {
       TaskFullPath(options_.Folder, TorInsertFileCommand::ReadFileParams(task.Params()).Path);
     } else if (IsKind(task, TaskDeleteDirName) || IsKind(task, TaskDeleteFileName)) {
-      return Format("Zadatak '%s' nije dopu\x9Aten: preslikavanje ni\x9Ata ne bri\x9E"
+      return Format("Zadatak '%s' nije dopu\x9Aten: preslikavanje ni\x9Ata ne bri\x9A"
                     "e",
                     task.Name().c_str());
     } else {

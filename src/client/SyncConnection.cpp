@@ -90,8 +90,14 @@ void TSyncConnection::ReceiveStream(TStream& stream) {
     while (remaining > 0) {
       const int64_t piece = std::min(remaining, kPieceSize);
       const int64_t before = stream.Position();
-      connection_->ReadStreamBytes(stream, piece);
-      const int64_t got = stream.Position() - before;
+      bool closed = false;
+      try {
+        connection_->ReadStreamBytes(stream, piece);
+      } catch (const ESilentException&) {
+        closed = true;  // told the same way as a close noticed between pieces
+      }
+      const int64_t got = closed ? std::min(stream.Position() - before, piece - 1)
+                                 : stream.Position() - before;
       if (Progress && got > 0) Progress(got);
       if (got < piece) {
         throw EShortStream(Format("Veza je prekinuta nakon %lld od %d bajtova",

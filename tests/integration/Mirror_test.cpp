@@ -319,7 +319,14 @@ class TScriptedServer {
           Send(client, "500-Cannot open file \"" + line.substr(10) + "\". No such file\r\n"
                        "500 Better luck next time\r\n");
           shutdown(client, SHUT_WR);
-          while (recv(client, buffer_.data(), 0, 0) > 0 || ReadAny(client)) {
+          while (ReadAny(client)) {
+          }
+          return;
+        }
+        if (file->second.rfind("SHORT:", 0) == 0) {  // announces more than it sends
+          Send(client, "203 Get File Started\r\n1000\r\n" + file->second);
+          shutdown(client, SHUT_WR);
+          while (ReadAny(client)) {
           }
           return;
         }
@@ -367,8 +374,10 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
                    {"insert_file", "\\a.txt" + time},
                    {"insert_file", "\\nova\\b.txt" + time},
                    {"insert_file", "\\nova\\c.txt"},
+                   {"insert_file", "\\nova\\kratka.txt" + time},
                    {"update_file", "\\nema.txt" + time}}),
-      {{"\\..\\izvan.txt", "evil"}, {"\\nova\\b.txt", "bbb"}, {"\\nova\\c.txt", "ccc"}});
+      {{"\\..\\izvan.txt", "evil"}, {"\\nova\\b.txt", "bbb"}, {"\\nova\\c.txt", "ccc"},
+       {"\\nova\\kratka.txt", "SHORT:cut off"}});
   for (const char* pipeline : {"32", "1"}) {
     SCOPED_TRACE(pipeline);
     TProgramResult run = RunClient({"--port", std::to_string(server.Port()), "--connections", "1",
@@ -380,6 +389,7 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
     EXPECT_EQ(ReadFile(folder / "postoji.txt"), "keep");
     EXPECT_FALSE(fs::exists(folder / "a.txt"));
     EXPECT_FALSE(fs::exists(folder / "nema.txt"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / "nova"), {}), 2);  // no cut file
     EXPECT_FALSE(fs::exists(fs::path(temp.Path()) / "izvan"));
     EXPECT_FALSE(fs::exists(fs::path(temp.Path()) / "izvan.txt"));
     EXPECT_NE(run.Stderr.find("Neuspjelo '\\a.txt': Cannot open file \"\\a.txt\". No such file"),
@@ -388,7 +398,11 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
     EXPECT_NE(run.Stderr.find("Neuspjelo '\\nema.txt': Brisanje"), std::string::npos) << run.Stderr;
     EXPECT_NE(run.Stderr.find("Neuspjelo '\\..\\izvan': Putanja zadatka"), std::string::npos);
     EXPECT_NE(run.Stderr.find("Class rename_file not found"), std::string::npos);
-    EXPECT_NE(run.Stdout.find("neuspjelih zadataka: 8"), std::string::npos) << run.Stdout;
+    EXPECT_NE(run.Stderr.find("ni\xC5\xA1ta ne bri\xC5\xA1""e"), std::string::npos);
+    EXPECT_NE(run.Stderr.find("Neuspjelo '\\nova\\kratka.txt': Veza je prekinuta nakon 13 od 1000"),
+              std::string::npos)
+        << run.Stderr;
+    EXPECT_NE(run.Stdout.find("neuspjelih zadataka: 9"), std::string::npos) << run.Stdout;
     fs::remove_all(folder / "nova");
   }
   EXPECT_GE(server.Connections(), 4);  // a new connection after each 500
