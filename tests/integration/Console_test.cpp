@@ -69,7 +69,7 @@ struct TRow {
 
 std::vector<TRow> RowsOf(const std::string& page) {
   static const std::regex row(
-      "<tr>\\s*<td><p>(\\d+)</p></td>\\s*<td><p>([^<]*)</p></td>\\s*<td><p>(.*)</p></td>\\s*</tr>");
+      "<tr>\\s*<td><p>(\\d+)</p></td>\\s*<td><p>([^<]*)</p></td>\\s*<td><p>([\\s\\S]*?)</p></td>\\s*</tr>");
   std::vector<TRow> rows;
   for (std::sregex_iterator it(page.begin(), page.end(), row), end; it != end; ++it) {
     rows.push_back({std::stoi((*it)[1]), (*it)[2], (*it)[3]});
@@ -163,7 +163,11 @@ TEST_F(Console, EveryOtherDocumentIsTheStatusPage) {
   EXPECT_NE(first.Body.find("<p class=\"white\">" + projectFolder_ + "</p>"), std::string::npos);
   EXPECT_NE(first.Body.find("<p class=\"white\">Spreman</p>"), std::string::npos);
   EXPECT_NE(first.Body.find("name=\"akcija\" value=\"Zaustavi\""), std::string::npos);
-  EXPECT_NE(first.Body.find("Dohvat projekta Demo</p>"), std::string::npos);  // last message
+  const std::vector<TRow> newest = RowsOf(Page("/eventlog.html").Body);
+  ASSERT_FALSE(newest.empty());
+  EXPECT_NE(first.Body.find("<p class=\"white\">" + newest[0].Time + "  - " + newest[0].Text + "</p>"),
+            std::string::npos)
+      << first.Body;
   EXPECT_EQ(first.Body.find("{%"), std::string::npos);
   for (const char* target : {"/", "/nothing", "/favicon.ico", "/index.html?filter=abc"}) {
     const THttpReply reply = Page(target);
@@ -233,13 +237,12 @@ TEST_F(Console, StopAndStartTheSynchronisationListener) {
   EXPECT_NE(status.Body.find("<p class=\"white\">Spreman</p>"), std::string::npos);
   EXPECT_NE(status.Body.find("value=\"Zaustavi\""), std::string::npos);
 
-  const std::vector<TRow> rows = AllRows();
-  ASSERT_GE(rows.size(), 2u);
-  EXPECT_EQ(rows[0].Text, "Server pokrenut");
-  EXPECT_EQ(rows[1].Text, "Server zaustavljen");
-  int stops = 0;
-  for (const TRow& row : rows) stops += row.Text == "Server zaustavljen";
-  EXPECT_EQ(stops, 1);
+  // The probes above may log their dropped connections in between.
+  std::vector<std::string> changes;
+  for (const TRow& row : AllRows()) {
+    if (row.Text.rfind("Server ", 0) == 0) changes.push_back(row.Text);
+  }
+  EXPECT_EQ(changes, (std::vector<std::string>{"Server pokrenut", "Server zaustavljen"}));
 }
 
 TEST_F(Console, UnknownActionsAnswerEmptyAndChangeNothing) {
@@ -349,7 +352,11 @@ TEST_F(Console, SettingsWithoutAProjectChangeOnlyThePorts) {
 TEST_F(Console, AFailedStartShowsTheFailurePage) {
   StartWith({{"Demo", projectFolder_}});
   ASSERT_EQ(Page("/opcije?akcija=Zaustavi").Status, 302);
+  // Another program takes the port meanwhile (the closed connections of the
+  // listener may still linger on it).
   int holder = socket(AF_INET, SOCK_STREAM, 0);
+  int reuse = 1;
+  setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port_));
@@ -428,11 +435,22 @@ TEST_F(Console, ActionsSentFromAnotherSiteAreRefused) {
 
 TEST_F(Console, FortyFiveEventsOnThreePages) {
   StartWith({{"Demo", projectFolder_}});
-  const int initial = static_cast<int>(AllRows().size());
+  // The start-up messages, and any of the start-up probe's connection, are
+  // in the log before the count is taken.
+  int initial = static_cast<int>(AllRows().size());
+  for (int settled = 0; settled < 3;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const int now = static_cast<int>(AllRows().size());
+    settled = now == initial ? settled + 1 : 0;
+    initial = now;
+  }
   ASSERT_LT(initial, 45);
   THelloClient client(port_);
   client.Hello(45 - initial);
-  ASSERT_EQ(AllRows().size(), 45u);
+  const std::vector<TRow> listed = AllRows();
+  std::string ids;
+  for (const TRow& row : listed) ids += std::to_string(row.Id) + ":" + row.Text.substr(0, 12) + " ";
+  ASSERT_EQ(listed.size(), 45u) << "initial " << initial << ": " << ids;
 
   const struct {
     std::string Page;
