@@ -1,6 +1,7 @@
 #include "platform/Streams.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/Exceptions.h"
 
@@ -77,13 +78,16 @@ TEST(StreamsTest, FileStreamReadsAtItsPosition) {
   EXPECT_EQ(second.Read(buffer, 1), 1u);
 }
 
-TEST(StreamsTest, FileStreamRefusesFoldersAndMissingFiles) {
+TEST(StreamsTest, FileStreamRefusesFoldersMissingFilesAndFifos) {
   testing::TTempFolder temp;
+  // A FIFO must fail at once rather than wait for a writer.
+  ASSERT_EQ(mkfifo((temp.Path() + "/pipe").c_str(), 0600), 0);
   struct {
     std::string path;
     std::string reason;
   } cases[] = {{temp.Path(), "Is a directory"},
-               {temp.Path() + "\\missing.txt", "No such file or directory"}};
+               {temp.Path() + "\\missing.txt", "No such file or directory"},
+               {temp.Path() + "\\pipe", "Not a regular file"}};
   for (const auto& c : cases) {
     try {
       TFileStream stream(c.path);

@@ -11,8 +11,12 @@
 namespace ormelin {
 namespace {
 
+[[noreturn]] void RaiseOpenError(std::string_view path, const std::string& reason) {
+  throw EFOpenError("Cannot open file \"" + std::string(path) + "\". " + reason);
+}
+
 [[noreturn]] void RaiseOpenError(std::string_view path, int error) {
-  throw EFOpenError("Cannot open file \"" + std::string(path) + "\". " + SystemErrorMessage(error));
+  RaiseOpenError(path, SystemErrorMessage(error));
 }
 
 }  // namespace
@@ -20,7 +24,9 @@ namespace {
 TFileStream::TFileStream(std::string_view path) {
   std::string native;
   if (!ToNativePath(path, native)) RaiseOpenError(path, errno);
-  int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO placed where a file was expected fails
+  // below instead of holding the caller until some writer appears.
+  int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) RaiseOpenError(path, errno);
   struct stat st {};
   int error = 0;
@@ -28,6 +34,9 @@ TFileStream::TFileStream(std::string_view path) {
     error = errno;
   } else if (S_ISDIR(st.st_mode)) {
     error = EISDIR;
+  } else if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    RaiseOpenError(path, "Not a regular file");
   }
   if (error != 0) {
     close(fd);

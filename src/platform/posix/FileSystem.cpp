@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <vector>
 
 #include "platform/Exceptions.h"
@@ -149,7 +150,13 @@ bool SetFileDate(std::string_view path, TDateTime value) {
   local.tm_mon -= 1;
   local.tm_isdst = -1;
   errno = 0;
-  time_t seconds = mktime(&local);
+  time_t seconds;
+  {
+    // mktime reads and may reload the process's time-zone state.
+    static std::mutex timeZoneLock;
+    std::lock_guard<std::mutex> guard(timeZoneLock);
+    seconds = mktime(&local);
+  }
   if (seconds == static_cast<time_t>(-1) && errno != 0) return false;
   timespec times[2];
   times[0].tv_sec = times[1].tv_sec = seconds;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -20,6 +21,14 @@
 namespace ormelin {
 
 namespace {
+
+// Both peers send short lines (commands, replies, size lines) that the other
+// side answers at once: coalescing them only adds a delay to every exchange.
+void SendWithoutDelay(int handle) {
+  int on = 1;
+  ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 
 // The one place where an errno value becomes a Windows socket error code.
 int WindowsCodeOf(int err) {
@@ -237,6 +246,7 @@ TSocket TSocket::Connect(std::string_view host, int port) {
       continue;
     }
     if (::connect(handle, a->ai_addr, a->ai_addrlen) == 0) {
+      SendWithoutDelay(handle);
       TSocket result(handle, a->ai_family == AF_INET6 ? TIPVersion::IPv6 : TIPVersion::IPv4);
       sockaddr_storage peer{};
       std::memcpy(&peer, a->ai_addr, a->ai_addrlen);
@@ -291,6 +301,7 @@ TSocket TSocket::Accept() {
     handle = ::accept4(handle_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
   } while (handle < 0 && errno == EINTR);
   if (handle < 0) RaiseLastError();
+  SendWithoutDelay(handle);
   TSocket result(handle, version_);
   TextOfAddress(peer, result.peerAddress_, result.peerPort_);
   return result;
