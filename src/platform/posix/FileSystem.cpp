@@ -167,11 +167,16 @@ bool SetFileDate(std::string_view path, TDateTime value) {
 std::string ReadFileToString(std::string_view path) {
   std::string native;
   if (!ToNativePath(path, native)) RaiseOpenError(path, errno);
-  TDescriptor file(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so that a FIFO in the file's place fails below instead of
+  // holding the caller until some writer appears.
+  TDescriptor file(open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.Get() < 0) RaiseOpenError(path, errno);
   struct stat st {};
   if (fstat(file.Get(), &st) != 0) RaiseOpenError(path, errno);
   if (S_ISDIR(st.st_mode)) RaiseOpenError(path, EISDIR);
+  if (!S_ISREG(st.st_mode)) {
+    throw EFOpenError("Cannot open file \"" + std::string(path) + "\". Not a regular file");
+  }
   std::string data;
   if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
   char buffer[65536];
@@ -257,6 +262,8 @@ bool TFolderEnumerator::Next(TFolderEntry& entry) {
     // Links are followed; an entry that cannot be examined (a dangling
     // link, no access) is left out.
     if (fstatat(dirfd(impl_->dir), found->d_name, &st, 0) != 0) continue;
+    // Pipes, sockets and devices are no files a client could be sent.
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
     entry.Name = Utf8ToCp1250(name);
     entry.IsDirectory = S_ISDIR(st.st_mode);
     entry.DateModified = DosRoundedTime(static_cast<int64_t>(st.st_mtim.tv_sec));
