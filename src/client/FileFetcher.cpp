@@ -102,8 +102,11 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     }
     if (!connection->Progress) connection->Progress = [this](int64_t bytes) { output_.AddBytes(bytes); };
 
-    // Keep the window full.
-    while (static_cast<int>(pending.size()) < window_ &&
+    // Refill the window once half of it has been answered, so that the new
+    // request lines go out together in one write rather than one by one.
+    std::string batch;
+    const bool refill = static_cast<int>(pending.size()) <= window_ / 2;
+    while (refill && static_cast<int>(pending.size()) < window_ &&
            (pending.empty() || pendingBytes < kMaxPendingBytes)) {
       TFileJob* job = Take();
       if (job == nullptr) break;
@@ -119,12 +122,15 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       const std::string line = GetFileCommandLine(project_, job->Path);
       pending.push_back({job, std::move(replacement), line.size() + 2});
       pendingBytes += line.size() + 2;
+      batch.append(line).append("\r\n");
+    }
+    if (!batch.empty()) {
       try {
-        connection->SendLine(line);
+        connection->SendLines(batch);
       } catch (const Exception& error) {
+        // The connection is broken; everything outstanding goes again.
         std::lock_guard<std::mutex> guard(lock_);
         lastError_ = error.Message();
-        break;  // the connection is broken; everything outstanding goes again
       }
     }
     if (connection->Broken()) continue;

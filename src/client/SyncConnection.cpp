@@ -46,6 +46,10 @@ void TSyncConnection::SendLine(std::string_view line) {
   Guarded([&] { connection_->WriteLine(line); });
 }
 
+void TSyncConnection::SendLines(std::string_view lines) {
+  Guarded([&] { connection_->Write(lines); });
+}
+
 TorReply TSyncConnection::ReadReply() {
   return Guarded([&] {
     TorReply reply;

@@ -29,6 +29,8 @@ class TSyncConnection : public TorClientConnection {
   TorReply SendCommand(std::string_view line) override;
   // Sends the line only; its reply is read later with ReadReply.
   void SendLine(std::string_view line);
+  // Sends lines that each already end with CR LF, in one write.
+  void SendLines(std::string_view lines);
   // One whole reply: a line "ddd text", or lines "ddd-text" up to the line
   // "ddd text" of the same code. A line without a code raises EBadReply.
   TorReply ReadReply();
