@@ -135,6 +135,12 @@ std::string ForeignSource(const THTTPRequestInfo& request) {
     const std::string site = SiteOfUrl(value);
     if (own.empty() || site != own) return value;
   }
+  // A browser sends neither header for an image or link of another page
+  // that asks for no referrer, but it still names the request's source.
+  const std::string fetchSite = AsciiLower(Trim(request.Headers.Values("Sec-Fetch-Site")));
+  if (!fetchSite.empty() && fetchSite != "same-origin" && fetchSite != "none") {
+    return "Sec-Fetch-Site: " + fetchSite;
+  }
   return {};
 }
 
