@@ -129,19 +129,44 @@ bool SameTextFolded(std::string_view a, std::string_view b) {
 std::string ReplaceTextIgnoringCase(std::string_view text, std::string_view pattern,
                                     std::string_view replacement) {
   if (pattern.empty() || pattern.size() > text.size()) return std::string(text);
+  // The bytes that may start a match; when only one can (a page's "{%"
+  // placeholders, for one), the search jumps from one of them to the next.
+  const char lowerFirst = LowerChar(pattern[0]);
+  bool starts[256] = {};
+  int startCount = 0;
+  for (int c = 0; c < 256; ++c) {
+    if (LowerChar(static_cast<char>(c)) == lowerFirst) {
+      starts[c] = true;
+      ++startCount;
+    }
+  }
+  const char onlyStart = pattern[0];
+  const bool single = startCount == 1 && starts[Byte(onlyStart)];
+
   std::string result;
   result.reserve(text.size());
+  const size_t last = text.size() - pattern.size();  // the last place a match may begin
+  size_t copied = 0;  // text before this is in the result
   size_t i = 0;
-  while (i < text.size()) {
-    if (text.size() - i >= pattern.size() &&
-        SameTextFolded(text.substr(i, pattern.size()), pattern)) {
+  while (i <= last) {
+    if (single) {
+      size_t next = text.find(onlyStart, i);
+      if (next == std::string_view::npos || next > last) break;
+      i = next;
+    } else if (!starts[Byte(text[i])]) {
+      ++i;
+      continue;
+    }
+    if (SameTextFolded(text.substr(i, pattern.size()), pattern)) {
+      result.append(text.substr(copied, i - copied));
       result.append(replacement);
       i += pattern.size();
+      copied = i;
     } else {
-      result.push_back(text[i]);
       ++i;
     }
   }
+  result.append(text.substr(copied));
   return result;
 }
 
