@@ -48,7 +48,7 @@ TOutcome ReadAll(std::string_view bytes, uint32_t seed) {
     std::fprintf(stderr, "method %s has kind %d\n", r.Method.c_str(), r.MethodKind);
     std::abort();
   }
-  if (r.ContentLength < -1 || r.ContentLength > 2147483647) {
+  if (r.ContentLength < -2147483648LL || r.ContentLength > 2147483647) {
     std::fprintf(stderr, "content length %lld\n", static_cast<long long>(r.ContentLength));
     std::abort();
   }
