@@ -1,5 +1,5 @@
 // The web console in a real browser: starts ormelin-server with a project and
-// a log of 50 client greetings, then runs tests/browser/console.spec.mjs
+// a log of 50 client greetings, then runs tests/browser/console.test.mjs
 // (headless Chromium through playwright-core), which stops and starts the
 // listener, saves new settings, pages through and filters the event log and
 // saves a screenshot of each page into <build>/browser-artifacts/.
@@ -75,7 +75,7 @@ TEST(ConsoleBrowser, TheConsoleWorksInHeadlessChromium) {
 
   std::string output;
   const int status =
-      RunCommand("cd " + Quoted(browserFolder) + " && timeout 300 node console.spec.mjs " +
+      RunCommand("cd " + Quoted(browserFolder) + " && timeout 300 node console.test.mjs " +
               std::to_string(port + 1) + " " + std::to_string(port) + " " +
               std::to_string(newPort) + " " + Quoted(newRoot) + " " + Quoted(artifacts),
           output);

@@ -1,7 +1,7 @@
 // The web console in a real browser: the system's headless Chromium, driven
 // through playwright-core, against a running ormelin-server.
 //
-//   node console.spec.mjs <console port> <sync port> <new sync port> <new root folder> <artifacts>
+//   node console.test.mjs <console port> <sync port> <new sync port> <new root folder> <artifacts>
 //
 // The server must hold at least 45 events whose text begins with "Hello".
 // Saves a screenshot of every page into the artifacts folder. Exits 0 when
@@ -14,7 +14,7 @@ import net from 'node:net';
 
 const [consolePort, syncPort, newSyncPort, newRoot, artifacts] = process.argv.slice(2);
 if (!artifacts) {
-  console.error('usage: console.spec.mjs <console port> <sync port> <new sync port> <new root> <artifacts>');
+  console.error('usage: console.test.mjs <console port> <sync port> <new sync port> <new root> <artifacts>');
   process.exit(2);
 }
 const base = `http://127.0.0.1:${consolePort}`;
