@@ -11,23 +11,14 @@
 #include "comparer/Tasks.h"
 #include "platform/DateTime.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 
 namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
+using test::WriteFile;
+using test::ReadFile;
 
 // The time a disk scan reports for `name` in the root of `folder`.
 TDateTime ScannedTime(const std::string& folder, const std::string& name) {

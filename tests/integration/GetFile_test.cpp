@@ -8,18 +8,15 @@
 #include <thread>
 
 #include "support/ServerProcess.h"
+#include "support/TestFiles.h"
 
 namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
+using test::WriteFile;
 using test::TRawClient;
 using test::TServerProcess;
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::string BigContent() {
   std::string bytes(3 * 1024 * 1024 + 17, '\0');

@@ -25,27 +25,17 @@
 #include "support/ClientProcess.h"
 #include "support/ServerProcess.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 
 namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
+using test::WriteFile;
+using test::ReadFile;
 using test::RunClient;
 using test::TProgramResult;
 using test::TServerProcess;
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 void SetTime(const fs::path& path, fs::file_time_type time) { fs::last_write_time(path, time); }
 

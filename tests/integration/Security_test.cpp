@@ -12,19 +12,15 @@
 
 #include "support/Loopback.h"
 #include "support/ServerProcess.h"
+#include "support/TestFiles.h"
 
 namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
+using test::WriteFile;
 using test::TLoopbackClient;
 using test::TServerProcess;
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 // Resident memory of a process in KiB (0 when unknown).
 long ResidentKiB(pid_t pid) {

@@ -10,18 +10,15 @@
 #include <string>
 
 #include "support/ServerProcess.h"
+#include "support/TestFiles.h"
 
 namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
+using test::WriteFile;
 using test::TRawClient;
 using test::TServerProcess;
-
-void WriteFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 // Sets a local modification time (whole seconds, even, so the DOS rounding
 // keeps it).
