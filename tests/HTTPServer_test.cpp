@@ -198,7 +198,7 @@ class TWebServer {
   }
   std::string Exchange(const std::string& request) {
     TLoopbackClient client(server.Bindings().at(0).Port);
-    client.Send(request);
+    client.SendWhileOpen(request);
     return client.ReadUntilClose();
   }
 

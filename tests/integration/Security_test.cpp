@@ -60,7 +60,7 @@ class Security : public ::testing::Test {
   }
   static std::string Http(const std::string& request) {
     TLoopbackClient client(port_ + 1);
-    client.Send(request);
+    client.SendWhileOpen(request);
     return client.ReadUntilClose();
   }
   static std::string Page(const std::string& target, const std::string& headers = {}) {

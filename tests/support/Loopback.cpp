@@ -50,14 +50,20 @@ TLoopbackClient::TLoopbackClient(TLoopbackClient&& other) noexcept
 }
 
 void TLoopbackClient::Send(std::string_view bytes) {
+  if (!SendWhileOpen(bytes)) throw std::runtime_error("send: the peer closed the connection");
+}
+
+bool TLoopbackClient::SendWhileOpen(std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t sent = ::send(handle_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EINTR) continue;
+      if (errno == EPIPE || errno == ECONNRESET) return false;
       throw std::runtime_error(std::string("send: ") + std::strerror(errno));
     }
     bytes.remove_prefix(static_cast<size_t>(sent));
   }
+  return true;
 }
 
 void TLoopbackClient::ShutdownWrite() { ::shutdown(handle_, SHUT_WR); }

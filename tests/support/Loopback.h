@@ -22,6 +22,10 @@ class TLoopbackClient {
   TLoopbackClient& operator=(TLoopbackClient&&) = delete;
 
   void Send(std::string_view bytes);
+  // Like Send, but a peer that closes or resets before taking every byte (a
+  // server refusing what it has read so far) is an answer, not an error:
+  // returns false then.
+  bool SendWhileOpen(std::string_view bytes);
   // Ends the sending direction; the server sees the close, replies can still come.
   void ShutdownWrite();
   // One line without its CR LF or LF; raises std::runtime_error when the
