@@ -98,5 +98,34 @@ TEST(StreamsTest, FileStreamRefusesFoldersMissingFilesAndFifos) {
   }
 }
 
+TEST(StreamsTest, FileWriteStreamWritesThroughAndIsCutBack) {
+  testing::TTempFolder temp;
+  const std::string path = temp.Path() + "\\out.bin";
+  std::ofstream(temp.Path() + "/out.bin", std::ios::binary) << "old content, longer";
+  {
+    TFileWriteStream stream(path);  // an existing file starts empty
+    EXPECT_EQ(stream.Size(), 0);
+    stream.Write("0123456789", 10);
+    stream.SetSize(4);  // a stream cut short ends where its bytes end
+    EXPECT_EQ(stream.Position(), 4);
+    stream.Write("xy", 2);
+    char buffer[4];
+    EXPECT_THROW(stream.Read(buffer, 4), EStreamError);
+    stream.Close();
+    EXPECT_THROW(stream.Write("z", 1), EFCreateError);
+  }
+  TFileStream back(path);
+  std::string bytes(16, '\0');
+  bytes.resize(back.Read(bytes.data(), bytes.size()));
+  EXPECT_EQ(bytes, "0123xy");
+
+  try {
+    TFileWriteStream stream(temp.Path() + "\\missing\\out.bin");
+    ADD_FAILURE() << "a file in a missing folder was created";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Message(), "Cannot create file \"" + temp.Path() + "\\missing\\out.bin\". No such file or directory");
+  }
+}
+
 }  // namespace
 }  // namespace ormelin

@@ -110,14 +110,18 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
            (pending.empty() || pendingBytes < kMaxPendingBytes)) {
       TFileJob* job = Take();
       if (job == nullptr) break;
+      // The content goes straight into the temporary file as it arrives, so
+      // that file is made before its request goes out.
       auto replacement = std::make_unique<TorFileReplacement>(job->FullPath);
-      if (job->Update) {
-        try {
+      try {
+        if (job->Update) {
           TorUpdateFileCommand::PrepareReplace(job->FullPath, *replacement);
-        } catch (const Exception& error) {
-          fail_(*job, error.Message());
-          continue;
+        } else {
+          replacement->Open();
         }
+      } catch (const Exception& error) {
+        fail_(*job, error.Message());
+        continue;
       }
       const std::string line = GetFileCommandLine(project_, job->Path);
       pending.push_back({job, std::move(replacement), line.size() + 2});
@@ -146,10 +150,9 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         fail_(*current.Job, reply.Text);
         continue;  // after a 500 the server has closed: the rest goes again
       }
-      TMemoryStream content;
-      connection->ReceiveStream(content);
+      connection->ReceiveStream(current.Replacement->Content());
       try {
-        current.Replacement->Commit(content.Data(), current.Job->Time);
+        current.Replacement->Commit(current.Job->Time);
         output_.FileDone();
       } catch (const Exception& error) {
         fail_(*current.Job, error.Message());

@@ -124,13 +124,16 @@ TorFileReplacement::TorFileReplacement(std::string fullPath) : fullPath_(std::mo
 }
 
 TorFileReplacement::~TorFileReplacement() {
-  if (open_) DeleteFile(tempPath_);
+  if (content_) {
+    content_.reset();
+    DeleteFile(tempPath_);
+  }
 }
 
 void TorFileReplacement::Open() {
-  if (open_) return;
+  if (content_) return;
   try {
-    WriteStringToFile(tempPath_, {});
+    content_ = std::make_unique<TFileWriteStream>(tempPath_);
   } catch (const EFCreateError& error) {
     // The reason is the system's; the file the user asked for is the target.
     std::string prefix = Format("Cannot create file \"%s\". ", tempPath_.c_str());
@@ -139,12 +142,16 @@ void TorFileReplacement::Open() {
                              : error.Message();
     throw EFCreateError(Format("Cannot create file \"%s\". %s", fullPath_.c_str(), reason.c_str()));
   }
-  open_ = true;
 }
 
-void TorFileReplacement::Commit(std::string_view content, const std::optional<TDateTime>& time) {
+TStream& TorFileReplacement::Content() {
   Open();
-  WriteStringToFile(tempPath_, content);
+  return *content_;
+}
+
+void TorFileReplacement::Commit(const std::optional<TDateTime>& time) {
+  Open();
+  content_->Close();
   // Timed before it takes the target's place, so the target is either the
   // old file or the whole new one with its time, never anything between.
   if (time) {
@@ -156,7 +163,12 @@ void TorFileReplacement::Commit(std::string_view content, const std::optional<TD
                                "ajem",
                                fullPath_.c_str()));
   }
-  open_ = false;
+  content_.reset();
+}
+
+void TorFileReplacement::Commit(std::string_view content, const std::optional<TDateTime>& time) {
+  Content().Write(content.data(), content.size());
+  Commit(time);
 }
 
 // ---- the commands ----

@@ -114,15 +114,19 @@ class TorFileReplacement {
   // Creates the empty temporary file; raises EFCreateError "Cannot create
   // file "%s". %s" naming the target.
   void Open();
-  // Opens if not yet done, writes `content`, sets the time (DOS-rounded; a
-  // year outside 1980..2107 or a failure leaves the time of writing) and
-  // renames the temporary file over the target.
+  // The temporary file, opened if not yet done, to write the content into.
+  TStream& Content();
+  // Closes the content, sets the time (DOS-rounded; a year outside
+  // 1980..2107 or a failure leaves the time of writing) and renames the
+  // temporary file over the target.
+  void Commit(const std::optional<TDateTime>& time);
+  // Writes `content`, then commits.
   void Commit(std::string_view content, const std::optional<TDateTime>& time);
 
  private:
   std::string fullPath_;
   std::string tempPath_;
-  bool open_ = false;
+  std::unique_ptr<TFileWriteStream> content_;  // while the temporary file exists
 };
 
 // The time to give a written file: `value` in the two-second steps of the

@@ -15,30 +15,39 @@ void TTCPConnection::ThrowIfDisconnected() const {
   if (disconnected_.load(std::memory_order_acquire)) throw ENotConnected();
 }
 
-char* TTCPConnection::PrepareReceive() {
+char* TTCPConnection::PrepareReceive(size_t room) {
   if (start_ == end_) start_ = end_ = 0;
-  if (storage_.size() - end_ < kRecvBufferSize) {
+  if (storage_.size() - end_ < room) {
     if (start_ > 0) {
       std::memmove(storage_.data(), storage_.data() + start_, Buffered());
       end_ -= start_;
       start_ = 0;
     }
-    if (storage_.size() - end_ < kRecvBufferSize) storage_.resize(end_ + kRecvBufferSize);
+    if (storage_.size() - end_ < room) storage_.resize(end_ + room);
   }
   return storage_.data() + end_;
 }
 
-bool TTCPConnection::ReadFromTransport() {
+bool TTCPConnection::ReadFromTransport(size_t room) {
   ThrowIfDisconnected();
   if (peerClosed_) return false;
-  char* target = PrepareReceive();
-  const size_t got = handler_->Receive(target, kRecvBufferSize);
+  char* target = PrepareReceive(room);
+  const size_t got = handler_->Receive(target, room);
   if (got == 0) {
     peerClosed_ = true;
     return false;
   }
   end_ += got;
   return true;
+}
+
+void TTCPConnection::ShrinkBuffer() {
+  if (storage_.size() <= 2 * kRecvBufferSize || Buffered() > kRecvBufferSize) return;
+  std::string kept(storage_.data() + start_, Buffered());
+  kept.resize(kRecvBufferSize);
+  storage_.swap(kept);
+  end_ = Buffered();
+  start_ = 0;
 }
 
 void TTCPConnection::Consume(size_t count) {
@@ -133,6 +142,10 @@ void TTCPConnection::ReadStreamBytes(TStream& stream, int64_t count) {
       }
     }
   } cutBack{stream};
+  struct TShrink {
+    TTCPConnection& connection;
+    ~TShrink() { connection.ShrinkBuffer(); }
+  } shrink{*this};
 
   int64_t remaining = std::max<int64_t>(count, 0);
   const size_t first = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(Buffered())));
@@ -143,9 +156,12 @@ void TTCPConnection::ReadStreamBytes(TStream& stream, int64_t count) {
   }
   while (remaining > 0) {
     if (!IsOpen()) break;
-    const size_t piece = static_cast<size_t>(std::min<int64_t>(remaining, kRecvBufferSize));
+    const size_t piece = static_cast<size_t>(std::min<int64_t>(remaining, kStreamPieceSize));
     while (Buffered() < piece) {
-      if (!ReadFromTransport()) throw EConnClosedGracefully();
+      // The buffer grows with what has arrived, never ahead of it: a peer
+      // that announces much and sends little costs little.
+      const size_t room = std::max(kRecvBufferSize, std::min(piece - Buffered(), Buffered()));
+      if (!ReadFromTransport(room)) throw EConnClosedGracefully();
     }
     stream.Write(storage_.data() + start_, piece);
     Consume(piece);

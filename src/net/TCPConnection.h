@@ -25,6 +25,9 @@ class TTCPConnection {
  public:
   static constexpr size_t kMaxLineLength = 16384;
   static constexpr size_t kRecvBufferSize = 32768;
+  // Streams are received in pieces up to this size; the buffer shrinks back
+  // to kRecvBufferSize after the stream.
+  static constexpr size_t kStreamPieceSize = 1 << 20;
   static constexpr size_t kSendBufferSize = 32768;
   static constexpr int64_t kMaxStreamSize = 2147483647;
 
@@ -74,10 +77,13 @@ class TTCPConnection {
 
  private:
   size_t Buffered() const { return end_ - start_; }
-  // Room for one more receive at the end of the buffer.
-  char* PrepareReceive();
-  // One blocking receive into the buffer; false when the peer has closed.
-  bool ReadFromTransport();
+  // Room for one more receive of `room` bytes at the end of the buffer.
+  char* PrepareReceive(size_t room = kRecvBufferSize);
+  // One blocking receive of up to `room` bytes into the buffer; false when
+  // the peer has closed.
+  bool ReadFromTransport(size_t room = kRecvBufferSize);
+  // Gives back what a stream's large pieces took of the buffer.
+  void ShrinkBuffer();
   void ThrowIfDisconnected() const;
   void Consume(size_t count);
 

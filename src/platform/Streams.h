@@ -82,4 +82,33 @@ class TFileStream : public TStream {
   int64_t position_ = 0;
 };
 
+// A file created (or emptied) for writing, written straight through at its
+// end: what a client receives goes to disk piece by piece instead of being
+// held whole in memory. Creating raises EFCreateError "Cannot create file
+// "%s". %s"; a failed write, cut or close raises EFCreateError alike.
+class TFileWriteStream : public TStream {
+ public:
+  explicit TFileWriteStream(std::string_view path);
+  ~TFileWriteStream() override;
+  TFileWriteStream(const TFileWriteStream&) = delete;
+  TFileWriteStream& operator=(const TFileWriteStream&) = delete;
+
+  int64_t Size() const override { return size_; }
+  int64_t Position() const override { return position_; }
+  void SetPosition(int64_t position) override { position_ = position; }
+  size_t Read(void* buffer, size_t count) override;  // raises
+  void Write(const void* buffer, size_t count) override;
+  void SetSize(int64_t size) override;
+  // Closes the file, reporting what the system could only tell then.
+  void Close();
+
+ private:
+  [[noreturn]] void RaiseWriteError(int error) const;
+
+  std::string path_;
+  int handle_ = -1;
+  int64_t size_ = 0;
+  int64_t position_ = 0;
+};
+
 }  // namespace ormelin

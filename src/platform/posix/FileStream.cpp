@@ -68,4 +68,51 @@ size_t TFileStream::Read(void* buffer, size_t count) {
 void TFileStream::Write(const void*, size_t) { throw EStreamError("Stream write error"); }
 void TFileStream::SetSize(int64_t) { throw EStreamError("Stream write error"); }
 
+TFileWriteStream::TFileWriteStream(std::string_view path) : path_(path) {
+  std::string native;
+  if (!ToNativePath(path, native)) RaiseWriteError(errno);
+  handle_ = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (handle_ < 0) RaiseWriteError(errno);
+}
+
+TFileWriteStream::~TFileWriteStream() {
+  if (handle_ >= 0) close(handle_);
+}
+
+void TFileWriteStream::RaiseWriteError(int error) const {
+  throw EFCreateError("Cannot create file \"" + path_ + "\". " + SystemErrorMessage(error));
+}
+
+size_t TFileWriteStream::Read(void*, size_t) { throw EStreamError("Stream read error"); }
+
+void TFileWriteStream::Write(const void* buffer, size_t count) {
+  if (handle_ < 0) RaiseWriteError(EBADF);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = pwrite(handle_, static_cast<const char*>(buffer) + done, count - done,
+                       static_cast<off_t>(position_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) RaiseWriteError(errno);
+    done += static_cast<size_t>(n);
+    position_ += n;
+  }
+  if (position_ > size_) size_ = position_;
+}
+
+void TFileWriteStream::SetSize(int64_t size) {
+  if (handle_ < 0) RaiseWriteError(EBADF);
+  if (size < 0) size = 0;
+  if (size == size_) return;  // the common case: cut back to where the writing ended
+  if (ftruncate(handle_, static_cast<off_t>(size)) != 0) RaiseWriteError(errno);
+  size_ = size;
+  if (position_ > size_) position_ = size_;
+}
+
+void TFileWriteStream::Close() {
+  if (handle_ < 0) return;
+  const int handle = handle_;
+  handle_ = -1;
+  if (close(handle) != 0) RaiseWriteError(errno);
+}
+
 }  // namespace ormelin
