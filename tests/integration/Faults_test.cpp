@@ -7,6 +7,7 @@
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +54,20 @@ bool Eventually(const std::function<bool()>& condition, int seconds = 60) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
+}
+
+// The process whose command line has `argument` among its arguments, or 0.
+pid_t ProcessWithArgument(const std::string& argument) {
+  std::error_code error;
+  for (fs::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream cmdline(it->path() / "cmdline", std::ios::binary);
+    for (std::string part; std::getline(cmdline, part, '\0');) {
+      if (part == argument) return static_cast<pid_t>(std::stol(name));
+    }
+  }
+  return 0;
 }
 
 // Entries of a /proc folder of the process: its threads or its descriptors.
@@ -405,9 +420,15 @@ TEST_F(Faults, TermDuringTransfersExitsCleanlyAndLeavesNoHalfWrittenFile) {
     return false;
   };
   const bool started = Eventually(finished);
+  // The client is held while the server stops, so that the stop falls in
+  // the middle of the run however fast the machine copies.
+  const pid_t clientPid = started ? ProcessWithArgument(copy.string()) : 0;
+  if (clientPid != 0) kill(clientPid, SIGSTOP);
   EXPECT_EQ(server_.Stop(), 0);  // SIGTERM in the middle of the run
+  if (clientPid != 0) kill(clientPid, SIGCONT);
   client.join();
   ASSERT_TRUE(started);
+  ASSERT_NE(clientPid, 0) << "the client ended before the server was stopped";
   EXPECT_EQ(server_.Stderr(), "");
   EXPECT_EQ(run.ExitCode, 1) << run.Stdout;
   int complete = 0;
