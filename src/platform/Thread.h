@@ -22,7 +22,7 @@ class EThreadError : public Exception {
 
 class TThread {
  public:
-  TThread() = default;
+  TThread() noexcept;
   // Starts `body` on a new thread with `stackSize` bytes of stack (0: the
   // system's default) and `name` (cut to what the system keeps) for
   // debuggers. Raises EThreadError, leaving no thread behind, when the

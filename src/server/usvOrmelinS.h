@@ -33,6 +33,8 @@
 namespace ormelin {
 
 class TorXMLNode;
+class TDirectory;
+class TProjectScan;
 class TTCPServer;
 class THTTPServer;
 class TContext;
@@ -143,6 +145,15 @@ class TZevanOrmelinS {
   static void RemoveTasksNamed(TTaskList& list, std::string_view name);
 
  private:
+  // The two trees of a comparison, kept by the caller until its answer is out.
+  struct TDiffTrees {
+    std::unique_ptr<TDirectory> Server;
+    std::unique_ptr<TDirectory> Client;
+  };
+  // BuildDiffList with the project's scan already under way.
+  static std::string CompareWithClient(TProjectScan& scan, const std::string& clientTree,
+                                       TDiffTrees& trees);
+
   void Log(std::string text);
 
   std::atomic<uint8_t> state_{ssInitializing};

@@ -1,5 +1,6 @@
 // TZevanOrmelinS: the synchronisation protocol, one command line per run of
 // the execute callback, on the connection threads.
+#include <exception>
 #include <memory>
 #include <new>
 #include <string>
@@ -15,6 +16,7 @@
 #include "platform/Format.h"
 #include "platform/Streams.h"
 #include "server/uProjectFiles.h"
+#include "server/uProjectScan.h"
 #include "server/uServerCommands.h"
 #include "server/uServerConstants.h"
 #include "server/usvOrmelinS.h"
@@ -107,9 +109,12 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
              shownName.c_str()));
   connection.WriteLine(Format("%d Sync Started", ReplySyncStarted));
 
+  // The project's folder is read while the client's tree comes in.
+  TProjectScan scan(project.Path);
   TMemoryStream received;
   ReceiveStream(connection, received);
-  std::string result = BuildDiffList(project, received.TakeData());
+  TDiffTrees trees;
+  std::string result = CompareWithClient(scan, received.TakeData(), trees);
 
   TMemoryStream reply(std::move(result));
   reply.SetPosition(0);
@@ -117,18 +122,32 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
                                : "Klijentu %s poslana lista razlika za projekt %s",
              ClientLink(context).c_str(), shownName.c_str()));
   SendStream(connection, reply);
+  // The trees go only now, after the client has its answer.
 }
 
 std::string TZevanOrmelinS::BuildDiffList(const TorProject& project,
                                           const std::string& clientTree) {
-  auto serverTree = std::make_unique<TDirectory>();
-  auto clientTreeRoot = std::make_unique<TDirectory>();
-  TLoader::LoadFromDisk(project.Path, serverTree.get());
-  TLoader::LoadFromXML(clientTree, clientTreeRoot.get());
+  TProjectScan scan(project.Path);
+  TDiffTrees trees;
+  return CompareWithClient(scan, clientTree, trees);
+}
+
+std::string TZevanOrmelinS::CompareWithClient(TProjectScan& scan, const std::string& clientTree,
+                                              TDiffTrees& trees) {
+  trees.Client = std::make_unique<TDirectory>();
+  std::exception_ptr clientTreeError;
+  try {
+    TLoader::LoadFromXML(clientTree, trees.Client.get());
+  } catch (...) {
+    clientTreeError = std::current_exception();
+  }
+  // A failure of the project's scan is told before one of the client's tree.
+  trees.Server = scan.Take();
+  if (clientTreeError) std::rethrow_exception(clientTreeError);
 
   auto builder = std::make_unique<TTaskBuilder>();
   auto tasks = std::make_unique<TTaskList>();
-  builder->Build(serverTree.get(), clientTreeRoot.get(), tasks.get());
+  builder->Build(trees.Server.get(), trees.Client.get(), tasks.get());
   RemoveDeleteTasks(*tasks);
   std::string result = tasks->GetXML();
   builder.reset();  // the builder goes before the trees

@@ -51,6 +51,8 @@ TThread::TThread(std::function<void()> body, size_t stackSize, std::string_view 
   state_ = std::move(state);
 }
 
+TThread::TThread() noexcept = default;
+
 TThread::~TThread() { Join(); }
 
 TThread::TThread(TThread&& other) noexcept : state_(std::move(other.state_)) {}

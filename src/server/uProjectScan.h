@@ -1,0 +1,43 @@
+// The scan of a project's root folder, started when a client asks to sync
+// and read on a thread of its own while the client's tree arrives and is
+// parsed: the two trees are then ready at about the same time instead of
+// one after the other.
+//
+// Threading: a scan is started, taken and destroyed by one thread; the
+// scanning thread touches nothing but its own tree.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "comparer/FileStructures.h"
+#include "platform/Thread.h"
+
+namespace ormelin {
+
+class TProjectScan {
+ public:
+  // Starts reading the folder at `path` (TLoader::LoadFromDisk). When no
+  // thread can be started the folder is read by Take instead.
+  explicit TProjectScan(std::string_view path);
+  ~TProjectScan();  // waits for the scan
+  TProjectScan(const TProjectScan&) = delete;
+  TProjectScan& operator=(const TProjectScan&) = delete;
+
+  // Waits for the scan and hands over its tree, or raises what the scan
+  // raised. Called once.
+  std::unique_ptr<TDirectory> Take();
+
+ private:
+  void Run() noexcept;
+
+  std::string path_;
+  std::unique_ptr<TDirectory> tree_;
+  std::exception_ptr failure_;
+  bool done_ = false;
+  TThread thread_;
+};
+
+}  // namespace ormelin
