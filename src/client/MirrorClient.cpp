@@ -127,12 +127,6 @@ void TMirrorClient::ReportFailure(std::string_view path, std::string_view messag
 
 int TMirrorClient::Run() {
   if (!CheckFolder()) return 1;
-  // A missing folder is an empty one; it is created once the server has
-  // answered, so a failed connection leaves nothing behind.
-  TDirectory tree;
-  TLoader::LoadFromDisk(options_.Folder, &tree);
-  TMemoryStream treeXML(TLoader::SaveToXML(tree));
-
   std::unique_ptr<TSyncConnection> connection;
   TTaskList list;
   list.TargetRoot = options_.Folder;
@@ -142,6 +136,12 @@ int TMirrorClient::Run() {
     connection->Expect("Hello", 201);
     TorReply reply = connection->SendCommand("Sync " + options_.Project);
     if (reply.Code != 202) throw EServerReplyError(reply.Code, reply.Text);
+    // The folder is read only now, while the server reads the project's.
+    // A missing folder is an empty one; it is created once the server has
+    // answered, so a failed connection leaves nothing behind.
+    TDirectory tree;
+    TLoader::LoadFromDisk(options_.Folder, &tree);
+    TMemoryStream treeXML(TLoader::SaveToXML(tree));
     connection->SendStream(treeXML);
     TMemoryStream tasks;
     connection->ReceiveStream(tasks);

@@ -14,6 +14,7 @@
 #include "net/TCPServer.h"
 #include "platform/Conversions.h"
 #include "platform/Format.h"
+#include "platform/Memory.h"
 #include "platform/Streams.h"
 #include "server/uProjectFiles.h"
 #include "server/uProjectScan.h"
@@ -123,6 +124,8 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
              ClientLink(context).c_str(), shownName.c_str()));
   SendStream(connection, reply);
   // The trees go only now, after the client has its answer.
+  trees = {};
+  ReleaseFreeMemory();
 }
 
 std::string TZevanOrmelinS::BuildDiffList(const TorProject& project,
