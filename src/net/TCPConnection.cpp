@@ -56,6 +56,7 @@ void TTCPConnection::Consume(size_t count) {
 }
 
 std::string TTCPConnection::ReadLine() {
+  ShrinkBuffer();
   size_t searched = start_;
   for (;;) {
     const char* begin = storage_.data();
@@ -142,11 +143,6 @@ void TTCPConnection::ReadStreamBytes(TStream& stream, int64_t count) {
       }
     }
   } cutBack{stream};
-  struct TShrink {
-    TTCPConnection& connection;
-    ~TShrink() { connection.ShrinkBuffer(); }
-  } shrink{*this};
-
   int64_t remaining = std::max<int64_t>(count, 0);
   const size_t first = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(Buffered())));
   if (first > 0) {

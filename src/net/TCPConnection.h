@@ -26,7 +26,7 @@ class TTCPConnection {
   static constexpr size_t kMaxLineLength = 16384;
   static constexpr size_t kRecvBufferSize = 32768;
   // Streams are received in pieces up to this size; the buffer shrinks back
-  // to kRecvBufferSize after the stream.
+  // to kRecvBufferSize when the next line is read.
   static constexpr size_t kStreamPieceSize = 1 << 20;
   static constexpr size_t kSendBufferSize = 32768;
   static constexpr int64_t kMaxStreamSize = 2147483647;
