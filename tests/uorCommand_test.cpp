@@ -173,6 +173,14 @@ TEST_F(FileCommandTest, UpdateReplacesAnExistingFileOnly) {
   fs::create_directories(Target("doc/sub"));
   EXPECT_THROW(Run("update_file", "\\doc\\sub"), EDeleteFileError);
   EXPECT_TRUE(fs::is_directory(Target("doc/sub")));
+
+  // Nor is a read-only file, which the delete command would refuse.
+  fs::permissions(Target("doc/a.txt"), fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_EQ(ErrorOf([&] { Run("update_file", "\\doc\\a.txt,\"2010-01-02 03-04-06\""); }),
+            "Brisanje '" + full + "' nije mogu\xE6" "e");
+  fs::permissions(Target("doc/a.txt"), fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(ReadFile(Target("doc/a.txt")), "new a");
+  EXPECT_EQ(TargetDocEntries(), 2u);
 }
 
 TEST_F(FileCommandTest, UpdateWithUnreadableTimeKeepsTheOldFile) {

@@ -269,7 +269,10 @@ const TorUpdateFileCommand& TorUpdateFileCommand::Instance() {
 
 void TorUpdateFileCommand::PrepareReplace(std::string_view fullPath,
                                           TorFileReplacement& replacement) {
-  if (!FileExists(fullPath)) TorDeleteFileCommand::RaiseCannotDelete(fullPath);
+  // The old file must be one the delete command could remove.
+  if (!FileExists(fullPath) || FileIsReadOnly(fullPath)) {
+    TorDeleteFileCommand::RaiseCannotDelete(fullPath);
+  }
   try {
     replacement.Open();
   } catch (const EFCreateError&) {

@@ -19,6 +19,8 @@ bool CreateDir(std::string_view path);        // one level; false if it exists o
 // Not a folder; false if refused. A file without any write permission is
 // read-only and refused too (a link is removed itself, never its target).
 bool DeleteFile(std::string_view path);
+// A file that DeleteFile would refuse for having no write permission.
+bool FileIsReadOnly(std::string_view path);
 bool RenameFile(std::string_view from, std::string_view to);  // replaces `to`
 // A folder with everything in it. Links inside are removed, never followed;
 // a path that is itself a link loses only the link. False when anything

@@ -104,17 +104,33 @@ bool CreateDir(std::string_view path) {
   return ToNativePath(path, native) && mkdir(native.c_str(), 0777) == 0;
 }
 
+namespace {
+
+// A file nobody may write to is read-only (a link never is: it is removed
+// itself, whatever its target).
+bool IsReadOnly(const struct stat& st) {
+  return !S_ISLNK(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
 bool DeleteFile(std::string_view path) {
   std::string native;
   struct stat st {};
   if (!ToNativePath(path, native) || lstat(native.c_str(), &st) != 0) return false;
   if (S_ISDIR(st.st_mode)) return false;
-  // A file nobody may write to is read-only and is not deleted.
-  if (!S_ISLNK(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+  if (IsReadOnly(st)) {
     errno = EACCES;
     return false;
   }
   return unlink(native.c_str()) == 0;
+}
+
+bool FileIsReadOnly(std::string_view path) {
+  std::string native;
+  struct stat st {};
+  return ToNativePath(path, native) && lstat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) &&
+         IsReadOnly(st);
 }
 
 bool RenameFile(std::string_view from, std::string_view to) {
