@@ -143,6 +143,7 @@ void TTCPConnection::ReadStreamBytes(TStream& stream, int64_t count) {
       }
     }
   } cutBack{stream};
+
   int64_t remaining = std::max<int64_t>(count, 0);
   const size_t first = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(Buffered())));
   if (first > 0) {
