@@ -1,21 +1,41 @@
 #include "server/uProjectScan.h"
 
+#include <atomic>
+
 #include "comparer/StructStreamer.h"
 
 namespace ormelin {
+namespace {
+
+std::atomic<int> gScansAhead{0};
+
+}  // namespace
 
 TProjectScan::TProjectScan(std::string_view path)
     : path_(path), tree_(std::make_unique<TDirectory>()) {
+  if (gScansAhead.fetch_add(1) >= kMaxAhead) {
+    gScansAhead.fetch_sub(1);
+    return;  // Take reads the folder itself
+  }
+  slot_ = true;
   try {
     // The system's default stack: the scan is no recursion, but the folder
     // lists it sorts and compares may be long.
     thread_ = TThread([this] { Run(); }, 0, "ormelin-scan");
   } catch (const EThreadError&) {
-    // Out of threads: Take reads the folder itself.
+    ReleaseSlot();  // out of threads: Take reads the folder itself
   }
 }
 
-TProjectScan::~TProjectScan() { thread_.Join(); }
+TProjectScan::~TProjectScan() {
+  thread_.Join();
+  ReleaseSlot();
+}
+
+void TProjectScan::ReleaseSlot() {
+  if (slot_) gScansAhead.fetch_sub(1);
+  slot_ = false;
+}
 
 void TProjectScan::Run() noexcept {
   try {
@@ -32,6 +52,7 @@ std::unique_ptr<TDirectory> TProjectScan::Take() {
   } else if (!done_) {
     Run();
   }
+  ReleaseSlot();
   if (failure_) std::rethrow_exception(failure_);
   return std::move(tree_);
 }

@@ -19,8 +19,13 @@ namespace ormelin {
 
 class TProjectScan {
  public:
+  // At most this many scans run ahead at once, so that clients that ask for
+  // a sync and then send nothing hold no more than this many trees.
+  static constexpr int kMaxAhead = 4;
+
   // Starts reading the folder at `path` (TLoader::LoadFromDisk). When no
-  // thread can be started the folder is read by Take instead.
+  // thread can be started, or kMaxAhead scans are already ahead, the folder
+  // is read by Take instead.
   explicit TProjectScan(std::string_view path);
   ~TProjectScan();  // waits for the scan
   TProjectScan(const TProjectScan&) = delete;
@@ -32,11 +37,13 @@ class TProjectScan {
 
  private:
   void Run() noexcept;
+  void ReleaseSlot();
 
   std::string path_;
   std::unique_ptr<TDirectory> tree_;
   std::exception_ptr failure_;
   bool done_ = false;
+  bool slot_ = false;  // one of the kMaxAhead is this scan's
   TThread thread_;
 };
 
