@@ -12,6 +12,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/Paths.h"
+#include "platform/Streams.h"
 #include "platform/posix/NativePath.h"
 #include "platform/posix/SystemError.h"
 
@@ -33,11 +34,6 @@ class TDescriptor {
   TDescriptor(const TDescriptor&) = delete;
   TDescriptor& operator=(const TDescriptor&) = delete;
   int Get() const { return fd_; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
 
  private:
   int fd_;
@@ -73,11 +69,6 @@ bool RemoveEntry(int parent, const char* name) {
 
 [[noreturn]] void RaiseOpenError(std::string_view path, int error) {
   throw EFOpenError("Cannot open file \"" + std::string(path) + "\". " + SystemErrorMessage(error));
-}
-
-[[noreturn]] void RaiseCreateError(std::string_view path, int error) {
-  throw EFCreateError("Cannot create file \"" + std::string(path) + "\". " +
-                      SystemErrorMessage(error));
 }
 
 TDateTime LocalFieldsToDateTime(const tm& t) {
@@ -210,25 +201,14 @@ std::string ReadFileToString(std::string_view path) {
 }
 
 void WriteStringToFile(std::string_view path, std::string_view data) {
-  std::string native;
-  if (!ToNativePath(path, native)) RaiseCreateError(path, errno);
-  TDescriptor file(open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (file.Get() < 0) RaiseCreateError(path, errno);
-  size_t written = 0;
-  while (written < data.size()) {
-    ssize_t n = write(file.Get(), data.data() + written, data.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int error = errno;
-      unlink(native.c_str());  // no half-written file stays behind
-      RaiseCreateError(path, error);
-    }
-    written += static_cast<size_t>(n);
-  }
-  if (close(file.Release()) != 0) {
-    int error = errno;
-    unlink(native.c_str());
-    RaiseCreateError(path, error);
+  TFileWriteStream file(path);
+  try {
+    file.Write(data.data(), data.size());
+    file.Close();
+  } catch (const EFCreateError&) {
+    std::string native;
+    if (ToNativePath(path, native)) unlink(native.c_str());  // no half-written file stays behind
+    throw;
   }
 }
 
