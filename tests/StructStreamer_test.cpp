@@ -332,6 +332,58 @@ TEST(LoadFromDisk, ScansEveryEntry) {
   EXPECT_EQ(hidden->GetDirectory(1)->DirectoryCount() + hidden->GetDirectory(1)->FileCount(), 0);
 }
 
+// Names the collation ignores entirely are names all the same: a folder may
+// hold several such files beside ordinary ones, on disk and in a client's
+// tree, without a "duplicate" of the empty name.
+TEST(LoadFromDisk, NamesTheCollationIgnoresAreNoUnnamedEntries) {
+  // DEL, soft hyphen (U+00AD), a C0 control.
+  const char* onDisk[] = {"\x7F", "\xC2\xAD", "\x01"};
+  TScratchFolder scratch;
+  for (const char* name : onDisk) {
+    scratch.Write(name, 1226658031);
+    fs::create_directory(scratch.Path() / (std::string(name) + name));
+  }
+  for (const char* name : {"a.txt", "b.txt"}) scratch.Write(name, 1226658031);
+  fs::create_directory(scratch.Path() / "sub");
+  TDirectory root;
+  TLoader::LoadFromDisk(scratch.Path().string(), &root);
+  EXPECT_EQ(root.FileCount(), 5);
+  EXPECT_EQ(root.DirectoryCount(), 4);
+
+  TDirectory client;
+  TLoader::LoadFromXML(
+      "<t><file><name>\x7F</name></file><file><name>\x88</name></file><file><name>a</name></file>"
+      "<directory><name>\xAD</name></directory><directory><name>d</name></directory></t>",
+      &client);
+  EXPECT_EQ(client.FileCount(), 3);
+  EXPECT_EQ(client.DirectoryCount(), 2);
+  EXPECT_TRUE(client.HasFile("\x7F"));
+  EXPECT_FALSE(client.HasFile(""));
+}
+
+// A name that cannot be written as a path would be read at another path:
+// such entries are left out, counted, and the first one named.
+TEST(LoadFromDisk, NamesThatAreNoPathAreLeftOut) {
+  TScratchFolder scratch;
+  fs::create_directories(scratch.Path() / "x" / "y");
+  scratch.Write("x/y/only-in-y.txt", 1226658031);
+  fs::create_directory(scratch.Path() / "x\\y");
+  scratch.Write("x\\y/hidden-behind.txt", 1226658031);
+  scratch.Write("\xE6\x97\xA5.txt", 1226658031);  // no code page 1250 letter
+  scratch.Write("kept.txt", 1226658031);
+  TDirectory root;
+  TScanReport report;
+  TLoader::LoadFromDisk(scratch.Path().string(), &root, &report);
+  root.Sort(true);
+  std::vector<std::string> lines;
+  for (const std::string& line : Describe(root)) lines.push_back(line.substr(0, line.find(' ', 2)));
+  EXPECT_EQ(lines, (std::vector<std::string>{"F \\kept.txt", "D \\x", "D \\x\\y",
+                                             "F \\x\\y\\only-in-y.txt"}));
+  EXPECT_EQ(report.LeftOut, 2);
+  EXPECT_TRUE(report.FirstLeftOut == "\\x\\y" || report.FirstLeftOut == "\\?.txt")
+      << report.FirstLeftOut;
+}
+
 TEST(LoadFromDisk, MissingFolderGivesAnEmptyTree) {
   TScratchFolder scratch;
   scratch.Write("plain", 1226658031);

@@ -324,11 +324,39 @@ TEST_F(RunningModule, ClientsWithoutAReverseNameAreNamedByTheirAddress) {
   } catch (const std::runtime_error&) {
     GTEST_SKIP() << "no IPv6 loopback";
   }
-  EXPECT_TRUE(LogHolds(*module_, "Klijent <A HREF=\"http://::1:" + std::to_string(port_ + 2) +
+  EXPECT_TRUE(LogHolds(*module_, "Klijent <A HREF=\"http://[::1]:" + std::to_string(port_ + 2) +
                                      "/\">::1 [::1]</A> sinkronizira projekt Demo"));
 }
 
-TEST_F(RunningModule, ClientTextsAreEscapedInTheLogAndTheErrorIsTheSameInTheReply) {
+TEST_F(RunningModule, ClientTextsAreEscapedInTheLogButGoBackToTheClientAsSent) {
+  struct TCase {
+    std::string Command;
+    std::string Reply;   // the 500 line after "500-"
+    std::string Logged;  // the log entry after "Greška: "
+  };
+  const std::string root = folder_.Path() + "/project\\";
+  const TCase cases[] = {
+      {"GetFile Demo \\R&D <plan>.txt",
+       "Cannot open file \"" + root + "\\R&D <plan>.txt\". No such file or directory",
+       "Cannot open file \"" + root + "\\R&amp;D &lt;plan&gt;.txt\". No such file or directory"},
+      {"GetFile A&B \\x<y>.txt", " tra\x9Ei datoteku \\x<y>.txt nepostoje\xE6" "eg projekta A&B",
+       " tra\x9Ei datoteku \\x&lt;y&gt;.txt nepostoje\xE6" "eg projekta A&amp;B"},
+  };
+  for (const TCase& c : cases) {
+    TRawClient client(port_);
+    ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
+    client.Send(c.Command + "\r\n");
+    std::string reply = client.ReadLine();
+    EXPECT_NE(reply.find(c.Reply + "\r\n"), std::string::npos) << reply;
+    EXPECT_EQ(reply.rfind("500-", 0), 0u) << reply;
+    EXPECT_EQ(client.ReadLine(), "500 Better luck next time\r\n");
+    bool logged = false;
+    for (const std::string& text : LogTexts(*module_)) {
+      if (text.rfind("Gre\x9Aka: ", 0) == 0 && text.find(c.Logged) != std::string::npos) logged = true;
+    }
+    EXPECT_TRUE(logged) << c.Logged;
+  }
+
   TRawClient client(port_);
   ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
   client.Send("Sync <script>x</script>\r\n");
@@ -337,7 +365,7 @@ TEST_F(RunningModule, ClientTextsAreEscapedInTheLogAndTheErrorIsTheSameInTheRepl
   ASSERT_EQ(client.ReadLine(), "202 Sync Started\r\n");
   client.Send("<b>\r\n");
   std::string failure = client.ReadLine();
-  EXPECT_EQ(failure, "500-'&lt;b&gt;' is not a valid integer value\r\n");
+  EXPECT_EQ(failure, "500-'<b>' is not a valid integer value\r\n");
   EXPECT_EQ(client.ReadLine(), "500 Better luck next time\r\n");
   EXPECT_TRUE(client.WaitClosed());
 
@@ -345,6 +373,8 @@ TEST_F(RunningModule, ClientTextsAreEscapedInTheLogAndTheErrorIsTheSameInTheRepl
   for (const std::string& text : LogTexts(*module_)) {
     EXPECT_EQ(text.find("<script>"), std::string::npos) << text;
     EXPECT_EQ(text.find("<b>"), std::string::npos) << text;
+    EXPECT_EQ(text.find("<y>"), std::string::npos) << text;
+    EXPECT_EQ(text.find("<plan>"), std::string::npos) << text;
     if (text.find("nepostoje\xE6" "eg projekta &lt;script&gt;x&lt;/script&gt;") != std::string::npos) {
       unknownLogged = true;
     }
@@ -359,6 +389,27 @@ TEST_F(RunningModule, ClientTextsAreEscapedInTheLogAndTheErrorIsTheSameInTheRepl
     }
   }
   EXPECT_TRUE(syncLogged);
+}
+
+TEST_F(RunningModule, ASyncSaysOnceWhatItsScanLeftOut) {
+  fs::create_directory(folder_.Path() + "/project/x\\y");
+  fs::create_directory(folder_.Path() + "/project/x\\z");
+  for (int run = 0; run < 2; ++run) {
+    TRawClient client(port_);
+    ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
+    client.Send("Sync Demo\r\n");
+    ASSERT_EQ(client.ReadLine(), "202 Sync Started\r\n");
+    client.Send("8\r\n<tree/>\n");
+    EXPECT_NE(client.ReadStream().find("\\a.txt"), std::string::npos);
+  }
+  int lines = 0;
+  for (const std::string& text : LogTexts(*module_)) {
+    if (text.rfind("U projektu Demo presko\xE8" "eno je 2 stavki \xE8" "ije ime nije mogu\xE6" "e "
+                   "zapisati kao putanju; prva: \\x\\", 0) == 0) {
+      ++lines;
+    }
+  }
+  EXPECT_EQ(lines, 2);  // one per scan
 }
 
 TEST_F(RunningModule, APeerThatGoesAwayMidCommandLeavesNoTrace) {

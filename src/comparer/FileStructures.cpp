@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "platform/Collation.h"
-#include "platform/Format.h"
 
 namespace ormelin {
 
@@ -51,9 +50,10 @@ TBaseFile::TBaseFile(bool isDirectory) : nameKey_(EmptyNameKey()), isDirectory_(
 
 void TBaseFile::SetName(std::string_view name) {
   std::string oldKey = std::move(nameKey_);
+  std::string oldName = std::move(name_);
   name_.assign(name);
   nameKey_ = KeyOf(name_);
-  if (parent_ != nullptr) parent_->Rekey(*this, oldKey);
+  if (parent_ != nullptr) parent_->Rekey(*this, oldName, oldKey);
 }
 
 std::string TBaseFile::BuildFullPath() const {
@@ -99,13 +99,13 @@ TDirectory::~TDirectory() {
   auto drain = [&pending](TDirectory& folder) {
     for (auto& file : folder.files_) file->parent_ = nullptr;
     folder.files_.clear();
-    folder.fileKeys_.clear();
+    folder.fileNames_.Clear();
     for (auto& directory : folder.directories_) {
       directory->parent_ = nullptr;
       pending.push_back(std::move(directory));
     }
     folder.directories_.clear();
-    folder.directoryKeys_.clear();
+    folder.directoryNames_.Clear();
   };
   drain(*this);
   while (!pending.empty()) {
@@ -115,68 +115,88 @@ TDirectory::~TDirectory() {
   }
 }
 
-void TDirectory::AddKey(TKeyCounts& counts, const std::string& key) { ++counts[key]; }
-
-void TDirectory::DropKey(TKeyCounts& counts, const std::string& key) {
-  auto found = counts.find(key);
-  if (found == counts.end()) return;
-  if (--found->second == 0) counts.erase(found);
+bool TDirectory::TNameIndex::Holds(std::string_view name, const std::string& key) const {
+  return name.empty() ? Unnamed > 0 : Keys.count(key) != 0;
 }
 
-void TDirectory::Rekey(TBaseFile& entry, const std::string& oldKey) {
-  TKeyCounts& counts = entry.isDirectory_ ? directoryKeys_ : fileKeys_;
-  DropKey(counts, oldKey);
-  AddKey(counts, entry.nameKey_);
+void TDirectory::TNameIndex::Add(std::string_view name, const std::string& key) {
+  if (name.empty()) {
+    ++Unnamed;
+  } else {
+    ++Keys[key];
+  }
+}
+
+void TDirectory::TNameIndex::Drop(std::string_view name, const std::string& key) {
+  if (name.empty()) {
+    if (Unnamed > 0) --Unnamed;
+    return;
+  }
+  auto found = Keys.find(key);
+  if (found == Keys.end()) return;
+  if (--found->second == 0) Keys.erase(found);
+}
+
+void TDirectory::TNameIndex::Clear() {
+  Keys.clear();
+  Unnamed = 0;
+}
+
+void TDirectory::Rekey(TBaseFile& entry, std::string_view oldName, const std::string& oldKey) {
+  TNameIndex& names = entry.isDirectory_ ? directoryNames_ : fileNames_;
+  names.Drop(oldName, oldKey);
+  names.Add(entry.name_, entry.nameKey_);
 }
 
 void TDirectory::AddDirectory(TDirectory* directory) {
   if (directory == nullptr) return;
   Assert(directory->parent_ == nullptr && directory != this, kUnit, __LINE__);
-  if (directoryKeys_.count(directory->NameKey()) != 0) {
-    throw EDuplicateDirectoryName(
-        Format("Direktorij ve\xE6 sadr\x9Ei direktorij '%s'", directory->Name().c_str()));
+  if (directoryNames_.Holds(directory->Name(), directory->NameKey())) {
+    throw EDuplicateDirectoryName("Direktorij ve\xE6 sadr\x9Ei direktorij '" + directory->Name() +
+                                  "'");
   }
   directories_.emplace_back(directory);
-  AddKey(directoryKeys_, directory->NameKey());
+  directoryNames_.Add(directory->Name(), directory->NameKey());
   directory->parent_ = this;
 }
 
 void TDirectory::AddFile(TFile* file) {
   if (file == nullptr) return;
   Assert(file->parent_ == nullptr, kUnit, __LINE__);
-  if (fileKeys_.count(file->NameKey()) != 0) {
-    throw EDuplicateFileName(
-        Format("Direktorij ve\xE6 sadr\x9Ei datoteku '%s'", file->Name().c_str()));
+  if (fileNames_.Holds(file->Name(), file->NameKey())) {
+    throw EDuplicateFileName("Direktorij ve\xE6 sadr\x9Ei datoteku '" + file->Name() + "'");
   }
   files_.emplace_back(file);
-  AddKey(fileKeys_, file->NameKey());
+  fileNames_.Add(file->Name(), file->NameKey());
   file->parent_ = this;
 }
 
 bool TDirectory::HasDirectory(std::string_view name) const {
-  return directoryKeys_.count(KeyOf(name)) != 0;
+  return directoryNames_.Holds(name, KeyOf(name));
 }
 
-bool TDirectory::HasFile(std::string_view name) const { return fileKeys_.count(KeyOf(name)) != 0; }
+bool TDirectory::HasFile(std::string_view name) const {
+  return fileNames_.Holds(name, KeyOf(name));
+}
 
 void TDirectory::RemoveDirectory(TDirectory* directory) {
   if (directory == nullptr || directory->parent_ != this) return;
   if (!ReleaseFrom(directories_, directory)) return;
-  DropKey(directoryKeys_, directory->NameKey());
+  directoryNames_.Drop(directory->Name(), directory->NameKey());
   directory->parent_ = nullptr;
 }
 
 void TDirectory::RemoveFile(TFile* file) {
   if (file == nullptr || file->parent_ != this) return;
   if (!ReleaseFrom(files_, file)) return;
-  DropKey(fileKeys_, file->NameKey());
+  fileNames_.Drop(file->Name(), file->NameKey());
   file->parent_ = nullptr;
 }
 
 void TDirectory::ClearDirectories() {
   std::vector<std::unique_ptr<TDirectory>> gone = std::move(directories_);
   directories_.clear();
-  directoryKeys_.clear();
+  directoryNames_.Clear();
   for (auto& directory : gone) directory->parent_ = nullptr;
   // `gone` releases each folder; each destructor is iterative.
 }
@@ -184,7 +204,7 @@ void TDirectory::ClearDirectories() {
 void TDirectory::ClearFiles() {
   std::vector<std::unique_ptr<TFile>> gone = std::move(files_);
   files_.clear();
-  fileKeys_.clear();
+  fileNames_.Clear();
   for (auto& file : gone) file->parent_ = nullptr;
 }
 

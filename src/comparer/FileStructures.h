@@ -8,8 +8,11 @@
 // Names are compared and ordered by the locale-aware, case-ignoring
 // comparison (AnsiCompareText). Each entry keeps the collation key of its
 // name, computed once per name, and each folder keeps a count of the keys of
-// its files and sub-folders, so the duplicate checks are O(1) and sorting
-// pays no conversion per comparison. Every walk over the tree (destroying,
+// its named files and sub-folders, so the duplicate checks are O(1) and
+// sorting pays no conversion per comparison. Entries that are still unnamed
+// are counted apart: a name made only of characters the collation ignores
+// has the empty name's key, but it is a name, and no unnamed sibling
+// collides with it. Every walk over the tree (destroying,
 // sorting, full paths) is iterative: depth costs no stack.
 //
 // Threading: none. A tree is built, compared and destroyed by one thread.
@@ -134,17 +137,25 @@ class TDirectory : public TBaseFile {
 
  private:
   friend class TBaseFile;
-  using TKeyCounts = std::unordered_map<std::string, int>;
+  // The names of one kind of entry: the keys of the named ones, and how
+  // many have no name yet.
+  struct TNameIndex {
+    std::unordered_map<std::string, int> Keys;
+    int Unnamed = 0;
 
-  static void AddKey(TKeyCounts& counts, const std::string& key);
-  static void DropKey(TKeyCounts& counts, const std::string& key);
-  void Rekey(TBaseFile& entry, const std::string& oldKey);
+    bool Holds(std::string_view name, const std::string& key) const;
+    void Add(std::string_view name, const std::string& key);
+    void Drop(std::string_view name, const std::string& key);
+    void Clear();
+  };
+
+  void Rekey(TBaseFile& entry, std::string_view oldName, const std::string& oldKey);
   void SortOwnLists();
 
   std::vector<std::unique_ptr<TDirectory>> directories_;
   std::vector<std::unique_ptr<TFile>> files_;
-  TKeyCounts directoryKeys_;
-  TKeyCounts fileKeys_;
+  TNameIndex directoryNames_;
+  TNameIndex fileNames_;
 };
 
 }  // namespace ormelin

@@ -213,10 +213,10 @@ TDateTime Combine(TDateTime date, TDateTime time) { return date < 0 ? date - tim
 
 // ---- disk ----
 
-void TLoader::LoadFromDisk(std::string_view path, TDirectory* target) {
+void TLoader::LoadFromDisk(std::string_view path, TDirectory* target, TScanReport* report) {
   Assert(target != nullptr, kUnit, kDiskAssertLine);
   target->Clear();
-  if (DirectoryExists(path)) ScanFolder(path, target);
+  if (DirectoryExists(path)) ScanFolder(path, target, report);
 }
 
 TDirectory* TLoader::AddFoundEntry(const TFolderEntry& entry, TDirectory* folder) {
@@ -232,7 +232,7 @@ TDirectory* TLoader::AddFoundEntry(const TFolderEntry& entry, TDirectory* folder
   return nullptr;
 }
 
-void TLoader::ScanFolder(std::string_view path, TDirectory* folder) {
+void TLoader::ScanFolder(std::string_view path, TDirectory* folder, TScanReport* report) {
   // Depth first, as a recursive scan would go, but each folder is read whole
   // and its enumerator closed before the walk descends: open handles stay at
   // one however deep the tree, and the identities of the folders on the
@@ -272,6 +272,14 @@ void TLoader::ScanFolder(std::string_view path, TDirectory* folder) {
       continue;
     }
     const TFolderEntry& entry = frame.entries[frame.next++];
+    if (!entry.NameIsPath) {
+      // Read at the path its name makes, it would be another entry's
+      // content, or none.
+      if (report != nullptr && report->LeftOut++ == 0) {
+        report->FirstLeftOut = IncludeTrailingBackslash(frame.folder->GetFullPath()) + entry.Name;
+      }
+      continue;
+    }
     TDirectory* directory = AddFoundEntry(entry, frame.folder);
     if (directory == nullptr || stack.size() > static_cast<size_t>(MaxScanDepth)) continue;
     std::string childPath = IncludeTrailingBackslash(frame.path + entry.Name);
@@ -397,7 +405,7 @@ TDateTime TLoader::TextToDateTime(std::string_view text, const TFormatSettings& 
   scanner.Restart();
   time = 0;
   if (scanner.Time(time) && scanner.AtEnd()) return time;
-  throw EConvertError(Format("'%s' is not a valid date and time", std::string(text).c_str()));
+  throw EConvertError("'" + std::string(text) + "' is not a valid date and time");
 }
 
 }  // namespace ormelin

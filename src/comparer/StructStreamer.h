@@ -31,6 +31,13 @@ struct TFolderEntry;
 // folders listed but not entered, and their "name" elements.
 inline constexpr int MaxScanDepth = MaxXMLDepth - 4;
 
+// What a disk scan left out: entries whose names cannot be written as a
+// path (TFolderEntry::NameIsPath), with nothing below them read.
+struct TScanReport {
+  int LeftOut = 0;
+  std::string FirstLeftOut;  // full path in the tree, as "\a\b"
+};
+
 class TLoader {
  public:
   TLoader() = delete;
@@ -40,8 +47,11 @@ class TLoader {
   // reduced to the DOS form. A path that is no folder leaves the tree empty;
   // a folder that cannot be read gives no entries; a folder that is one of
   // its own ancestors (reached through a link) is listed but not entered.
-  // The target's own name and time are kept. A null target is an assertion.
-  static void LoadFromDisk(std::string_view path, TDirectory* target);
+  // The target's own name and time are kept. Entries whose names cannot be
+  // written as a path are left out and counted in `report` when one is
+  // given. A null target is an assertion.
+  static void LoadFromDisk(std::string_view path, TDirectory* target,
+                           TScanReport* report = nullptr);
   // Clears `target` and reads the directory-tree XML into it. Parse errors,
   // unreadable times and duplicate unnamed entries pass to the caller with
   // the tree left partly filled. A null target is an assertion.
@@ -55,7 +65,8 @@ class TLoader {
                                const TFormatSettings& settings = DefaultFormatSettings());
 
   // Scans the folder at `path` into `folder` and everything below it.
-  static void ScanFolder(std::string_view path, TDirectory* folder);
+  static void ScanFolder(std::string_view path, TDirectory* folder,
+                         TScanReport* report = nullptr);
   // Turns one enumerated entry into a tree entry of `folder`: a TFile, or a
   // TDirectory that is returned so that the caller can scan it next (null
   // for a file).

@@ -100,7 +100,7 @@ std::string TaskFullPath(std::string_view root, std::string_view path) {
     start = end + 1;
   }
   if (!valid || !named) {
-    throw ETaskPathError(Format("Putanja zadatka '%s' nije dopu\x9Atena", std::string(path).c_str()));
+    throw ETaskPathError("Putanja zadatka '" + std::string(path) + "' nije dopu\x9Atena");
   }
   std::string full(root);
   full.append(path);

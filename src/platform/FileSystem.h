@@ -54,6 +54,10 @@ struct TFolderEntry {
   std::string Name;  // code page 1250
   bool IsDirectory = false;
   TDateTime DateModified = 0;  // DosRoundedTime of the last write
+  // False when Name cannot be written as a path that leads back to the
+  // entry: the system's name holds a path separator of this system's paths
+  // ("\"), or characters code page 1250 lacks (shown as "?" in Name).
+  bool NameIsPath = true;
 };
 
 // Walks one folder's entries, hidden ones too, without "." and "..", in the

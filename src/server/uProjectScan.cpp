@@ -39,7 +39,7 @@ void TProjectScan::ReleaseSlot() {
 
 void TProjectScan::Run() noexcept {
   try {
-    TLoader::LoadFromDisk(path_, tree_.get());
+    TLoader::LoadFromDisk(path_, tree_.get(), &report_);
   } catch (...) {
     failure_ = std::current_exception();
   }

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "comparer/FileStructures.h"
+#include "comparer/StructStreamer.h"
 #include "platform/Thread.h"
 
 namespace ormelin {
@@ -34,6 +35,8 @@ class TProjectScan {
   // Waits for the scan and hands over its tree, or raises what the scan
   // raised. Called once.
   std::unique_ptr<TDirectory> Take();
+  // What the scan left out; read after Take.
+  const TScanReport& Report() const { return report_; }
 
  private:
   void Run() noexcept;
@@ -41,6 +44,7 @@ class TProjectScan {
 
   std::string path_;
   std::unique_ptr<TDirectory> tree_;
+  TScanReport report_;
   std::exception_ptr failure_;
   bool done_ = false;
   bool slot_ = false;  // one of the kMaxAhead is this scan's

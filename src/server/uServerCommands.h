@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/Exceptions.h"
 
@@ -36,16 +37,24 @@ std::string FailureLine(std::string_view message);
 // A client's text as it may stand in an event-log message that the console
 // shows: markup characters escaped, NUL bytes shown as "?".
 std::string ClientText(std::string_view text);
-// The message of an error raised below the protocol, which may quote client
-// input (a size line, a date text, a path): "<", ">" and "&" escaped so that
-// it shows as text, while its own quotes stay as they are.
+// The message of an error raised below the protocol as the event log keeps
+// it: it may quote client input (a size line, a date text, a path), so "<",
+// ">" and "&" are escaped and it shows as text, while its own quotes stay.
+// The client's 500 line carries the message itself.
 std::string MessageAsText(std::string_view message);
 
-// An error whose message the module built itself, with every client text in
-// it already made safe; it goes to the log and the reply unchanged.
+// An error whose message the module built itself around client texts. The
+// message goes to the client as it stands; the log text is the same message
+// with those client texts made safe for the console, and any markup of the
+// module's own (a client link) kept.
 class EClientRequestError : public Exception {
  public:
-  using Exception::Exception;
+  EClientRequestError(std::string message, std::string logText)
+      : Exception(std::move(message)), logText_(std::move(logText)) {}
+  const std::string& LogText() const { return logText_; }
+
+ private:
+  std::string logText_;
 };
 
 }  // namespace ormelin

@@ -36,6 +36,7 @@ class TorXMLNode;
 class TDirectory;
 class TProjectScan;
 class TTCPServer;
+class TTCPConnection;
 class THTTPServer;
 class TContext;
 class TTaskList;
@@ -150,11 +151,15 @@ class TZevanOrmelinS {
     std::unique_ptr<TDirectory> Server;
     std::unique_ptr<TDirectory> Client;
   };
-  // BuildDiffList with the project's scan already under way.
-  static std::string CompareWithClient(TProjectScan& scan, const std::string& clientTree,
-                                       TDiffTrees& trees);
+  // BuildDiffList with the project's scan already under way. Logs what the
+  // scan left out.
+  std::string CompareWithClient(const TorProject& project, TProjectScan& scan,
+                                const std::string& clientTree, TDiffTrees& trees);
 
   void Log(std::string text);
+  // The failure pair to the client with `message` as it stands, and
+  // "Greška: " with `logText` to the log.
+  void Fail(TTCPConnection& connection, const std::string& message, const std::string& logText);
 
   std::atomic<uint8_t> state_{ssInitializing};
   std::atomic<int> syncPort_{1974};

@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "comparer/FileStructures.h"
 #include "comparer/StructStreamer.h"
@@ -58,27 +59,28 @@ void TZevanOrmelinS::TCPServerExecute(TContext& context) {
     // The peer has gone: no reply, no log entry; the connection ends.
     connection.Disconnect();
   } catch (const EClientRequestError& error) {
-    Log("Gre\x9Aka: " + error.Message());
-    connection.WriteLine(FailureLine(error.Message()));
-    connection.WriteLine(TextFailureLast);
+    Fail(connection, error.Message(), error.LogText());
     throw;
   } catch (const Exception& error) {
-    // Messages from below may quote client input; they show as text.
-    std::string message = MessageAsText(error.Message());
-    Log("Gre\x9Aka: " + message);
-    connection.WriteLine(FailureLine(message));
-    connection.WriteLine(TextFailureLast);
+    // Messages from below may quote client input: the client gets them as
+    // they are, the log as text.
+    Fail(connection, error.Message(), MessageAsText(error.Message()));
     throw;
   } catch (const std::exception& error) {
     // Running out of memory for a payload, for one: this connection ends,
     // the others go on being served.
     std::string message =
         dynamic_cast<const std::bad_alloc*>(&error) != nullptr ? "Out of memory" : error.what();
-    Log("Gre\x9Aka: " + message);
-    connection.WriteLine(FailureLine(message));
-    connection.WriteLine(TextFailureLast);
+    Fail(connection, message, MessageAsText(message));
     throw;
   }
+}
+
+void TZevanOrmelinS::Fail(TTCPConnection& connection, const std::string& message,
+                          const std::string& logText) {
+  Log("Gre\x9Aka: " + logText);
+  connection.WriteLine(FailureLine(message));
+  connection.WriteLine(TextFailureLast);
 }
 
 void TZevanOrmelinS::HandleHello(TContext& context) {
@@ -91,7 +93,9 @@ std::string TZevanOrmelinS::ClientLink(TContext& context) {
   std::string address = context.Connection().PeerAddress();
   std::string host = ClientText(clientNames_.HostName(address));
   std::string shownAddress = ClientText(address);
-  return Format("<A HREF=\"http://%s:%d/\">%s [%s]</A>", host.c_str(), SyncPort() + 2,
+  // An IPv6 address stands in a URL in brackets; the shown text keeps it bare.
+  std::string urlHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  return Format("<A HREF=\"http://%s:%d/\">%s [%s]</A>", urlHost.c_str(), SyncPort() + 2,
                 host.c_str(), shownAddress.c_str());
 }
 
@@ -115,7 +119,7 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
   TMemoryStream received;
   ReceiveStream(connection, received);
   TDiffTrees trees;
-  std::string result = CompareWithClient(scan, received.TakeData(), trees);
+  std::string result = CompareWithClient(project, scan, received.TakeData(), trees);
 
   TMemoryStream reply(std::move(result));
   reply.SetPosition(0);
@@ -132,11 +136,11 @@ std::string TZevanOrmelinS::BuildDiffList(const TorProject& project,
                                           const std::string& clientTree) {
   TProjectScan scan(project.Path);
   TDiffTrees trees;
-  return CompareWithClient(scan, clientTree, trees);
+  return CompareWithClient(project, scan, clientTree, trees);
 }
 
-std::string TZevanOrmelinS::CompareWithClient(TProjectScan& scan, const std::string& clientTree,
-                                              TDiffTrees& trees) {
+std::string TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjectScan& scan,
+                                              const std::string& clientTree, TDiffTrees& trees) {
   trees.Client = std::make_unique<TDirectory>();
   std::exception_ptr clientTreeError;
   try {
@@ -146,6 +150,13 @@ std::string TZevanOrmelinS::CompareWithClient(TProjectScan& scan, const std::str
   }
   // A failure of the project's scan is told before one of the client's tree.
   trees.Server = scan.Take();
+  const TScanReport& report = scan.Report();
+  if (report.LeftOut > 0) {
+    Log(Format("U projektu %s presko\xE8" "eno je %d stavki \xE8" "ije ime nije mogu\xE6" "e "
+               "zapisati kao putanju; prva: %s",
+               ClientText(project.Name).c_str(), report.LeftOut,
+               ClientText(report.FirstLeftOut).c_str()));
+  }
   if (clientTreeError) std::rethrow_exception(clientTreeError);
 
   auto builder = std::make_unique<TTaskBuilder>();
@@ -172,9 +183,12 @@ void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,
                                    const std::string& path) {
   TorProject project;
   if (!FindProject(name, project)) {
-    throw EClientRequestError(
-        Format("Klijent %s tra\x9Ei datoteku %s nepostoje\xE6" "eg projekta %s",
-               ClientLink(context).c_str(), ClientText(path).c_str(), ClientText(name).c_str()));
+    const std::string link = ClientLink(context);
+    auto message = [&link](std::string_view path, std::string_view name) {
+      return "Klijent " + link + " tra\x9Ei datoteku " + std::string(path) +
+             " nepostoje\xE6" "eg projekta " + std::string(name);
+    };
+    throw EClientRequestError(message(path, name), message(ClientText(path), ClientText(name)));
   }
   TFileStream file(ProjectFilePath(project.Path, path));
   TTCPConnection& connection = context.Connection();

@@ -115,6 +115,11 @@ class Console : public ::testing::Test {
     port_ = server_.StartWithProjects(projects);
     console_ = port_ + 1;
     ASSERT_TRUE(server_.WaitForPort(console_)) << server_.Stderr();
+    // The console answers a moment before the module is ready, and in that
+    // moment "Zaustavi" and "Pokreni" do nothing.
+    for (int i = 0; i < 200 && Page("/").Body.find(">Spreman<") == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
   }
   void SetUp() override {
     projectFolder_ = server_.Folder() + "/projekt";

@@ -173,7 +173,13 @@ TEST_F(SyncProtocol, MalformedClientTreesGetTheStartThenTheFailurePair) {
   const TCase cases[] = {
       {"<tree></b>", "Tag tree zavr\x9A" "ava na tag /b"},
       {"<tree<x>", "Po\xE8" "etak taga u tagu"},
-      {Tree(File("x", "&lt;script&gt;")), "'&lt;script&gt;' is not a valid date and time"},
+      // Client texts come back as they were sent, NUL bytes and markup
+      // included.
+      {Tree(File("x", "&lt;script&gt;")), "'<script>' is not a valid date and time"},
+      {Tree(File("x", std::string("ab\0cd", 5))),
+       std::string("'ab\0cd' is not a valid date and time", 36)},
+      {Tree("<file><name>&lt;a&amp;</name></file><file/><file/>"),
+       "Direktorij ve\xE6 sadr\x9Ei datoteku ''"},
   };
   for (const TCase& c : cases) {
     auto client = Connect();
@@ -184,12 +190,14 @@ TEST_F(SyncProtocol, MalformedClientTreesGetTheStartThenTheFailurePair) {
   }
 }
 
-TEST_F(SyncProtocol, BadSizeLinesFailWithTheLineShownAsText) {
-  auto client = Connect();
-  client->Send("Sync Demo\r\n");
-  ASSERT_EQ(client->ReadLine(), "202 Sync Started\r\n");
-  client->Send("<b>12\r\n");
-  ExpectFailure(*client, "'&lt;b&gt;12' is not a valid integer value");
+TEST_F(SyncProtocol, BadSizeLinesFailWithTheLineAsSent) {
+  for (const char* line : {"<b>12", "1<2&3"}) {
+    auto client = Connect();
+    client->Send("Sync Demo\r\n");
+    ASSERT_EQ(client->ReadLine(), "202 Sync Started\r\n");
+    client->Send(std::string(line) + "\r\n");
+    ExpectFailure(*client, "'" + std::string(line) + "' is not a valid integer value");
+  }
 
   auto negative = Connect();
   negative->Send("Sync Demo\r\n");

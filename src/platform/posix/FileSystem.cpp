@@ -261,6 +261,7 @@ bool TFolderEnumerator::Next(TFolderEntry& entry) {
     // Pipes, sockets and devices are no files a client could be sent.
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
     entry.Name = Utf8ToCp1250(name);
+    entry.NameIsPath = name.find('\\') == std::string_view::npos && Cp1250ToUtf8(entry.Name) == name;
     entry.IsDirectory = S_ISDIR(st.st_mode);
     entry.DateModified = DosRoundedTime(static_cast<int64_t>(st.st_mtim.tv_sec));
     return true;
