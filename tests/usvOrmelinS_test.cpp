@@ -153,6 +153,36 @@ TEST_F(ModuleSettings, SaveWritesTheElevenLinesAndReadsBack) {
   EXPECT_EQ(reader.Projects().Items(0).Path, "D:\\Data\\Docs");
 }
 
+TEST_F(ModuleSettings, TheConsoleAllowListIsReadAnyCaseAndWrittenBackWhenPresent) {
+  WriteFile(ConfigPath(),
+            "<xml><SERVERSETTINGS><defaultport>1974</defaultport>"
+            "<ConsoleAllow> 127.0.0.0/8  bogus ::1 </ConsoleAllow></SERVERSETTINGS>"
+            "<projects><project><name>Docs</name><path>/srv/docs</path></project></projects></xml>");
+  TZevanOrmelinS module(ConfigPath());
+  module.LoadSettings();
+  EXPECT_TRUE(module.MayChangeRoot("127.0.0.2"));
+  EXPECT_TRUE(module.MayChangeRoot("::1"));
+  EXPECT_FALSE(module.MayChangeRoot("10.0.0.1"));
+  EXPECT_TRUE(LogHolds(module, "Neispravna adresa u consoleallow, zanemarena: bogus"));
+  module.SaveSettings();
+  EXPECT_EQ(ReadFile(ConfigPath()),
+            "<xml>\r\n<serversettings>\r\n<defaultport>1974</defaultport>\r\n"
+            "<consoleallow>127.0.0.0/8  bogus ::1</consoleallow>\r\n"
+            "</serversettings>\r\n<projects>\r\n<project>\r\n<name>Docs</name>\r\n"
+            "<path>/srv/docs</path>\r\n</project>\r\n</projects>\r\n</xml>\r\n");
+
+  // Without the element only the local machine may move the root.
+  WriteFile(ConfigPath(), "<xml></xml>");
+  module.LoadSettings();
+  EXPECT_TRUE(module.MayChangeRoot("127.0.0.1"));
+  EXPECT_TRUE(module.MayChangeRoot("::1"));
+  EXPECT_FALSE(module.MayChangeRoot("127.0.0.2"));
+  // An element that allows nothing valid allows nothing at all.
+  WriteFile(ConfigPath(), "<xml><serversettings><consoleallow>*</consoleallow></serversettings></xml>");
+  module.LoadSettings();
+  EXPECT_FALSE(module.MayChangeRoot("127.0.0.1"));
+}
+
 TEST_F(ModuleSettings, SaveWithoutProjectsLeavesTheProjectsOut) {
   TZevanOrmelinS module(ConfigPath());
   module.SetSyncPort(2000);

@@ -23,10 +23,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "logger/zeLogger.h"
+#include "net/AddressAllowList.h"
 #include "server/orProjects.h"
 #include "server/uClientNames.h"
 
@@ -102,6 +104,12 @@ class TZevanOrmelinS {
   int ListeningSyncPort() const;
   int ListeningConsolePort() const;
 
+  // Whether a console request from `address` may change the first project's
+  // root folder: the addresses and ranges of serversettings/consoleallow,
+  // or the local machine (127.0.0.1, ::1) when the element is absent. Read
+  // under SettingsLock; set by LoadSettings.
+  bool MayChangeRoot(std::string_view address) const;
+
   // The first project's root folder ("" without projects), and its change.
   std::string FirstProjectPath() const;
   void SetFirstProjectPath(std::string path);  // no effect without projects
@@ -157,6 +165,9 @@ class TZevanOrmelinS {
                                 const std::string& clientTree, TDiffTrees& trees);
 
   void Log(std::string text);
+  // Logs the refusal of a root change from `address` and raises the error
+  // the failed-action page shows.
+  [[noreturn]] void RefuseRootChange(const std::string& address);
   // The failure pair to the client with `message` as it stands, and
   // "Greška: " with `logText` to the log.
   void Fail(TTCPConnection& connection, const std::string& message, const std::string& logText);
@@ -164,6 +175,10 @@ class TZevanOrmelinS {
   std::atomic<uint8_t> state_{ssInitializing};
   std::atomic<int> syncPort_{1974};
   std::string configFileOverride_;
+  // serversettings/consoleallow as read (written back only when present),
+  // and the addresses it allows.
+  std::optional<std::string> consoleAllowText_;
+  TAddressAllowList consoleAllow_ = TAddressAllowList::LocalMachine();
   bool destroyed_ = false;
 
   // Guards the contents of projects_ (and the listeners' DefaultPort) against

@@ -153,6 +153,15 @@ std::string FailedActionPage(const std::string& action, const std::string& messa
 
 }  // namespace
 
+void TZevanOrmelinS::RefuseRootChange(const std::string& address) {
+  const std::string shown = HtmlEscape(address);
+  Log("Odbijena promjena korijenske mape projekta s adrese " + shown);
+  throw Exception("Korijensku mapu projekta mogu mijenjati samo adrese navedene u elementu "
+                  "serversettings/consoleallow datoteke orServer.xml (bez njega samo 127.0.0.1 "
+                  "i ::1). Adresa " + address + " nije me\xF0u njima: dodajte je ondje i ponovno "
+                  "pokrenite servis.");
+}
+
 void TZevanOrmelinS::HTTPServerCommandGet(TContext& /*context*/, THTTPRequestInfo& request,
                                           THTTPResponseInfo& response) {
   const TDocument* document = &StatusPage;
@@ -213,7 +222,10 @@ void TZevanOrmelinS::HandleAction(THTTPRequestInfo& request, THTTPResponseInfo& 
         port = SyncPort();
       }
       SetSyncPort(port);
-      if (Projects().Count() > 0 && !rootPath.empty()) {
+      if (Projects().Count() > 0 && !rootPath.empty() && rootPath != FirstProjectPath()) {
+        // The root decides which files every client may fetch: only the
+        // administrator's machines may move it.
+        if (!MayChangeRoot(request.RemoteAddress)) RefuseRootChange(request.RemoteAddress);
         if (!DirectoryExists(rootPath)) CreateDir(rootPath);
         SetFirstProjectPath(rootPath);
       }

@@ -73,6 +73,19 @@ void TZevanOrmelinS::LoadConnectionSettings(TorXMLNode& root) {
   int32_t value = DefaultSyncPort;
   if (!TryStrToInt(port->Text(), value)) value = DefaultSyncPort;
   SetSyncPort(value);
+
+  const TorXMLNode* allow =
+      root.ChildByName("serversettings", true)->ChildByName("consoleallow", false);
+  consoleAllowText_.reset();
+  consoleAllow_ = TAddressAllowList::LocalMachine();
+  if (allow != nullptr) {
+    consoleAllowText_ = allow->Text();
+    std::vector<std::string> malformed;
+    consoleAllow_ = TAddressAllowList::Parse(allow->Text(), malformed);
+    for (const std::string& entry : malformed) {
+      Log("Neispravna adresa u consoleallow, zanemarena: " + HtmlEscape(entry));
+    }
+  }
 }
 
 void TZevanOrmelinS::LoadProjects(TorXMLNode& root) {
@@ -129,9 +142,13 @@ void TZevanOrmelinS::SaveSettings() {
 
 void TZevanOrmelinS::SaveConnectionSettings(TorXMLNode& root) {
   Log("Snimajne postavki spajanja");
-  root.ChildByName("serversettings", true)
-      ->ChildByName("defaultport", true)
-      ->SetText(IntToStr(SyncPort()));
+  TorXMLNode* settings = root.ChildByName("serversettings", true);
+  settings->ChildByName("defaultport", true)->SetText(IntToStr(SyncPort()));
+  if (consoleAllowText_) settings->ChildByName("consoleallow", true)->SetText(*consoleAllowText_);
+}
+
+bool TZevanOrmelinS::MayChangeRoot(std::string_view address) const {
+  return consoleAllow_.Allows(address);
 }
 
 void TZevanOrmelinS::SaveProjects(TorXMLNode& root) {

@@ -47,8 +47,19 @@ struct THttpReply {
   }
 };
 
+// A request from `source` (a loopback address of either family) to the
+// console on that family's loopback.
+THttpReply GetFrom(const std::string& source, int consolePort, const std::string& target,
+                   const std::string& extraHeaders = {});
+
 THttpReply Get(int consolePort, const std::string& target, const std::string& extraHeaders = {}) {
-  TRawClient client(consolePort);
+  return GetFrom("127.0.0.1", consolePort, target, extraHeaders);
+}
+
+THttpReply GetFrom(const std::string& source, int consolePort, const std::string& target,
+                   const std::string& extraHeaders) {
+  const bool ipv6 = source.find(':') != std::string::npos;
+  TRawClient client(ipv6 ? "::1" : "127.0.0.1", consolePort, source);
   client.Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(consolePort) +
               "\r\n" + extraHeaders + "\r\n");
   const std::string raw = client.ReadUntilClose();
@@ -339,6 +350,73 @@ TEST_F(Console, SettingsChangeThePortAndTheRootFolderForTheNextStart) {
   ASSERT_TRUE(server_.WaitForPort(newPort + 1));
   EXPECT_NE(Get(newPort + 1, "/").Body.find("<p class=\"white\">" + shown + "</p>"),
             std::string::npos);
+}
+
+TEST_F(Console, OnlyAllowedAddressesMoveTheRootFolder) {
+  StartWith({{"Demo", projectFolder_}});
+  const std::string config = ReadConfig();
+  const std::string elsewhere = server_.Folder() + "/drugdje";
+  const int newPort = FreePortPair();
+  const std::string port = "port=" + std::to_string(newPort);
+
+  // Another machine: the port it sets stays set, the root stays, nothing
+  // is created or saved.
+  THttpReply refused =
+      GetFrom("127.0.0.2", console_, "/opcije?akcija=Postavi&" + port + "&rootpath=" + elsewhere);
+  EXPECT_EQ(refused.Status, 200);
+  EXPECT_NE(refused.Body.find("<STRONG>nije</STRONG>"), std::string::npos) << refused.Body;
+  EXPECT_NE(refused.Body.find("Adresa 127.0.0.2 nije me\xF0u njima"), std::string::npos);
+  EXPECT_NE(refused.Body.find("consoleallow"), std::string::npos);
+  EXPECT_FALSE(fs::exists(elsewhere));
+  EXPECT_EQ(ReadConfig(), config);
+  THttpReply status = Page("/");
+  EXPECT_NE(status.Body.find("<p class=\"white\">" + projectFolder_ + "</p>"), std::string::npos);
+  EXPECT_NE(status.Body.find("<p class=\"white\">" + std::to_string(newPort) + "</p>"),
+            std::string::npos);
+  int refusals = 0;
+  for (const TRow& row : AllRows()) {
+    if (row.Text == "Odbijena promjena korijenske mape projekta s adrese 127.0.0.2") ++refusals;
+  }
+  EXPECT_EQ(refusals, 1);
+
+  // The settings form always sends the current root: that is no change.
+  EXPECT_EQ(GetFrom("127.0.0.2", console_,
+                    "/opcije?akcija=Postavi&" + port + "&rootpath=" + projectFolder_)
+                .Status,
+            302);
+  EXPECT_NE(ReadConfig().find("<defaultport>" + std::to_string(newPort)), std::string::npos);
+
+  // This machine may.
+  EXPECT_EQ(Page("/opcije?akcija=Postavi&" + port + "&rootpath=" + elsewhere).Status, 302);
+  EXPECT_TRUE(fs::is_directory(elsewhere));
+  EXPECT_NE(ReadConfig().find("<path>" + elsewhere + "</path>"), std::string::npos);
+  try {
+    EXPECT_EQ(GetFrom("::1", console_, "/opcije?akcija=Postavi&rootpath=" + projectFolder_).Status,
+              302);
+    EXPECT_NE(ReadConfig().find("<path>" + projectFolder_ + "</path>"), std::string::npos);
+  } catch (const std::runtime_error&) {
+    GTEST_SKIP() << "no IPv6 loopback";
+  }
+}
+
+TEST_F(Console, TheAllowListLetsFurtherAddressesMoveTheRootFolder) {
+  for (const char* allowed : {"127.0.0.2/32", "127.0.0.0/8"}) {
+    port_ = FreePortPair();
+    console_ = port_ + 1;
+    std::string config = ConfigText(port_, {{"Demo", projectFolder_}});
+    config.insert(config.find("</serversettings>"),
+                  std::string("<consoleallow>") + allowed + "</consoleallow>\r\n");
+    server_.WriteConfig(config);
+    ASSERT_TRUE(server_.StartAndWait(console_)) << server_.Stderr();
+    const std::string folder = server_.Folder() + "/nova " + std::to_string(port_);
+    EXPECT_EQ(GetFrom("127.0.0.2", console_, "/opcije?akcija=Postavi&rootpath=" + folder).Status,
+              302)
+        << allowed;
+    EXPECT_TRUE(fs::is_directory(folder)) << allowed;
+    config.replace(config.find(projectFolder_), projectFolder_.size(), folder);
+    EXPECT_EQ(ReadConfig(), config);  // written back as it was read
+    EXPECT_EQ(server_.Stop(), 0);
+  }
 }
 
 TEST_F(Console, SettingsWithoutAProjectChangeOnlyThePorts) {

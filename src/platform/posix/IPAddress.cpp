@@ -1,0 +1,24 @@
+#include "platform/IPAddress.h"
+
+#include <arpa/inet.h>
+
+#include <string>
+
+namespace ormelin {
+
+bool ParseIPAddress(std::string_view text, TIPAddress& address) {
+  const std::string terminated(text);
+  if (terminated.find('\0') != std::string::npos) return false;
+  TIPAddress result;
+  if (inet_pton(AF_INET, terminated.c_str(), result.Bytes.data()) == 1) {
+    result.Version = TIPVersion::IPv4;
+  } else if (inet_pton(AF_INET6, terminated.c_str(), result.Bytes.data()) == 1) {
+    result.Version = TIPVersion::IPv6;
+  } else {
+    return false;
+  }
+  address = result;
+  return true;
+}
+
+}  // namespace ormelin
