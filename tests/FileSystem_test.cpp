@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <vector>
 
 #include "platform/Exceptions.h"
 #include "support/TempFolder.h"
@@ -240,6 +242,39 @@ TEST(FileSystemTest, WholeFileReadsAndWrites) {
   } catch (const EFCreateError& e) {
     EXPECT_EQ(e.Message(), "Cannot create file \"" + nowhere + "\". No such file or directory");
   }
+}
+
+TEST(FileSystemTest, ReplaceFileContentsFollowsEveryLinkAndKeepsIt) {
+  TTempFolder temp;
+  const std::string root = temp.Path();
+  fs::create_directories(root + "/a/b");
+  Touch(root + "/a/b/real", "old");
+  fs::create_symlink("b/real", root + "/a/relative");         // from the link's own folder
+  fs::create_symlink(root + "/a/relative", root + "/chain");  // onto another link
+  fs::create_symlink("a/b/new", root + "/dangling");          // a file not made yet
+  fs::create_symlink("loop", root + "/loop");
+
+  ReplaceFileContents(root + "\\chain", "through two links");
+  EXPECT_EQ(ReadFileToString(root + "/a/b/real"), "through two links");
+  ReplaceFileContents(root + "/dangling", "made");
+  EXPECT_EQ(ReadFileToString(root + "/a/b/new"), "made");
+  for (const char* link : {"/a/relative", "/chain", "/dangling"}) {
+    EXPECT_TRUE(fs::is_symlink(root + link)) << link;
+  }
+  try {
+    ReplaceFileContents(root + "/loop", "x");
+    ADD_FAILURE() << "wrote through a loop";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Message(),
+              "Cannot create file \"" + root + "/loop\". Too many levels of symbolic links");
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    names.push_back(entry.path().lexically_relative(root).string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "a/b", "a/b/new", "a/b/real", "a/relative",
+                                             "chain", "dangling", "loop"}));
 }
 
 }  // namespace

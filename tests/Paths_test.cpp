@@ -60,6 +60,8 @@ TEST(PathsTest, FoldersAndSeparators) {
   EXPECT_EQ(CommonAppDataFolder(), "/etc");
   EXPECT_EQ(NativePath(CommonAppDataFolder() + "\\zevan\\ormelin\\orServer.xml"),
             "/etc/zevan/ormelin/orServer.xml");
+  // The form shown in messages keeps the code page of the system's texts.
+  EXPECT_EQ(PlatformPath("/etc\\\\zevan\\\xE8.xml"), "/etc/zevan/\xE8.xml");
   std::string folder = ExecutableFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(folder.front(), '/');

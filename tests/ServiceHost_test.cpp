@@ -31,6 +31,10 @@ TEST(ServiceUnit, QuotesAnExecutablePathThatSystemdWouldSplit) {
       << text;
 }
 
+// Registers into a unit folder of the test's own, with a stand-in for
+// systemctl that talks on both outputs as the real one does, logs its
+// arguments to "calls" and fails, with a message, the verb named in "fail".
+// Systemd counts as running while the folder "running" exists.
 class ServiceInstall : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -38,37 +42,113 @@ class ServiceInstall : public ::testing::Test {
               ("ormelin-units-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder_);
-    fs::create_directories(folder_);
+    fs::create_directories(folder_ / "units");
+    manager_ = {(folder_ / "units").string(), (folder_ / "systemctl").string(),
+                (folder_ / "running").string()};
+    std::ofstream(manager_.Control)
+        << "#!/bin/sh\n"
+        << "echo \"$*\" >> '" << (folder_ / "calls").string() << "'\n"
+        << "echo \"Created symlink for $*.\"\n"
+        << "if [ \"$1\" = \"$(cat '" << (folder_ / "fail").string() << "' 2>/dev/null)\" ]; then\n"
+        << "  echo \"Failed to $1 unit: Access denied.\" >&2\n"
+        << "  exit 4\n"
+        << "fi\n";
+    fs::permissions(manager_.Control, fs::perms::owner_all);
   }
   void TearDown() override { fs::remove_all(folder_); }
+
+  std::string Calls() const { return ReadText(folder_ / "calls"); }
+  static std::string ReadText(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+
   fs::path folder_;
+  TServiceManager manager_;
 };
 
 TEST_F(ServiceInstall, InstallWritesTheUnitOnceAndUninstallRemovesIt) {
   TServiceDescription service = Service("/usr/local/bin/ormelin-server");
-  InstallService(service, folder_.string(), false);
-  fs::path unit = folder_ / "ZevanOrmelinS.service";
+  InstallService(service, manager_);
+  fs::path unit = folder_ / "units" / "ZevanOrmelinS.service";
   ASSERT_TRUE(fs::exists(unit));
-  std::ifstream in(unit);
-  std::stringstream content;
-  content << in.rdbuf();
-  EXPECT_EQ(content.str(), ServiceUnitText(service));
+  EXPECT_EQ(ReadText(unit), ServiceUnitText(service));
 
   // A second installation fails like creating an existing service.
   try {
-    InstallService(service, folder_.string(), false);
+    InstallService(service, manager_);
     ADD_FAILURE() << "installed twice";
   } catch (const Exception& error) {
     EXPECT_EQ(error.Message().rfind("System Error.  Code: ", 0), 0u) << error.Message();
   }
 
-  UninstallService(service, folder_.string(), false);
+  UninstallService(service, manager_);
   EXPECT_FALSE(fs::exists(unit));
-  EXPECT_THROW(UninstallService(service, folder_.string(), false), Exception);
+  EXPECT_THROW(UninstallService(service, manager_), Exception);
 }
 
 TEST_F(ServiceInstall, AFolderThatCannotBeWrittenFailsTheInstallation) {
-  EXPECT_THROW(InstallService(Service("/x"), (folder_ / "missing").string(), false), Exception);
+  manager_.UnitFolder = (folder_ / "missing").string();
+  EXPECT_THROW(InstallService(Service("/x"), manager_), Exception);
+}
+
+// What systemctl writes never reaches our own output: a success says
+// nothing, a failure is one message that carries its words.
+TEST_F(ServiceInstall, SystemctlSpeaksOnlyThroughTheResult) {
+  const TServiceDescription service = Service("/usr/local/bin/ormelin-server");
+  const fs::path unit = folder_ / "units" / "ZevanOrmelinS.service";
+  fs::create_directory(manager_.RunningMarker);
+  struct {
+    const char* Fail;  // the verb the stand-in refuses
+    bool Install;
+    std::string Calls;
+    std::string Error;  // empty: succeeds with no remark
+    bool UnitAfter;
+  } cases[] = {
+      {"", true, "daemon-reload\nenable ZevanOrmelinS.service\n", "", true},
+      {"", false, "disable ZevanOrmelinS.service\ndaemon-reload\n", "", false},
+      {"enable", true, "daemon-reload\nenable ZevanOrmelinS.service\ndaemon-reload\n",
+       "systemctl enable ZevanOrmelinS.service failed with exit code 4: Created symlink for "
+       "enable ZevanOrmelinS.service. Failed to enable unit: Access denied.",
+       false},
+      {"disable", false, "disable ZevanOrmelinS.service\n",
+       "systemctl disable ZevanOrmelinS.service failed with exit code 4: Created symlink for "
+       "disable ZevanOrmelinS.service. Failed to disable unit: Access denied.",
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Install ? "install, fail " : "uninstall, fail ") + c.Fail);
+    fs::remove(folder_ / "calls");
+    std::ofstream(folder_ / "fail") << c.Fail;
+    if (!c.Install) std::ofstream(unit) << ServiceUnitText(service);
+    std::string remark, error;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    try {
+      remark = c.Install ? InstallService(service, manager_) : UninstallService(service, manager_);
+    } catch (const Exception& failure) {
+      error = failure.Message();
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(remark, "");
+    EXPECT_EQ(error, c.Error);
+    EXPECT_EQ(Calls(), c.Calls);
+    EXPECT_EQ(fs::exists(unit), c.UnitAfter);
+    fs::remove(unit);
+  }
+}
+
+TEST_F(ServiceInstall, WithoutARunningSystemdTheUnitIsWrittenButNotEnabled) {
+  const TServiceDescription service = Service("/usr/local/bin/ormelin-server");
+  const fs::path unit = folder_ / "units" / "ZevanOrmelinS.service";
+  EXPECT_EQ(InstallService(service, manager_), "not enabled: systemd is not running");
+  EXPECT_EQ(ReadText(unit), ServiceUnitText(service));
+  EXPECT_EQ(UninstallService(service, manager_), "not disabled: systemd is not running");
+  EXPECT_FALSE(fs::exists(unit));
+  EXPECT_FALSE(fs::exists(folder_ / "calls"));
 }
 
 }  // namespace

@@ -4,8 +4,15 @@
 #include "server/usvOrmelinS.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +22,7 @@
 
 #include "comparer/orXMLParser.h"
 #include "platform/Exceptions.h"
+#include "platform/Paths.h"
 #include "support/ServerProcess.h"
 #include "support/TempFolder.h"
 
@@ -36,6 +44,16 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, std::string_view text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // The log, oldest first, as plain texts.
@@ -145,7 +163,7 @@ TEST_F(ModuleSettings, SaveWritesTheElevenLinesAndReadsBack) {
             "<xml>\r\n<serversettings>\r\n<defaultport>1974</defaultport>\r\n"
             "</serversettings>\r\n<projects>\r\n<project>\r\n<name>Docs</name>\r\n"
             "<path>D:\\Data\\Docs</path>\r\n</project>\r\n</projects>\r\n</xml>\r\n");
-  EXPECT_FALSE(fs::exists(ConfigPath() + ".new"));
+  EXPECT_EQ(Entries(folder_.Path()), std::vector<std::string>{"orServer.xml"});
 
   TZevanOrmelinS reader(ConfigPath());
   reader.LoadSettings();
@@ -190,6 +208,124 @@ TEST_F(ModuleSettings, SaveWithoutProjectsLeavesTheProjectsOut) {
   EXPECT_EQ(ReadFile(ConfigPath()),
             "<xml>\r\n<serversettings>\r\n<defaultport>2000</defaultport>\r\n"
             "</serversettings>\r\n</xml>\r\n");
+}
+
+TEST_F(ModuleSettings, SaveWritesThroughTheAdministratorsLinkAndKeepsModeAndOwner) {
+  fs::create_directory(folder_.Path() + "/admin");
+  const std::string target = folder_.Path() + "/admin/orServer.xml";
+  WriteFile(target, "old");
+  ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+  const bool root = geteuid() == 0;  // only root may give a file to another owner
+  if (root) {
+    ASSERT_EQ(chown(target.c_str(), 4321, 4322), 0);
+  }
+  fs::create_symlink("admin/orServer.xml", ConfigPath());
+
+  TZevanOrmelinS module(ConfigPath());
+  module.SetSyncPort(2000);
+  module.SaveSettings();
+  EXPECT_TRUE(fs::is_symlink(ConfigPath()));
+  EXPECT_EQ(fs::read_symlink(ConfigPath()), "admin/orServer.xml");
+  EXPECT_EQ(ReadFile(target),
+            "<xml>\r\n<serversettings>\r\n<defaultport>2000</defaultport>\r\n"
+            "</serversettings>\r\n</xml>\r\n");
+  struct stat info {};
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  if (root) {
+    EXPECT_EQ(info.st_uid, 4321u);
+    EXPECT_EQ(info.st_gid, 4322u);
+  }
+  EXPECT_EQ(Entries(folder_.Path() + "/admin"), std::vector<std::string>{"orServer.xml"});
+}
+
+TEST_F(ModuleSettings, TheSharedFileIsNamedInThePlatformsFormAlsoWhenASaveFails) {
+  if (fs::exists(ExecutableFolder() + "orServer.xml")) GTEST_SKIP() << "a file beside the tests";
+  TZevanOrmelinS module;
+  EXPECT_EQ(module.ConfigFileName(), "/etc/zevan/ormelin/orServer.xml");
+  // An installed server's own configuration is never written by a test.
+  if (fs::exists("/etc/zevan/ormelin")) return;
+  try {
+    module.SaveSettings();
+    ADD_FAILURE() << "saved";
+  } catch (const EFCreateError& error) {
+    EXPECT_EQ(error.Message(),
+              "Cannot create file \"/etc/zevan/ormelin/orServer.xml\". No such file or directory");
+  }
+}
+
+// Runs in a child process: fills the disk under `folder` and saves. The
+// disk is a tiny file system of the child's own where the machine lets it
+// mount one (really full), otherwise a limit on the size of files. Returns
+// what went wrong, empty when nothing did.
+std::string SaveOnAFullDisk(const std::string& folder) {
+  const bool tmpfs = unshare(CLONE_NEWNS) == 0 &&
+                     mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                     mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=16k") == 0;
+  const std::string config = folder + "/orServer.xml";
+  const std::string old = ConfigText(1974, {{"Docs", "/srv/docs"}});
+  WriteFile(config, old);
+  if (tmpfs) {
+    std::ofstream filler(folder + "/filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+  } else {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = 64;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+
+  std::string problems;
+  {
+    TZevanOrmelinS module(config);
+    module.Projects().Add("Docs", "/srv/a root folder whose line passes the limit");
+    try {
+      module.SaveSettings();
+      problems += "saved; ";
+    } catch (const EFCreateError& error) {
+      const std::string reason = tmpfs ? "No space left on device" : "File too large";
+      if (error.Message() != "Cannot create file \"" + config + "\". " + reason) {
+        problems += error.Message() + "; ";
+      }
+    }
+  }
+  if (ReadFile(config) != old) problems += "the old file changed; ";
+  for (const std::string& name : Entries(folder)) {
+    if (name != "orServer.xml" && name != "filler") problems += "left behind: " + name + "; ";
+  }
+  return problems;
+}
+
+TEST_F(ModuleSettings, AFullDiskFailsTheSaveClearlyAndKeepsTheOldFile) {
+  const std::string disk = folder_.Path() + "/disk";
+  fs::create_directory(disk);
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(report[0]);
+    const std::string problems = SaveOnAFullDisk(disk);
+    _exit(write(report[1], problems.data(), problems.size()) ==
+                  static_cast<ssize_t>(problems.size())
+              ? 0
+              : 1);
+  }
+  close(report[1]);
+  std::string problems;
+  char buffer[1024];
+  for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) != 0;) {
+    if (n > 0) problems.append(buffer, static_cast<size_t>(n));
+    if (n < 0 && errno != EINTR) break;
+  }
+  close(report[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(problems, "");
 }
 
 TEST_F(ModuleSettings, AFolderThatCannotBeWrittenKeepsTheOldFile) {

@@ -29,12 +29,10 @@ TServiceDescription Description() {
 // Installs or removes the service; false when it failed.
 bool RegisterWithManager(bool install, bool silent) {
   TServiceDescription service = Description();
+  std::string remark;
   try {
-    if (install) {
-      InstallService(service, SystemUnitFolder, true);
-    } else {
-      UninstallService(service, SystemUnitFolder, true);
-    }
+    remark = install ? InstallService(service, SystemServiceManager())
+                     : UninstallService(service, SystemServiceManager());
   } catch (const Exception& error) {
     ShowError(Format(install ? "Service \"%s\" failed to install with error: \"%s\""
                              : "Service \"%s\" failed to uninstall with error: \"%s\"",
@@ -42,8 +40,12 @@ bool RegisterWithManager(bool install, bool silent) {
     return false;
   }
   if (!silent) {
-    ShowInformation(install ? "Service installed successfully"
-                            : "Service uninstalled successfully");
+    std::string line =
+        install ? "Service installed successfully" : "Service uninstalled successfully";
+    // What the service manager was not told, such as an installation that
+    // could not be enabled.
+    if (!remark.empty()) line += " (" + remark + ")";
+    ShowInformation(line);
   }
   return true;
 }

@@ -37,6 +37,16 @@ bool SetFileDate(std::string_view path, TDateTime value);
 std::string ReadFileToString(std::string_view path);
 void WriteStringToFile(std::string_view path, std::string_view data);
 
+// Replaces a file's whole content so that it is either all old or all new,
+// whatever fails: the data goes to a new file beside the one it replaces,
+// reaches the disk, and is renamed into its place. A path that is a link
+// keeps the link; the file it names (through any chain of links, and
+// created if missing) is the one replaced. The new file keeps the old one's
+// permissions and, where the system allows it, its owner and group.
+// Failures raise EFCreateError "Cannot create file "%s". %s" with the path
+// as given; the old file is then untouched and nothing new stays behind.
+void ReplaceFileContents(std::string_view path, std::string_view data);
+
 // The last-write time reduced to the DOS date-time form: local time, seconds
 // rounded down to an even number, years outside 1980..2107 clamped to the
 // nearest end of that range.

@@ -12,8 +12,13 @@ namespace ormelin {
 std::string Cp1250ToUtf8(std::string_view text);
 std::string Utf8ToCp1250(std::string_view text);
 
-// The file-system path of a system path: every "\" becomes "/", repeated
-// separators collapse to one, each name is converted to UTF-8. A configured
+// A system path in this platform's own form, for the texts that show it to
+// people (messages, the log): every "\" becomes "/" and repeated separators
+// collapse to one; the text stays code page 1250.
+std::string PlatformPath(std::string_view path);
+
+// The file-system path of a system path: PlatformPath with each name
+// converted to UTF-8. A configured
 // root such as "/srv/docs" passes unchanged; "D:\Data" is simply a name.
 // A NUL byte is kept as it stands (it is not a separator and does not end
 // the text), so that callers can refuse such a path instead of handing the

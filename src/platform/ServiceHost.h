@@ -49,18 +49,26 @@ struct TServiceDescription {
 std::string ServiceUnitText(const TServiceDescription& service);
 std::string ServiceUnitFileName(const TServiceDescription& service);  // "<Name>.service"
 
-// The folder where the system keeps its service units.
-inline constexpr const char* SystemUnitFolder = "/etc/systemd/system";
+// Where services are registered and how the service manager is told of
+// them. SystemServiceManager() gives the system's own; tests point each
+// part elsewhere.
+struct TServiceManager {
+  std::string UnitFolder;     // where the units are kept
+  std::string Control;        // the program that enables and disables units; empty: none
+  std::string RunningMarker;  // a folder that exists only while the manager runs
+};
+TServiceManager SystemServiceManager();
 
-// Registers or removes the service: writes or deletes the unit in
-// `unitFolder` and, when `useServiceManager` is set and systemctl is
-// present, enables or disables it. Installing a service whose unit already
-// exists, or removing one that does not, fails. Failures raise Exception
-// with "System Error.  Code: %d.\r\n%s" or the service manager's reason.
-void InstallService(const TServiceDescription& service, std::string_view unitFolder,
-                    bool useServiceManager);
-void UninstallService(const TServiceDescription& service, std::string_view unitFolder,
-                      bool useServiceManager);
+// Registers or removes the service: writes or deletes its unit in the unit
+// folder and, when the manager runs, enables or disables it through the
+// control program, whose own output never reaches ours. Returns a remark
+// for the success line when the manager was not told ("not enabled: ..."),
+// otherwise empty. Installing a service whose unit already exists, or
+// removing one that does not, fails. Failures raise Exception with
+// "System Error.  Code: %d.\r\n%s", or with the control program's exit code
+// and its output on one line; a failed installation leaves no unit behind.
+std::string InstallService(const TServiceDescription& service, const TServiceManager& manager);
+std::string UninstallService(const TServiceDescription& service, const TServiceManager& manager);
 
 // The message boxes of a desktop host become one line each: success on
 // standard output, failure on standard error (CR LF within a text becomes a

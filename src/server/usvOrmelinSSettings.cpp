@@ -52,7 +52,7 @@ std::string TZevanOrmelinS::ConfigFileName() const {
   if (!configFileOverride_.empty()) return configFileOverride_;
   std::string besideExecutable = ExecutableFolder() + ConfigFileBaseName;
   if (FileExists(besideExecutable)) return besideExecutable;
-  return CommonAppDataFolder() + "\\zevan\\ormelin\\" + ConfigFileBaseName;
+  return PlatformPath(CommonAppDataFolder() + "\\zevan\\ormelin\\" + ConfigFileBaseName);
 }
 
 void TZevanOrmelinS::LoadSettings() {
@@ -120,24 +120,8 @@ void TZevanOrmelinS::SaveSettings() {
     text += "\r\n";
   }
 
-  // The new file is written beside the old one and renamed into place, so
-  // that a failed write never leaves a truncated configuration behind.
-  std::string name = ConfigFileName();
-  std::string temporary = name + ".new";
-  try {
-    WriteStringToFile(temporary, text);
-  } catch (const EFCreateError& error) {
-    DeleteFile(temporary);
-    std::string message = error.Message();
-    std::string quoted = "\"" + temporary + "\"";
-    size_t at = message.find(quoted);
-    if (at != std::string::npos) message.replace(at, quoted.size(), "\"" + name + "\"");
-    throw EFCreateError(message);
-  }
-  if (!RenameFile(temporary, name)) {
-    DeleteFile(temporary);
-    throw EFCreateError("Cannot create file \"" + name + "\". The file could not be replaced.");
-  }
+  // All old or all new whatever fails; a link the administrator made stays.
+  ReplaceFileContents(ConfigFileName(), text);
 }
 
 void TZevanOrmelinS::SaveConnectionSettings(TorXMLNode& root) {

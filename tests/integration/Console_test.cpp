@@ -464,7 +464,8 @@ TEST_F(Console, AFailedStartShowsTheFailurePage) {
 
 TEST_F(Console, AFailedSaveKeepsWhatWasDoneAndShowsTheFailurePage) {
   StartWith({{"Demo", projectFolder_}});
-  fs::create_directory(ConfigFile() + ".new");  // the new file cannot be written
+  fs::remove(ConfigFile());
+  fs::create_directory(ConfigFile());  // no file can take its place
   const THttpReply failed = Page("/opcije?akcija=Postavi&port=2000&rootpath=");
   EXPECT_EQ(failed.Status, 200);
   EXPECT_NE(failed.Body.find("Akcija Postavi <STRONG>nije</STRONG> pokrenuta:"), std::string::npos)

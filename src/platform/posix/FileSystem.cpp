@@ -7,7 +7,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/Exceptions.h"
@@ -69,6 +71,11 @@ bool RemoveEntry(int parent, const char* name) {
 
 [[noreturn]] void RaiseOpenError(std::string_view path, int error) {
   throw EFOpenError("Cannot open file \"" + std::string(path) + "\". " + SystemErrorMessage(error));
+}
+
+[[noreturn]] void RaiseCreateError(std::string_view path, int error) {
+  throw EFCreateError("Cannot create file \"" + std::string(path) + "\". " +
+                      SystemErrorMessage(error));
 }
 
 TDateTime LocalFieldsToDateTime(const tm& t) {
@@ -210,6 +217,107 @@ void WriteStringToFile(std::string_view path, std::string_view data) {
     if (ToNativePath(path, native)) unlink(native.c_str());  // no half-written file stays behind
     throw;
   }
+}
+
+namespace {
+
+constexpr int MaxLinkDepth = 40;  // as the system's own path lookup allows
+
+// The entry a path finally names once every link on it is followed; it need
+// not exist yet. False with errno set when a link cannot be read or the
+// chain does not end.
+bool FollowLinks(std::string path, std::string& target) {
+  for (int depth = 0; depth <= MaxLinkDepth; ++depth) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+      if (errno != ENOENT) return false;
+      target = path;  // a new file, or the missing file a link names
+      return true;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      target = path;
+      return true;
+    }
+    std::vector<char> buffer(256);
+    ssize_t length;
+    while ((length = readlink(path.c_str(), buffer.data(), buffer.size())) >= 0 &&
+           static_cast<size_t>(length) == buffer.size()) {
+      buffer.resize(buffer.size() * 2);
+    }
+    if (length < 0) return false;
+    std::string link(buffer.data(), static_cast<size_t>(length));
+    if (link.empty() || link[0] != '/') link = path.substr(0, path.rfind('/') + 1) + link;
+    path = std::move(link);
+  }
+  errno = ELOOP;
+  return false;
+}
+
+// Creates an unused, hidden file beside `target` for its new content, with
+// the permissions `mode` as the process's file-creation mask leaves them.
+int CreateSibling(const std::string& target, mode_t mode, std::string& name) {
+  static std::atomic<unsigned> counter{0};
+  size_t slash = target.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  for (;;) {
+    name = folder + "." + base + "." + std::to_string(getpid()) + "-" + std::to_string(++counter) +
+           ".tmp";
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// Makes the rename of an entry of `folder` last through a crash. The file
+// is in place whether or not this succeeds, so failures are not reported.
+void SyncFolderOf(const std::string& target) {
+  size_t slash = target.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  TDescriptor handle(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (handle.Get() >= 0) fsync(handle.Get());
+}
+
+}  // namespace
+
+void ReplaceFileContents(std::string_view path, std::string_view data) {
+  std::string native, target;
+  if (!ToNativePath(path, native) || !FollowLinks(native, target)) RaiseCreateError(path, errno);
+  struct stat old {};
+  const bool replacing = stat(target.c_str(), &old) == 0;
+  std::string temporary;
+  int fd = CreateSibling(target, replacing ? (old.st_mode & 07777) : 0666, temporary);
+  if (fd < 0) RaiseCreateError(path, errno);
+  int error = 0;
+  {
+    TDescriptor file(fd);
+    if (replacing) {
+      // Only root may give a file away; others keep the group where they
+      // can, and otherwise the new file is their own.
+      if (fchown(fd, old.st_uid, old.st_gid) != 0 &&
+          fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+        errno = 0;
+      }
+      if (fchmod(fd, old.st_mode & 07777) != 0) error = errno;
+    }
+    if (error == 0 && !WriteAll(fd, data)) error = errno;
+    if (error == 0 && fsync(fd) != 0) error = errno;
+  }
+  if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) {
+    unlink(temporary.c_str());
+    RaiseCreateError(path, error);
+  }
+  SyncFolderOf(target);
 }
 
 TDateTime DosRoundedTime(int64_t unixSeconds) {

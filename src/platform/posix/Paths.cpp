@@ -8,7 +8,7 @@
 
 namespace ormelin {
 
-std::string NativePath(std::string_view path) {
+std::string PlatformPath(std::string_view path) {
   std::string slashed;
   slashed.reserve(path.size());
   for (char c : path) {
@@ -16,7 +16,11 @@ std::string NativePath(std::string_view path) {
     if (c == '/' && !slashed.empty() && slashed.back() == '/') continue;
     slashed.push_back(c);
   }
-  return Cp1250ToUtf8(slashed);
+  return slashed;
+}
+
+std::string NativePath(std::string_view path) {
+  return Cp1250ToUtf8(PlatformPath(path));
 }
 
 bool ToNativePath(std::string_view path, std::string& native) {

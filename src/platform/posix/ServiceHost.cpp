@@ -71,15 +71,37 @@ std::string SystemctlPath() {
   return {};
 }
 
-// Runs systemctl with the arguments; its own messages reach our standard
-// error. Returns the exit code, or -1 when it could not be started.
-int RunSystemctl(const std::string& program, std::vector<std::string> arguments) {
+bool ManagerRuns(const TServiceManager& manager) {
+  struct stat info {};
+  return stat(manager.RunningMarker.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// What a run of the control program ended with. ExitCode is -1 when it
+// could not be started or did not exit by itself.
+struct TControlRun {
+  int ExitCode = -1;
+  std::string Output;  // standard output and error together, as written
+};
+
+// Runs the control program with the arguments, catching everything it
+// writes so that none of it reaches our own output.
+TControlRun RunControl(const std::string& program, std::vector<std::string> arguments) {
+  TControlRun run;
   std::vector<char*> argv;
-  std::string name = "systemctl";
+  std::string name = program.substr(program.rfind('/') + 1);
   argv.push_back(name.data());
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
+  int output[2];
+  if (pipe2(output, O_CLOEXEC) != 0) {
+    run.Output = std::strerror(errno);
+    return run;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
   // The service signals are blocked in the host; the child must not inherit that.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -88,14 +110,49 @@ int RunSystemctl(const std::string& program, std::vector<std::string> arguments)
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t child = 0;
-  int started = posix_spawn(&child, program.c_str(), nullptr, &attributes, argv.data(), environ);
+  int started = posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
-  if (started != 0) return -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(output[1]);
+  if (started != 0) {
+    close(output[0]);
+    run.Output = std::strerror(started);
+    return run;
+  }
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(output[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    // Enough for any message of its own; the rest is read and dropped.
+    if (run.Output.size() < 16384) run.Output.append(buffer, static_cast<size_t>(n));
+  }
+  close(output[0]);
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+    if (errno != EINTR) return run;
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (WIFEXITED(status)) run.ExitCode = WEXITSTATUS(status);
+  return run;
+}
+
+// The control program's failure as one line: its words, exit code and
+// output, line ends turned into blanks.
+[[noreturn]] void RaiseControlFailure(const std::string& program,
+                                      const std::vector<std::string>& command,
+                                      const TControlRun& run) {
+  std::string text;
+  for (char c : run.Output) {
+    bool blank = c == '\n' || c == '\r' || c == '\t';
+    if (blank && (text.empty() || text.back() == ' ')) continue;
+    text += blank ? ' ' : c;
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  std::string message = program.substr(program.rfind('/') + 1);
+  for (const std::string& word : command) message += " " + word;
+  message += Format(" failed with exit code %d", run.ExitCode);
+  if (!text.empty()) message += ": " + text;
+  throw Exception(message);
 }
 
 std::mutex outputLock;
@@ -182,9 +239,13 @@ std::string ServiceUnitText(const TServiceDescription& service) {
   return text;
 }
 
-void InstallService(const TServiceDescription& service, std::string_view unitFolder,
-                    bool useServiceManager) {
-  std::string unitFile = JoinPath(unitFolder, ServiceUnitFileName(service));
+TServiceManager SystemServiceManager() {
+  return TServiceManager{"/etc/systemd/system", SystemctlPath(), "/run/systemd/system"};
+}
+
+std::string InstallService(const TServiceDescription& service, const TServiceManager& manager) {
+  const std::string unitName = ServiceUnitFileName(service);
+  const std::string unitFile = JoinPath(manager.UnitFolder, unitName);
   std::string text = ServiceUnitText(service);
   // O_EXCL: a second installation fails like creating an existing service.
   FILE* file = nullptr;
@@ -210,34 +271,41 @@ void InstallService(const TServiceDescription& service, std::string_view unitFol
     RaiseSystemError(code == 0 ? EIO : code);
   }
 
-  std::string systemctl = useServiceManager ? SystemctlPath() : std::string();
-  if (systemctl.empty()) return;
-  RunSystemctl(systemctl, {"daemon-reload"});  // fails harmlessly where systemd is not running
-  int result = RunSystemctl(systemctl, {"enable", ServiceUnitFileName(service)});
-  if (result != 0) {
-    unlink(unitFile.c_str());
-    RunSystemctl(systemctl, {"daemon-reload"});
-    throw Exception(Format("systemctl enable %s failed with exit code %d",
-                           ServiceUnitFileName(service).c_str(), result));
+  // Without a running manager there is nothing to tell; it reads the unit
+  // when it starts, and the administrator enables it then.
+  if (!ManagerRuns(manager)) return "not enabled: systemd is not running";
+  if (manager.Control.empty()) return "not enabled: systemctl was not found";
+  const std::vector<std::vector<std::string>> commands = {{"daemon-reload"}, {"enable", unitName}};
+  for (const auto& command : commands) {
+    TControlRun run = RunControl(manager.Control, command);
+    if (run.ExitCode != 0) {
+      unlink(unitFile.c_str());
+      RunControl(manager.Control, {"daemon-reload"});
+      RaiseControlFailure(manager.Control, command, run);
+    }
   }
+  return {};
 }
 
-void UninstallService(const TServiceDescription& service, std::string_view unitFolder,
-                      bool useServiceManager) {
-  std::string unitFile = JoinPath(unitFolder, ServiceUnitFileName(service));
+std::string UninstallService(const TServiceDescription& service, const TServiceManager& manager) {
+  const std::string unitName = ServiceUnitFileName(service);
+  const std::string unitFile = JoinPath(manager.UnitFolder, unitName);
   struct stat info {};
   if (lstat(unitFile.c_str(), &info) != 0) RaiseSystemError(errno);
 
-  std::string systemctl = useServiceManager ? SystemctlPath() : std::string();
-  if (!systemctl.empty()) {
-    int result = RunSystemctl(systemctl, {"disable", ServiceUnitFileName(service)});
-    if (result != 0) {
-      throw Exception(Format("systemctl disable %s failed with exit code %d",
-                             ServiceUnitFileName(service).c_str(), result));
-    }
+  std::string remark;
+  if (!ManagerRuns(manager)) {
+    remark = "not disabled: systemd is not running";
+  } else if (manager.Control.empty()) {
+    remark = "not disabled: systemctl was not found";
+  } else {
+    TControlRun run = RunControl(manager.Control, {"disable", unitName});
+    if (run.ExitCode != 0) RaiseControlFailure(manager.Control, {"disable", unitName}, run);
   }
   if (unlink(unitFile.c_str()) != 0) RaiseSystemError(errno);
-  if (!systemctl.empty()) RunSystemctl(systemctl, {"daemon-reload"});
+  // The unit is gone either way; a manager that cannot reload now forgets it at its next start.
+  if (remark.empty()) RunControl(manager.Control, {"daemon-reload"});
+  return remark;
 }
 
 void ShowInformation(std::string_view text) { WriteLineTo(stdout, text); }
