@@ -126,15 +126,15 @@ TEST_F(GetFile, RefusesFoldersMissingFilesAndEveryWayOutOfTheRoot) {
   }
 }
 
-TEST_F(GetFile, AnUnknownProjectFailsWithTheClientsLinkAndEscapedTexts) {
+TEST_F(GetFile, AnUnknownProjectFailsWithTheClientsLinkAndItsTextsAsSent) {
   TRawClient client(port_);
   ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
   client.Send("GetFile <i>Nope</i> \\a<b>.txt\r\n");
   std::string failure = client.ReadLine();
   EXPECT_EQ(failure.rfind("500-Klijent <A HREF=\"http://", 0), 0u) << failure;
   EXPECT_NE(failure.find(":" + std::to_string(port_ + 2) + "/\">"), std::string::npos) << failure;
-  EXPECT_NE(failure.find(" [127.0.0.1]</A> tra\x9Ei datoteku \\a&lt;b&gt;.txt nepostoje\xE6"
-                         "eg projekta &lt;i&gt;Nope&lt;/i&gt;\r\n"),
+  EXPECT_NE(failure.find(" [127.0.0.1]</A> tra\x9Ei datoteku \\a<b>.txt nepostoje\xE6"
+                         "eg projekta <i>Nope</i>\r\n"),
             std::string::npos)
       << failure;
   EXPECT_EQ(client.ReadLine(), "500 Better luck next time\r\n");
