@@ -20,12 +20,21 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Exceptions.h"
+
 namespace ormelin {
 
 // Deepest element nesting that `Parse` accepts: the node being parsed is
 // level 1, its children level 2, and so on. Trees read from text never go
 // deeper, so code that walks them recursively may rely on this bound.
 inline constexpr int MaxXMLDepth = 4096;
+
+// Text that is no document of the dialect ("Početak taga u tagu", "Tag %s
+// završava na tag %s", ...).
+class EXMLError : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 class TorXMLNode {
  public:

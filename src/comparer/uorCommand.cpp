@@ -136,11 +136,7 @@ void TorFileReplacement::Open() {
     content_ = std::make_unique<TFileWriteStream>(tempPath_);
   } catch (const EFCreateError& error) {
     // The reason is the system's; the file the user asked for is the target.
-    std::string prefix = Format("Cannot create file \"%s\". ", tempPath_.c_str());
-    std::string reason = error.Message().rfind(prefix, 0) == 0
-                             ? error.Message().substr(prefix.size())
-                             : error.Message();
-    throw EFCreateError(Format("Cannot create file \"%s\". %s", fullPath_.c_str(), reason.c_str()));
+    throw EFCreateError(fullPath_, error.Reason());
   }
 }
 
@@ -158,10 +154,7 @@ void TorFileReplacement::Commit(const std::optional<TDateTime>& time) {
     if (auto dosTime = DosFileTime(*time)) SetFileDate(tempPath_, *dosTime);
   }
   if (!RenameFile(tempPath_, fullPath_)) {
-    throw EFCreateError(Format("Datoteku '%s' nije mogu\xE6"
-                               "e zamijeniti novim sadr\x9E"
-                               "ajem",
-                               fullPath_.c_str()));
+    throw EReplaceFileError("Datoteku '" + fullPath_ + "' nije mogu\xE6" "e zamijeniti novim sadr\x9E" "ajem");
   }
   content_.reset();
 }

@@ -42,6 +42,13 @@ class EDeleteFileError : public Exception {
   using Exception::Exception;
 };
 
+// "Datoteku '%s' nije moguće zamijeniti novim sadržajem": the new content
+// is written but could not take the old file's place.
+class EReplaceFileError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // A task path that would leave the folder it is meant for.
 class ETaskPathError : public Exception {
  public:

@@ -6,6 +6,8 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace ormelin {
 
@@ -36,16 +38,36 @@ class EAssertionFailed : public Exception {
   using Exception::Exception;
 };
 
-// "Cannot open file "%s". %s"
-class EFOpenError : public Exception {
+// A file that could not be opened or written: the file as the caller named
+// it, and the reason (the system's text, or the system's own words).
+class EFileError : public Exception {
  public:
-  using Exception::Exception;
+  const std::string& Path() const { return path_; }
+  const std::string& Reason() const { return reason_; }
+
+ protected:
+  EFileError(std::string_view form, std::string path, std::string reason)
+      : Exception(std::string(form) + "\"" + path + "\". " + reason),
+        path_(std::move(path)),
+        reason_(std::move(reason)) {}
+
+ private:
+  std::string path_;
+  std::string reason_;
+};
+
+// "Cannot open file "%s". %s"
+class EFOpenError : public EFileError {
+ public:
+  EFOpenError(std::string path, std::string reason)
+      : EFileError("Cannot open file ", std::move(path), std::move(reason)) {}
 };
 
 // "Cannot create file "%s". %s"
-class EFCreateError : public Exception {
+class EFCreateError : public EFileError {
  public:
-  using Exception::Exception;
+  EFCreateError(std::string path, std::string reason)
+      : EFileError("Cannot create file ", std::move(path), std::move(reason)) {}
 };
 
 // "Resource %s not found"

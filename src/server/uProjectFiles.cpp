@@ -14,7 +14,7 @@ namespace {
   for (char& c : shown) {
     if (c == '\0') c = '?';
   }
-  throw EFOpenError("Cannot open file \"" + shown + "\". " + reason);
+  throw EFOpenError(shown, reason);
 }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }

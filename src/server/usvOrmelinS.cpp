@@ -18,7 +18,7 @@ namespace {
 void ActivateListener(TCustomTCPServer& server) {
   int port = server.DefaultPort();
   if (port < 0 || port > 65535) {
-    throw Exception(Format("Port %d is not a valid port number (0 to 65535).", port));
+    throw EInvalidPort(Format("Port %d is not a valid port number (0 to 65535).", port));
   }
   server.SetActive(true);
 }

@@ -29,6 +29,7 @@
 
 #include "logger/zeLogger.h"
 #include "net/AddressAllowList.h"
+#include "platform/Exceptions.h"
 #include "server/orProjects.h"
 #include "server/uClientNames.h"
 
@@ -52,6 +53,13 @@ enum : uint8_t {
   ssProcessing = 2,
   ssReady = 3,
   ssStopped = 4,
+};
+
+// "Port %d is not a valid port number (0 to 65535).": a configured port the
+// listeners cannot open.
+class EInvalidPort : public Exception {
+ public:
+  using Exception::Exception;
 };
 
 // The console's request handler, installed with SetCommandGet.

@@ -12,7 +12,7 @@ namespace ormelin {
 namespace {
 
 [[noreturn]] void RaiseOpenError(std::string_view path, const std::string& reason) {
-  throw EFOpenError("Cannot open file \"" + std::string(path) + "\". " + reason);
+  throw EFOpenError(std::string(path), reason);
 }
 
 [[noreturn]] void RaiseOpenError(std::string_view path, int error) {
@@ -80,7 +80,7 @@ TFileWriteStream::~TFileWriteStream() {
 }
 
 void TFileWriteStream::RaiseWriteError(int error) const {
-  throw EFCreateError("Cannot create file \"" + path_ + "\". " + SystemErrorMessage(error));
+  throw EFCreateError(path_, SystemErrorMessage(error));
 }
 
 size_t TFileWriteStream::Read(void*, size_t) { throw EStreamError("Stream read error"); }

@@ -70,12 +70,11 @@ bool RemoveEntry(int parent, const char* name) {
 }
 
 [[noreturn]] void RaiseOpenError(std::string_view path, int error) {
-  throw EFOpenError("Cannot open file \"" + std::string(path) + "\". " + SystemErrorMessage(error));
+  throw EFOpenError(std::string(path), SystemErrorMessage(error));
 }
 
 [[noreturn]] void RaiseCreateError(std::string_view path, int error) {
-  throw EFCreateError("Cannot create file \"" + std::string(path) + "\". " +
-                      SystemErrorMessage(error));
+  throw EFCreateError(std::string(path), SystemErrorMessage(error));
 }
 
 TDateTime LocalFieldsToDateTime(const tm& t) {
@@ -189,7 +188,7 @@ std::string ReadFileToString(std::string_view path) {
   if (fstat(file.Get(), &st) != 0) RaiseOpenError(path, errno);
   if (S_ISDIR(st.st_mode)) RaiseOpenError(path, EISDIR);
   if (!S_ISREG(st.st_mode)) {
-    throw EFOpenError("Cannot open file \"" + std::string(path) + "\". Not a regular file");
+    throw EFOpenError(std::string(path), "Not a regular file");
   }
   std::string data;
   if (st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
