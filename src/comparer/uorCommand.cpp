@@ -132,16 +132,8 @@ TorFileReplacement::~TorFileReplacement() {
 
 void TorFileReplacement::Open() {
   if (content_) return;
-  try {
-    content_ = std::make_unique<TFileWriteStream>(tempPath_);
-  } catch (const EFCreateError& error) {
-    // The reason is the system's; the file the user asked for is the target.
-    std::string prefix = Format("Cannot create file \"%s\". ", tempPath_.c_str());
-    std::string reason = error.Message().rfind(prefix, 0) == 0
-                             ? error.Message().substr(prefix.size())
-                             : error.Message();
-    throw EFCreateError(Format("Cannot create file \"%s\". %s", fullPath_.c_str(), reason.c_str()));
-  }
+  // Failures name the file the user asked for, with the system's reason.
+  content_ = std::make_unique<TFileWriteStream>(tempPath_, fullPath_);
 }
 
 TStream& TorFileReplacement::Content() {
