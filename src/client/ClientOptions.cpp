@@ -83,6 +83,8 @@ TClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
       options.Connections = NumberOption(name, takeValue(), 1, 64);
     } else if (name == "--pipeline") {
       options.Pipeline = NumberOption(name, takeValue(), 1, 1024);
+    } else if (name == "--timeout") {
+      options.Timeout = NumberOption(name, takeValue(), 1, 86400);
     } else {
       throw EUsageError(Format("Nepoznata opcija '%s'", Utf8ToCp1250(argument).c_str()));
     }
@@ -124,11 +126,14 @@ std::string ClientHelpText() {
          "      --connections N    broj istodobnih veza za dohvat datoteka (zadano 4)\n"
          "      --pipeline N       broj zahtjeva unaprijed poslanih po vezi (zadano 32);\n"
          "                         1 izvodi zadatke jedan po jedan preko jedne veze\n"
+         "      --timeout N        sekunde \xE8"
+         "ekanja na poslu\x9Eitelj: na spajanje i na svaki\n"
+         "                         sljede\xE6i bajt (zadano 60)\n"
          "  -h, --help             ispi\x9Ai ovu pomo\xE6 i iza\xF0i\n"
          "  -V, --version          ispi\x9Ai verziju i iza\xF0i\n"
          "\n"
-         "Izlazni kod: 0 uspjeh, 1 poslu\x9Eitelj je odbio zahtjev ili zadatak nije uspio,\n"
-         "2 neispravna naredba.\n";
+         "Izlazni kod: 0 uspjeh, 1 poslu\x9Eitelj je odbio zahtjev ili ne odgovara ili\n"
+         "zadatak nije uspio, 2 neispravna naredba.\n";
 }
 
 }  // namespace ormelin

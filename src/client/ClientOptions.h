@@ -27,6 +27,9 @@ struct TClientOptions {
   // commands, one after another over one connection.
   int Connections = 4;
   int Pipeline = 32;
+  // Seconds the server may take to accept the connection, and after that
+  // to send or take the next byte, before the run gives up.
+  int Timeout = 60;
   std::string Host;
   std::string Project;  // code page 1250
   std::string Folder;   // code page 1250

@@ -57,8 +57,12 @@ void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnect
   });
   for (size_t i = 1; i < workers; ++i) threads.emplace_back([this] { Worker(nullptr); });
   for (std::thread& thread : threads) thread.join();
-  // Whatever no connection could fetch fails with the reason.
   std::lock_guard<std::mutex> guard(lock_);
+  if (!timeout_.empty()) {
+    queue_.clear();
+    throw EServerTimeout(timeout_);
+  }
+  // Whatever no connection could fetch fails with the reason.
   for (TFileJob* job : queue_) fail_(*job, lastError_);
   queue_.clear();
 }
@@ -67,6 +71,10 @@ void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection) {
   std::deque<TPending> pending;
   try {
     Serve(connection, pending);
+  } catch (const EServerTimeout& error) {
+    stopping_ = true;
+    std::lock_guard<std::mutex> guard(lock_);
+    if (timeout_.empty()) timeout_ = error.Message();
   } catch (const std::exception& error) {
     std::lock_guard<std::mutex> guard(lock_);
     lastError_ = error.what();
@@ -79,6 +87,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
   size_t pendingBytes = 0;
   int fruitlessConnections = 0;  // since the last reply that came
   for (;;) {
+    if (stopping_) return;
     if (!connection || connection->Broken()) {
       connection.reset();
       PutBack(pending);
@@ -93,6 +102,8 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       }
       try {
         connection = connect_();
+      } catch (const EServerTimeout&) {
+        throw;
       } catch (const Exception& error) {
         std::lock_guard<std::mutex> guard(lock_);
         lastError_ = error.Message();
@@ -131,6 +142,8 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     if (!batch.empty()) {
       try {
         connection->SendLines(batch);
+      } catch (const EServerTimeout&) {
+        throw;
       } catch (const Exception& error) {
         // The connection is broken; everything outstanding goes again.
         std::lock_guard<std::mutex> guard(lock_);
@@ -157,6 +170,8 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       } catch (const Exception& error) {
         fail_(*current.Job, error.Message());
       }
+    } catch (const EServerTimeout&) {
+      throw;  // its temporary file goes with `current`
     } catch (const Exception& error) {
       // The connection broke while this file was on its way.
       {

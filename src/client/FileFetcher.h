@@ -6,11 +6,14 @@
 // A failing file is reported and the others go on. After a "500" reply or a
 // broken connection the requests still outstanding on it are sent again on
 // a new connection; a file whose own transfer broke off is tried once more.
+// A server that stops answering (EServerTimeout) ends the whole run: every
+// worker stops after its current file, and Run raises that time-out.
 //
 // Threading: Run starts one worker thread per connection and returns when
 // all have ended; the callbacks are called from those threads.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -42,6 +45,8 @@ class TFileFetcher {
                TClientOutput& output, TFailure fail);
 
   // Runs every job; `first`, when given, is the connection to use first.
+  // Raises EServerTimeout, with the jobs not yet done left unreported, when
+  // a connection timed out; no temporary file stays behind either way.
   void Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first);
 
  private:
@@ -62,6 +67,8 @@ class TFileFetcher {
   std::mutex lock_;
   std::deque<TFileJob*> queue_;  // guarded by lock_
   std::string lastError_;        // guarded by lock_
+  std::string timeout_;          // guarded by lock_: the time-out that ends the run
+  std::atomic<bool> stopping_{false};
 };
 
 }  // namespace ormelin

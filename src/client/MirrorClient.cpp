@@ -62,9 +62,11 @@ TMirrorClient::TMirrorClient(const TClientOptions& options, TClientOutput& outpu
 
 std::unique_ptr<TSyncConnection> TMirrorClient::Connect() {
   try {
-    return std::make_unique<TSyncConnection>(options_.Host, options_.Port);
+    return std::make_unique<TSyncConnection>(options_.Host, options_.Port, options_.Timeout);
   } catch (const EServerReplyError&) {
     throw;
+  } catch (const EServerTimeout&) {
+    throw;  // names the server itself
   } catch (const Exception& error) {
     throw Exception(Format("Spajanje na %s:%d nije uspjelo: %s", options_.Host.c_str(),
                            options_.Port, OneLine(error.Message()).c_str()));
@@ -121,8 +123,7 @@ void TMirrorClient::ReportFailure(std::string_view path, std::string_view messag
     std::lock_guard<std::mutex> guard(failureLock_);
     ++failures_;
   }
-  output_.Error(Format("Neuspjelo '%s': %s", std::string(path).c_str(),
-                       OneLine(message).c_str()));
+  output_.Error("Neuspjelo '" + std::string(path) + "': " + OneLine(message));
 }
 
 int TMirrorClient::Run() {
@@ -147,8 +148,8 @@ int TMirrorClient::Run() {
     connection->ReceiveStream(tasks);
     ReadTaskList(tasks.Data(), list);
   } catch (const EServerReplyError& error) {
-    output_.Error(Format("Poslu\x9Eitelj je odbio zahtjev: %d %s", error.Code(),
-                         OneLine(error.Message()).c_str()));
+    output_.Error(Format("Poslu\x9Eitelj je odbio zahtjev: %d ", error.Code()) +
+                  OneLine(error.Message()));
     return 1;
   } catch (const Exception& error) {
     output_.Error(OneLine(error.Message()));
@@ -174,14 +175,22 @@ int TMirrorClient::Run() {
     if (IsKind(*list.GetTask(i), TaskInsertDir)) ++folders;
   }
   output_.StartProgress(fileTasks);
-  if (options_.Pipeline <= 1) {
-    RunOneByOne(list, std::move(connection));
-  } else {
-    RunPipelined(list, std::move(connection));
+  bool stalled = false;
+  try {
+    if (options_.Pipeline <= 1) {
+      RunOneByOne(list, std::move(connection));
+    } else {
+      RunPipelined(list, std::move(connection));
+    }
+  } catch (const EServerTimeout& error) {
+    // The server has stopped answering: what is done stays, the rest waits
+    // for the next run.
+    output_.Error(error.Message());
+    stalled = true;
   }
   output_.StopProgress();
-  PrintSummary(fileTasks, folders);
-  return failures_ == 0 ? 0 : 1;
+  PrintSummary(fileTasks, folders, stalled);
+  return failures_ == 0 && !stalled ? 0 : 1;
 }
 
 void TMirrorClient::RunOneByOne(TTaskList& list, std::unique_ptr<TSyncConnection> connection) {
@@ -204,6 +213,9 @@ void TMirrorClient::RunOneByOne(TTaskList& list, std::unique_ptr<TSyncConnection
       }
       task.Execute();
       if (IsFileTask(task)) output_.FileDone();
+    } catch (const EServerTimeout&) {
+      SetClientConnection(nullptr);
+      throw;
     } catch (const Exception& error) {
       ReportFailure(TaskPath(task), error.Message());
     }
@@ -260,7 +272,7 @@ void TMirrorClient::PrintDryRun(const TTaskList& list) {
   output_.Print(Format("Zadataka: %d; ni\x9Ata nije promijenjeno", list.Count()));
 }
 
-void TMirrorClient::PrintSummary(int fileTasks, int folders) {
+void TMirrorClient::PrintSummary(int fileTasks, int folders, bool stalled) {
   const double elapsed = output_.Elapsed();
   const int64_t bytes = output_.BytesDone();
   std::string rate = elapsed > 0.05 ? SizeText(static_cast<int64_t>(bytes / elapsed)) + "/s"
@@ -268,7 +280,9 @@ void TMirrorClient::PrintSummary(int fileTasks, int folders) {
   std::string totals =
       Format("datoteka %d/%d (%s), mapa %d, %s (%s)", output_.FilesDone(), fileTasks,
              SizeText(bytes).c_str(), folders, DurationText(elapsed).c_str(), rate.c_str());
-  if (failures_ == 0) {
+  if (stalled) {
+    output_.Print("Prekinuto: " + totals);
+  } else if (failures_ == 0) {
     output_.Print("Gotovo: " + totals);
   } else {
     output_.Print(Format("Zavr\x9A"

@@ -7,7 +7,9 @@
 //
 // Only "insert_dir", "insert_file" and "update_file" tasks are carried out:
 // a mirror never deletes, and every task path must stay inside the folder.
-// A task that fails or is refused is reported and the others go on.
+// A task that fails or is refused is reported and the others go on. A
+// server that stops answering for the time-out ends the run with exit code
+// 1; files not yet complete are left as they were.
 //
 // Threading: one run on the calling thread (the fetcher adds its own).
 #pragma once
@@ -41,7 +43,8 @@ class TMirrorClient {
   void RunOneByOne(TTaskList& list, std::unique_ptr<TSyncConnection> connection);
   void RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnection> connection);
   void PrintDryRun(const TTaskList& list);
-  void PrintSummary(int fileTasks, int folders);
+  // `stalled`: the run ended early because the server stopped answering.
+  void PrintSummary(int fileTasks, int folders, bool stalled);
 
   const TClientOptions& options_;
   TClientOutput& output_;

@@ -20,21 +20,45 @@ int ReplyCode(const std::string& line, bool& more) {
   return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
 }
 
+// What the client was doing when the server stopped answering.
+const char* const kConnecting = "\xE8" "eka se uspostava veze";
+const char* const kAwaiting = "\xE8" "eka se ";
+const char* const kSending = "\x9A" "alju se podaci";
+
+// What the stream after the reply to `command` carries, for messages.
+std::string StreamName(const std::string& command) {
+  if (command.rfind("Sync ", 0) == 0) return "popis zadataka";
+  if (command.rfind("GetFile ", 0) == 0) {
+    // "GetFile <project> <path>": project names hold no blank.
+    const size_t blank = command.find(' ', 8);
+    if (blank != std::string::npos) return "datoteka '" + command.substr(blank + 1) + "'";
+  }
+  return "sadr\x9E" "aj odgovora na '" + command + "'";
+}
+
 }  // namespace
 
-template <typename F>
-auto TSyncConnection::Guarded(F&& action) -> decltype(action()) {
+template <typename F, typename D>
+auto TSyncConnection::Guarded(F&& action, D&& doing) -> decltype(action()) {
   if (broken_) throw ENotConnected();
   try {
     return action();
+  } catch (const ESocketError& error) {
+    broken_ = true;
+    if (error.LastError() != kSocketErrorTimedOut) throw;
+    throw EServerTimeout(Format("Poslu\x9Eitelj %s:%d ne odgovara ve\xE6 %d s; ", host_.c_str(),
+                                port_, timeoutSeconds_) +
+                         doing());
   } catch (...) {
     broken_ = true;
     throw;
   }
 }
 
-TSyncConnection::TSyncConnection(std::string_view host, int port)
-    : connection_(TTCPConnection::Connect(host, port)) {
+TSyncConnection::TSyncConnection(std::string_view host, int port, int timeoutSeconds)
+    : host_(host), port_(port), timeoutSeconds_(timeoutSeconds) {
+  Guarded([&] { connection_ = TTCPConnection::Connect(host, port, timeoutSeconds * 1000); },
+          [] { return std::string(kConnecting); });
   TorReply greeting = ReadReply();
   if (greeting.Code != 200) {
     broken_ = true;
@@ -43,14 +67,26 @@ TSyncConnection::TSyncConnection(std::string_view host, int port)
 }
 
 void TSyncConnection::SendLine(std::string_view line) {
-  Guarded([&] { connection_->WriteLine(line); });
+  Guarded([&] { connection_->WriteLine(line); }, [] { return std::string(kSending); });
+  unanswered_.emplace_back(line);
 }
 
 void TSyncConnection::SendLines(std::string_view lines) {
-  Guarded([&] { connection_->Write(lines); });
+  Guarded([&] { connection_->Write(lines); }, [] { return std::string(kSending); });
+  for (size_t start = 0; start < lines.size();) {
+    size_t end = lines.find("\r\n", start);
+    if (end == std::string_view::npos) end = lines.size();
+    unanswered_.emplace_back(lines.substr(start, end - start));
+    start = end + 2;
+  }
 }
 
 TorReply TSyncConnection::ReadReply() {
+  auto doing = [&] {
+    // Before any command the greeting is awaited.
+    return unanswered_.empty() ? kAwaiting + std::string("pozdrav")
+                               : kAwaiting + ("odgovor na '" + unanswered_.front() + "'");
+  };
   return Guarded([&] {
     TorReply reply;
     for (bool first = true;; first = false) {
@@ -58,9 +94,8 @@ TorReply TSyncConnection::ReadReply() {
       bool more = false;
       int code = ReplyCode(line, more);
       if (code < 0 || (!first && code != reply.Code)) {
-        throw EBadReply(Format("Neo\xE8"
-                               "ekivan odgovor poslu\x9Eitelja: '%s'",
-                               line.c_str()));
+        throw EBadReply("Neo\xE8"
+                        "ekivan odgovor poslu\x9Eitelja: '" + line + "'");
       }
       reply.Code = code;
       if (!first) reply.Text += "\r\n";
@@ -68,8 +103,12 @@ TorReply TSyncConnection::ReadReply() {
       if (!more) break;
     }
     if (reply.Code == 500) broken_ = true;
+    if (!unanswered_.empty()) {
+      answered_ = std::move(unanswered_.front());
+      unanswered_.pop_front();
+    }
     return reply;
-  });
+  }, doing);
 }
 
 TorReply TSyncConnection::SendCommand(std::string_view line) {
@@ -84,9 +123,19 @@ TorReply TSyncConnection::Expect(std::string_view line, int expected) {
 }
 
 void TSyncConnection::ReceiveStream(TStream& stream) {
+  const int64_t start = stream.Position();
+  int32_t size = -1;  // while the size line is awaited
+  auto doing = [&] {
+    std::string text = kAwaiting + StreamName(answered_);
+    if (size < 0) return text;
+    // The bytes of an unfinished piece wait in the connection's buffer.
+    const int64_t got = std::min<int64_t>(
+        size, stream.Position() - start + static_cast<int64_t>(connection_->BufferedBytes()));
+    return text + Format(" (stiglo %lld od %d bajtova)", static_cast<long long>(got), size);
+  };
   Guarded([&] {
     const std::string line = connection_->ReadLine();
-    const int32_t size = StrToInt(line);
+    size = StrToInt(line);
     if (size < 0) {
       throw EInvalidStreamSize(Format("Invalid stream size %d: a size cannot be negative.", size));
     }
@@ -109,11 +158,11 @@ void TSyncConnection::ReceiveStream(TStream& stream) {
       }
       remaining -= piece;
     }
-  });
+  }, doing);
 }
 
 void TSyncConnection::SendStream(TStream& stream) {
-  Guarded([&] { ormelin::SendStream(*connection_, stream); });
+  Guarded([&] { ormelin::SendStream(*connection_, stream); }, [] { return std::string(kSending); });
 }
 
 }  // namespace ormelin

@@ -4,10 +4,16 @@
 // longer be used: after any failed read or write, and after a "500" reply,
 // which the server follows by closing.
 //
+// Nothing waits for ever: connecting, and every byte after it, may take at
+// most the time-out; then EServerTimeout names the server and what the
+// client was waiting for (the greeting, the reply to a command line, the
+// task list or a file, with how much of it had come).
+//
 // Threading: a connection belongs to one thread at a time.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,8 +28,9 @@ namespace ormelin {
 class TSyncConnection : public TorClientConnection {
  public:
   // Connects and reads the greeting; raises ESocketError when the server
-  // cannot be reached and EServerReplyError for a greeting other than 200.
-  TSyncConnection(std::string_view host, int port);
+  // cannot be reached, EServerReplyError for a greeting other than 200 and
+  // EServerTimeout when it does not answer within `timeoutSeconds`.
+  TSyncConnection(std::string_view host, int port, int timeoutSeconds);
 
   // Sends the line and reads its reply.
   TorReply SendCommand(std::string_view line) override;
@@ -49,11 +56,26 @@ class TSyncConnection : public TorClientConnection {
   std::function<void(int64_t)> Progress;
 
  private:
-  template <typename F>
-  auto Guarded(F&& action) -> decltype(action());
+  // Runs the I/O; any failure leaves the connection broken, and a time-out
+  // becomes EServerTimeout with `doing()`, what the client was doing.
+  template <typename F, typename D>
+  auto Guarded(F&& action, D&& doing) -> decltype(action());
 
+  const std::string host_;
+  const int port_;
+  const int timeoutSeconds_;
   std::unique_ptr<TTCPConnection> connection_;
   bool broken_ = false;
+  std::deque<std::string> unanswered_;  // command lines sent, oldest first
+  std::string answered_;                // the command whose reply came last
+};
+
+// The server sent or took nothing for the whole time-out; the message says
+// which server and what was awaited. The run ends: the server is taken to
+// be gone.
+class EServerTimeout : public Exception {
+ public:
+  using Exception::Exception;
 };
 
 // A reply line that has no three-digit code.

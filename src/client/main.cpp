@@ -10,6 +10,7 @@
 #include "client/MirrorClient.h"
 #include "comparer/uorCommand.h"
 #include "platform/Paths.h"
+#include "platform/Streams.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ void Write(std::FILE* stream, const std::string& cp1250) {
 int main(int argc, char** argv) {
   using namespace ormelin;
   RegisterFileCommands();
+  ReportFileSizeLimitAsError();
   std::vector<std::string> arguments(argv + 1, argv + argc);
   TClientOptions options;
   try {

@@ -132,12 +132,8 @@ TorFileReplacement::~TorFileReplacement() {
 
 void TorFileReplacement::Open() {
   if (content_) return;
-  try {
-    content_ = std::make_unique<TFileWriteStream>(tempPath_);
-  } catch (const EFCreateError& error) {
-    // The reason is the system's; the file the user asked for is the target.
-    throw EFCreateError(fullPath_, error.Reason());
-  }
+  // Failures name the file the user asked for, with the system's reason.
+  content_ = std::make_unique<TFileWriteStream>(tempPath_, fullPath_);
 }
 
 TStream& TorFileReplacement::Content() {

@@ -121,7 +121,8 @@ class TorFileReplacement {
   // Creates the empty temporary file; raises EFCreateError "Cannot create
   // file "%s". %s" naming the target.
   void Open();
-  // The temporary file, opened if not yet done, to write the content into.
+  // The temporary file, opened if not yet done, to write the content into;
+  // a write that fails (a full disk) raises EFCreateError naming the target.
   TStream& Content();
   // Closes the content, sets the time (DOS-rounded; a year outside
   // 1980..2107 or a failure leaves the time of writing) and renames the

@@ -7,8 +7,11 @@ namespace ormelin {
 
 TTCPConnection::TTCPConnection(std::unique_ptr<TIOHandler> handler) : handler_(std::move(handler)) {}
 
-std::unique_ptr<TTCPConnection> TTCPConnection::Connect(std::string_view host, int port) {
-  return std::make_unique<TTCPConnection>(std::make_unique<TIOHandlerSocket>(TSocket::Connect(host, port)));
+std::unique_ptr<TTCPConnection> TTCPConnection::Connect(std::string_view host, int port,
+                                                        int timeoutMs) {
+  TSocket socket = TSocket::Connect(host, port, timeoutMs);
+  if (timeoutMs > 0) socket.SetIdleTimeout(timeoutMs);
+  return std::make_unique<TTCPConnection>(std::make_unique<TIOHandlerSocket>(std::move(socket)));
 }
 
 void TTCPConnection::ThrowIfDisconnected() const {

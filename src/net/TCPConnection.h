@@ -1,7 +1,8 @@
 // A connection with blocking line and byte I/O over a transport: the
 // accepted socket of a listener, a socket connected by a client, or a
 // scripted transport in tests. Text goes out and comes in as its 8-bit bytes
-// unchanged. Reads wait without a time-out.
+// unchanged. Reads and writes wait without a time-out, except on a client
+// connection made with one.
 //
 // Threading: a connection is used by its own thread only, except
 // Disconnect(), which another thread may call to end it (the owner's blocked
@@ -35,8 +36,11 @@ class TTCPConnection {
   TTCPConnection(const TTCPConnection&) = delete;
   TTCPConnection& operator=(const TTCPConnection&) = delete;
 
-  // A client connection to host:port; raises ESocketError.
-  static std::unique_ptr<TTCPConnection> Connect(std::string_view host, int port);
+  // A client connection to host:port; raises ESocketError. With `timeoutMs`
+  // above 0, connecting may take that long, and afterwards every read or
+  // write raises ESocketError 10060 when not a byte has moved for that long.
+  static std::unique_ptr<TTCPConnection> Connect(std::string_view host, int port,
+                                                 int timeoutMs = 0);
 
   // One line, ended by LF or CR LF, the terminator removed; a CR elsewhere
   // stays. At most kMaxLineLength bytes may come before the LF, else
@@ -71,6 +75,9 @@ class TTCPConnection {
   bool IsOpen();
   // Ends the connection from any thread, without a closing exchange.
   void Disconnect();
+
+  // Bytes received and not yet read.
+  size_t BufferedBytes() const { return Buffered(); }
 
   std::string PeerAddress() const { return handler_->PeerAddress(); }
   int PeerPort() const { return handler_->PeerPort(); }

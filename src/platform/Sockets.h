@@ -1,5 +1,6 @@
 // TCP sockets in the system's terms: listening on the IPv4 or IPv6
-// any-address, accepting in timed polls, blocking byte I/O, zero-copy file
+// any-address, accepting in timed polls, connecting, blocking byte I/O (for
+// a client, both with a time-out if it wants one), zero-copy file
 // sends, peer address texts and the reverse host-name lookup. Every failure
 // is an ESocketError carrying the Windows socket error code and its usual
 // English description ("Socket Error # 10054\r\nConnection reset by peer.").
@@ -57,8 +58,10 @@ class TSocket {
   // not), and IPV6_V6ONLY for IPv6 so the two any-addresses share a port.
   static TSocket CreateListening(TIPVersion version);
   // A connection to host:port (a name or an address text), resolved by the
-  // system resolver, trying each address in turn.
-  static TSocket Connect(std::string_view host, int port);
+  // system resolver, trying each address in turn. With `timeoutMs` above 0
+  // the addresses together get that long to accept (the resolver is not
+  // timed); when none has, the error is 10060 "Connection timed out.".
+  static TSocket Connect(std::string_view host, int port, int timeoutMs = 0);
 
   // Binds to the any-address of the socket's IP version (port 0: the system
   // picks one; LocalPort() tells which).
@@ -68,6 +71,10 @@ class TSocket {
   // false when none arrived in that time.
   bool WaitReadable(int timeoutMs);
   TSocket Accept();
+
+  // From now on Receive, Send and SendFile give up with 10060 "Connection
+  // timed out." when not a byte has moved for `timeoutMs` (0: never).
+  void SetIdleTimeout(int timeoutMs);
 
   // Blocks until some bytes arrive; 0 means the peer has closed.
   size_t Receive(void* buffer, size_t count);

@@ -85,10 +85,12 @@ class TFileStream : public TStream {
 // A file created (or emptied) for writing, written straight through at its
 // end: what a client receives goes to disk piece by piece instead of being
 // held whole in memory. Creating raises EFCreateError "Cannot create file
-// "%s". %s"; a failed write, cut or close raises EFCreateError alike.
+// "%s". %s"; a failed write (a full disk), cut or close raises EFCreateError
+// alike. The message names `shownPath` when given: the file the user knows
+// of, where the stream is its temporary stand-in.
 class TFileWriteStream : public TStream {
  public:
-  explicit TFileWriteStream(std::string_view path);
+  explicit TFileWriteStream(std::string_view path, std::string_view shownPath = {});
   ~TFileWriteStream() override;
   TFileWriteStream(const TFileWriteStream&) = delete;
   TFileWriteStream& operator=(const TFileWriteStream&) = delete;
@@ -105,10 +107,16 @@ class TFileWriteStream : public TStream {
  private:
   [[noreturn]] void RaiseWriteError(int error) const;
 
-  std::string path_;
+  std::string shownPath_;
   int handle_ = -1;
   int64_t size_ = 0;
   int64_t position_ = 0;
 };
+
+// Makes a write past the process's file-size limit (ulimit -f) fail with
+// its error, "File too large", like any other failed write, instead of
+// ending the process with SIGXFSZ and leaving its temporary files behind.
+// For the process, once at start-up, before any thread is started.
+void ReportFileSizeLimitAsError();
 
 }  // namespace ormelin

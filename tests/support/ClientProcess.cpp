@@ -13,7 +13,7 @@
 namespace ormelin::test {
 
 TProgramResult RunProgram(const std::string& path, const std::vector<std::string>& arguments,
-                          int timeoutMs) {
+                          int timeoutMs, TChildSetup setup) {
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   std::vector<char*> argv;
@@ -27,6 +27,7 @@ TProgramResult RunProgram(const std::string& path, const std::vector<std::string
     dup2(null, 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
+    if (setup != nullptr) setup();
     execv(path.c_str(), argv.data());
     _exit(127);
   }
@@ -71,8 +72,9 @@ TProgramResult RunProgram(const std::string& path, const std::vector<std::string
   return result;
 }
 
-TProgramResult RunClient(const std::vector<std::string>& arguments, int timeoutMs) {
-  return RunProgram(std::string(ORMELIN_BIN_DIR) + "/ormelin-client", arguments, timeoutMs);
+TProgramResult RunClient(const std::vector<std::string>& arguments, int timeoutMs,
+                         TChildSetup setup) {
+  return RunProgram(std::string(ORMELIN_BIN_DIR) + "/ormelin-client", arguments, timeoutMs, setup);
 }
 
 }  // namespace ormelin::test

@@ -15,11 +15,16 @@ struct TProgramResult {
   bool TimedOut = false;
 };
 
+// Called in the child between fork and exec, to set limits the program runs
+// under; only system calls that are safe after a fork.
+using TChildSetup = void (*)();
+
 // Runs `path` with `arguments`; standard input is empty.
 TProgramResult RunProgram(const std::string& path, const std::vector<std::string>& arguments,
-                          int timeoutMs = 240000);
+                          int timeoutMs = 240000, TChildSetup setup = nullptr);
 
 // RunProgram of build/bin/ormelin-client.
-TProgramResult RunClient(const std::vector<std::string>& arguments, int timeoutMs = 240000);
+TProgramResult RunClient(const std::vector<std::string>& arguments, int timeoutMs = 240000,
+                         TChildSetup setup = nullptr);
 
 }  // namespace ormelin::test

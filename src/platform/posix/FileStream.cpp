@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,7 +69,8 @@ size_t TFileStream::Read(void* buffer, size_t count) {
 void TFileStream::Write(const void*, size_t) { throw EStreamError("Stream write error"); }
 void TFileStream::SetSize(int64_t) { throw EStreamError("Stream write error"); }
 
-TFileWriteStream::TFileWriteStream(std::string_view path) : path_(path) {
+TFileWriteStream::TFileWriteStream(std::string_view path, std::string_view shownPath)
+    : shownPath_(shownPath.empty() ? path : shownPath) {
   std::string native;
   if (!ToNativePath(path, native)) RaiseWriteError(errno);
   handle_ = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -80,7 +82,7 @@ TFileWriteStream::~TFileWriteStream() {
 }
 
 void TFileWriteStream::RaiseWriteError(int error) const {
-  throw EFCreateError(path_, SystemErrorMessage(error));
+  throw EFCreateError(shownPath_, SystemErrorMessage(error));
 }
 
 size_t TFileWriteStream::Read(void*, size_t) { throw EStreamError("Stream read error"); }
@@ -114,5 +116,7 @@ void TFileWriteStream::Close() {
   handle_ = -1;
   if (close(handle) != 0) RaiseWriteError(errno);
 }
+
+void ReportFileSizeLimitAsError() { signal(SIGXFSZ, SIG_IGN); }
 
 }  // namespace ormelin

@@ -10,9 +10,11 @@
 #include <sys/resource.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 
@@ -90,6 +92,29 @@ int WindowsCodeOfResolver(int result) {
 
 [[noreturn]] void RaiseCode(int code) { throw ESocketError(code, SocketErrorDescription(code)); }
 [[noreturn]] void RaiseLastError() { RaiseCode(WindowsCodeOf(errno)); }
+// After a blocking call: EAGAIN there means its idle time-out ran out.
+[[noreturn]] void RaiseTransferError() {
+  if (errno == EAGAIN || errno == EWOULDBLOCK) RaiseCode(kSocketErrorTimedOut);
+  RaiseLastError();
+}
+
+// Waits for the non-blocking connect of `handle` to end, until `deadline`;
+// 0 when it is connected, else the errno value of the failure.
+int AwaitConnect(int handle, std::chrono::steady_clock::time_point deadline) {
+  pollfd entry{handle, POLLOUT, 0};
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    const int result = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    if (result == 0) return ETIMEDOUT;
+    if (result < 0 && errno == EINTR) continue;
+    if (result < 0) return errno;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+    return error;
+  }
+}
 
 void TextOfAddress(const sockaddr_storage& address, std::string& text, int& port) {
   char buffer[INET6_ADDRSTRLEN] = {};
@@ -228,7 +253,7 @@ TSocket TSocket::CreateListening(TIPVersion version) {
   return result;
 }
 
-TSocket TSocket::Connect(std::string_view host, int port) {
+TSocket TSocket::Connect(std::string_view host, int port, int timeoutMs) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -238,14 +263,24 @@ TSocket TSocket::Connect(std::string_view host, int port) {
   const std::string portText = std::to_string(port);
   const int resolved = ::getaddrinfo(hostText.c_str(), portText.c_str(), &hints, &found);
   if (resolved != 0) RaiseCode(WindowsCodeOfResolver(resolved));
+  const bool timed = timeoutMs > 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int lastError = ECONNREFUSED;
   for (addrinfo* a = found; a; a = a->ai_next) {
-    int handle = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    // A timed connect waits in poll; the socket blocks again once connected.
+    const int type = a->ai_socktype | SOCK_CLOEXEC | (timed ? SOCK_NONBLOCK : 0);
+    int handle = ::socket(a->ai_family, type, a->ai_protocol);
     if (handle < 0) {
       lastError = errno;
       continue;
     }
-    if (::connect(handle, a->ai_addr, a->ai_addrlen) == 0) {
+    int error = ::connect(handle, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
+    if (timed && error == EINPROGRESS) error = AwaitConnect(handle, deadline);
+    if (timed && error == 0 &&
+        ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK) != 0) {
+      error = errno;
+    }
+    if (error == 0) {
       SendWithoutDelay(handle);
       TSocket result(handle, a->ai_family == AF_INET6 ? TIPVersion::IPv6 : TIPVersion::IPv4);
       sockaddr_storage peer{};
@@ -254,7 +289,7 @@ TSocket TSocket::Connect(std::string_view host, int port) {
       ::freeaddrinfo(found);
       return result;
     }
-    lastError = errno;
+    lastError = error;
     ::close(handle);
   }
   ::freeaddrinfo(found);
@@ -307,11 +342,19 @@ TSocket TSocket::Accept() {
   return result;
 }
 
+void TSocket::SetIdleTimeout(int timeoutMs) {
+  const timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  if (::setsockopt(handle_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0 ||
+      ::setsockopt(handle_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0) {
+    RaiseLastError();
+  }
+}
+
 size_t TSocket::Receive(void* buffer, size_t count) {
   for (;;) {
     const ssize_t got = ::recv(handle_, buffer, count, 0);
     if (got >= 0) return static_cast<size_t>(got);
-    if (errno != EINTR) RaiseLastError();
+    if (errno != EINTR) RaiseTransferError();
   }
 }
 
@@ -328,7 +371,7 @@ size_t TSocket::Send(const void* buffer, size_t count) {
   for (;;) {
     const ssize_t sent = ::send(handle_, buffer, count, MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<size_t>(sent);
-    if (errno != EINTR) RaiseLastError();
+    if (errno != EINTR) RaiseTransferError();
   }
 }
 
@@ -338,7 +381,7 @@ size_t TSocket::SendFile(int fileHandle, int64_t offset, size_t count) {
   for (;;) {
     const ssize_t sent = ::sendfile(handle_, fileHandle, &position, count);
     if (sent >= 0) return static_cast<size_t>(sent);
-    if (errno != EINTR) RaiseLastError();
+    if (errno != EINTR) RaiseTransferError();
   }
 }
 
