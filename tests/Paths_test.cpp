@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Cp1250.h"
+
 namespace ormelin {
 namespace {
 
@@ -51,6 +53,14 @@ TEST(PathsTest, EveryByteSurvivesTheRoundTrip) {
   std::string utf8 = Cp1250ToUtf8(all);
   EXPECT_EQ(Utf8ToCp1250(utf8), all);
   EXPECT_EQ(Cp1250ToUtf8("\x8A\x9A\xA3\xB3\xFF"), "\xC5\xA0\xC5\xA1\xC5\x81\xC5\x82\xCB\x99");
+}
+
+// The system's texts, written in UTF-8 in the source, are the same bytes as
+// the run-time conversion gives.
+TEST(PathsTest, TextsOfTheSourceAreCodePage1250) {
+  EXPECT_STREQ("nije moguće"_cp1250, "nije mogu\xE6" "e");
+  EXPECT_STREQ("čćžšđ ČĆŽŠĐ €„‰"_cp1250, Utf8ToCp1250("čćžšđ ČĆŽŠĐ €„‰").c_str());
+  EXPECT_STREQ("plain"_cp1250, "plain");
 }
 
 TEST(PathsTest, FoldersAndSeparators) {

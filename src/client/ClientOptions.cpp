@@ -1,6 +1,7 @@
 #include "client/ClientOptions.h"
 
 #include "platform/Conversions.h"
+#include "platform/Cp1250.h"
 #include "platform/Format.h"
 #include "platform/Paths.h"
 
@@ -12,8 +13,7 @@ namespace {
 std::string SystemText(const std::string& argument, const char* what) {
   std::string text = Utf8ToCp1250(argument);
   if (Cp1250ToUtf8(text) != argument) {
-    throw EUsageError(Format("%s '%s' sadr\x9Ei znakove koje sustav ne podr\x9E"
-                             "ava",
+    throw EUsageError(Format("%s '%s' sadrži znakove koje sustav ne podržava"_cp1250,
                              what, text.c_str()));
   }
   return text;
@@ -22,7 +22,7 @@ std::string SystemText(const std::string& argument, const char* what) {
 int NumberOption(const std::string& option, const std::string& value, int low, int high) {
   int32_t number = 0;
   if (!TryStrToInt(value, number) || number < low || number > high) {
-    throw EUsageError(Format("Neispravna vrijednost '%s' uz opciju %s (dopu\x9Ateno %d do %d)",
+    throw EUsageError(Format("Neispravna vrijednost '%s' uz opciju %s (dopušteno %d do %d)"_cp1250,
                              Utf8ToCp1250(value).c_str(), option.c_str(), low, high));
   }
   return number;
@@ -55,7 +55,7 @@ TClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
     auto takeValue = [&]() -> const std::string& {
       if (!hasValue) {
         if (i + 1 >= arguments.size()) {
-          throw EUsageError(Format("Opcija %s tra\x9Ei vrijednost", name.c_str()));
+          throw EUsageError(Format("Opcija %s traži vrijednost"_cp1250, name.c_str()));
         }
         value = arguments[++i];
         hasValue = true;
@@ -92,17 +92,15 @@ TClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
   if (options.Help || options.Version) return options;
   if (positional.size() != 3) {
     throw EUsageError(
-        "O\xE8"
-        "ekuju se tri argumenta: poslu\x9Eitelj, projekt i mapa");
+        "Očekuju se tri argumenta: poslužitelj, projekt i mapa"_cp1250);
   }
   options.Host = positional[0];
   options.Project = SystemText(positional[1], "Projekt");
   options.Folder = SystemText(positional[2], "Mapa");
-  if (options.Host.empty()) throw EUsageError("Poslu\x9Eitelj nije naveden");
+  if (options.Host.empty()) throw EUsageError("Poslužitelj nije naveden"_cp1250);
   if (options.Project.empty()) throw EUsageError("Projekt nije naveden");
   if (options.Project.find(' ') != std::string::npos) {
-    throw EUsageError(Format("Ime projekta '%s' ne smije sadr\x9E"
-                             "avati razmak",
+    throw EUsageError(Format("Ime projekta '%s' ne smije sadržavati razmak"_cp1250,
                              options.Project.c_str()));
   }
   if (options.Folder.empty()) throw EUsageError("Mapa nije navedena");
@@ -110,30 +108,27 @@ TClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
 }
 
 std::string ClientHelpText() {
-  return "Upotreba: ormelin-client [opcije] POSLU\x8EITELJ PROJEKT MAPA\n"
+  return "Upotreba: ormelin-client [opcije] POSLUŽITELJ PROJEKT MAPA\n"
          "\n"
-         "Preslikava projekt PROJEKT s Ormelin poslu\x9Eitelja POSLU\x8EITELJ u lokalnu mapu\n"
-         "MAPA (stvara je ako ne postoji). Dohva\xE6"
-         "aju se nove datoteke i datoteke koje su\n"
-         "na poslu\x9Eitelju novije; ni\x9Ata se ne bri\x9A"
-         "e, a datoteke koje su novije u mapi\n"
+         "Preslikava projekt PROJEKT s Ormelin poslužitelja POSLUŽITELJ u lokalnu mapu\n"
+         "MAPA (stvara je ako ne postoji). Dohvaćaju se nove datoteke i datoteke koje su\n"
+         "na poslužitelju novije; ništa se ne briše, a datoteke koje su novije u mapi\n"
          "ostaju kakve jesu.\n"
          "\n"
          "Opcije:\n"
-         "  -p, --port BROJ        sinkronizacijski port poslu\x9Eitelja (zadano 1974)\n"
-         "  -n, --dry-run          samo ispi\x9Ai zadatke, ni\x9Ata ne mijenjaj\n"
-         "  -q, --quiet            ispisuj samo gre\x9Ake\n"
+         "  -p, --port BROJ        sinkronizacijski port poslužitelja (zadano 1974)\n"
+         "  -n, --dry-run          samo ispiši zadatke, ništa ne mijenjaj\n"
+         "  -q, --quiet            ispisuj samo greške\n"
          "      --connections N    broj istodobnih veza za dohvat datoteka (zadano 4)\n"
          "      --pipeline N       broj zahtjeva unaprijed poslanih po vezi (zadano 32);\n"
          "                         1 izvodi zadatke jedan po jedan preko jedne veze\n"
-         "      --timeout N        sekunde \xE8"
-         "ekanja na poslu\x9Eitelj: na spajanje i na svaki\n"
-         "                         sljede\xE6i bajt (zadano 60)\n"
-         "  -h, --help             ispi\x9Ai ovu pomo\xE6 i iza\xF0i\n"
-         "  -V, --version          ispi\x9Ai verziju i iza\xF0i\n"
+         "      --timeout N        sekunde čekanja na poslužitelj: na spajanje i na svaki\n"
+         "                         sljedeći bajt (zadano 60)\n"
+         "  -h, --help             ispiši ovu pomoć i izađi\n"
+         "  -V, --version          ispiši verziju i izađi\n"
          "\n"
-         "Izlazni kod: 0 uspjeh, 1 poslu\x9Eitelj je odbio zahtjev ili ne odgovara ili\n"
-         "zadatak nije uspio, 2 neispravna naredba.\n";
+         "Izlazni kod: 0 uspjeh, 1 poslužitelj je odbio zahtjev ili ne odgovara ili\n"
+         "zadatak nije uspio, 2 neispravna naredba.\n"_cp1250;
 }
 
 }  // namespace ormelin

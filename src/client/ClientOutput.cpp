@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/Console.h"
+#include "platform/Cp1250.h"
 #include "platform/Format.h"
 #include "platform/Paths.h"
 
@@ -125,7 +126,7 @@ void TClientOutput::DrawLocked() {
   } else if (filesDone_ >= totalFiles_) {
     left = "0:00";
   }
-  std::string line = Format("datoteke %d/%d  %s  %s/s  jo\x9A %s", filesDone_, totalFiles_,
+  std::string line = Format("datoteke %d/%d  %s  %s/s  još %s"_cp1250, filesDone_, totalFiles_,
                             SizeText(bytesDone_).c_str(),
                             SizeText(static_cast<int64_t>(rate)).c_str(), left.c_str());
   const size_t width = static_cast<size_t>(TerminalWidth(TConsoleStream::Error));

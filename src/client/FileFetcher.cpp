@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "client/ClientOutput.h"
+#include "platform/Cp1250.h"
 #include "platform/Streams.h"
 
 namespace ormelin {
@@ -96,7 +97,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         std::lock_guard<std::mutex> guard(lock_);
         if (queue_.empty()) return;
         if (++fruitlessConnections > 3) {
-          if (lastError_.empty()) lastError_ = "Poslu\x9Eitelj prekida vezu bez odgovora";
+          if (lastError_.empty()) lastError_ = "Poslužitelj prekida vezu bez odgovora"_cp1250;
           return;
         }
       }

@@ -8,6 +8,7 @@
 #include "comparer/orXMLParser.h"
 #include "comparer/uorCommand.h"
 #include "platform/Collation.h"
+#include "platform/Cp1250.h"
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
 #include "platform/Streams.h"
@@ -92,8 +93,7 @@ bool TMirrorClient::CreateFolder() {
     }
   }
   if (DirectoryExists(folder)) return true;
-  output_.Error(Format("Mapu '%s' nije mogu\xE6"
-                       "e stvoriti",
+  output_.Error(Format("Mapu '%s' nije moguće stvoriti"_cp1250,
                        folder.c_str()));
   return false;
 }
@@ -105,12 +105,11 @@ std::string TMirrorClient::Refusal(const TBaseTask& task) {
     } else if (IsFileTask(task)) {
       TaskFullPath(options_.Folder, TorInsertFileCommand::ReadFileParams(task.Params()).Path);
     } else if (IsKind(task, TaskDeleteDirName) || IsKind(task, TaskDeleteFileName)) {
-      return Format("Zadatak '%s' nije dopu\x9Aten: preslikavanje ni\x9Ata ne bri\x9A"
-                    "e",
+      return Format("Zadatak '%s' nije dopušten: preslikavanje ništa ne briše"_cp1250,
                     task.Name().c_str());
     } else {
       FindCommandClass(task.Name());  // "Class %s not found"
-      return Format("Zadatak '%s' nije dopu\x9Aten", task.Name().c_str());
+      return Format("Zadatak '%s' nije dopušten"_cp1250, task.Name().c_str());
     }
   } catch (const Exception& error) {
     return error.Message();
@@ -148,7 +147,7 @@ int TMirrorClient::Run() {
     connection->ReceiveStream(tasks);
     ReadTaskList(tasks.Data(), list);
   } catch (const EServerReplyError& error) {
-    output_.Error(Format("Poslu\x9Eitelj je odbio zahtjev: %d ", error.Code()) +
+    output_.Error(Format("Poslužitelj je odbio zahtjev: %d "_cp1250, error.Code()) +
                   OneLine(error.Message()));
     return 1;
   } catch (const Exception& error) {
@@ -158,8 +157,7 @@ int TMirrorClient::Run() {
 
   if (!options_.DryRun && !CreateFolder()) return 1;
   if (list.Count() == 0) {
-    output_.Print(Format("Mapa je ve\xE6 uskla\xF0"
-                         "ena s projektom %s",
+    output_.Print(Format("Mapa je već usklađena s projektom %s"_cp1250,
                          options_.Project.c_str()));
     return 0;
   }
@@ -269,7 +267,7 @@ void TMirrorClient::PrintDryRun(const TTaskList& list) {
       ReportFailure(TaskPath(task), refusal);
     }
   }
-  output_.Print(Format("Zadataka: %d; ni\x9Ata nije promijenjeno", list.Count()));
+  output_.Print(Format("Zadataka: %d; ništa nije promijenjeno"_cp1250, list.Count()));
 }
 
 void TMirrorClient::PrintSummary(int fileTasks, int folders, bool stalled) {
@@ -285,8 +283,7 @@ void TMirrorClient::PrintSummary(int fileTasks, int folders, bool stalled) {
   } else if (failures_ == 0) {
     output_.Print("Gotovo: " + totals);
   } else {
-    output_.Print(Format("Zavr\x9A"
-                         "eno s gre\x9Akama (neuspjelih zadataka: %d): %s",
+    output_.Print(Format("Završeno s greškama (neuspjelih zadataka: %d): %s"_cp1250,
                          failures_, totals.c_str()));
   }
 }

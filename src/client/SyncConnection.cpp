@@ -4,6 +4,7 @@
 
 #include "net/StreamTransfer.h"
 #include "platform/Conversions.h"
+#include "platform/Cp1250.h"
 #include "platform/Format.h"
 #include "platform/Text.h"
 
@@ -21,9 +22,9 @@ int ReplyCode(const std::string& line, bool& more) {
 }
 
 // What the client was doing when the server stopped answering.
-const char* const kConnecting = "\xE8" "eka se uspostava veze";
-const char* const kAwaiting = "\xE8" "eka se ";
-const char* const kSending = "\x9A" "alju se podaci";
+const char* const kConnecting = "čeka se uspostava veze"_cp1250;
+const char* const kAwaiting = "čeka se "_cp1250;
+const char* const kSending = "šalju se podaci"_cp1250;
 
 // What the stream after the reply to `command` carries, for messages.
 std::string StreamName(const std::string& command) {
@@ -33,7 +34,7 @@ std::string StreamName(const std::string& command) {
     const size_t blank = command.find(' ', 8);
     if (blank != std::string::npos) return "datoteka '" + command.substr(blank + 1) + "'";
   }
-  return "sadr\x9E" "aj odgovora na '" + command + "'";
+  return "sadržaj odgovora na '"_cp1250 + command + "'";
 }
 
 }  // namespace
@@ -46,7 +47,7 @@ auto TSyncConnection::Guarded(F&& action, D&& doing) -> decltype(action()) {
   } catch (const ESocketError& error) {
     broken_ = true;
     if (error.LastError() != kSocketErrorTimedOut) throw;
-    throw EServerTimeout(Format("Poslu\x9Eitelj %s:%d ne odgovara ve\xE6 %d s; ", host_.c_str(),
+    throw EServerTimeout(Format("Poslužitelj %s:%d ne odgovara već %d s; "_cp1250, host_.c_str(),
                                 port_, timeoutSeconds_) +
                          doing());
   } catch (...) {
@@ -94,8 +95,7 @@ TorReply TSyncConnection::ReadReply() {
       bool more = false;
       int code = ReplyCode(line, more);
       if (code < 0 || (!first && code != reply.Code)) {
-        throw EBadReply("Neo\xE8"
-                        "ekivan odgovor poslu\x9Eitelja: '" + line + "'");
+        throw EBadReply("Neočekivan odgovor poslužitelja: '"_cp1250 + line + "'");
       }
       reply.Code = code;
       if (!first) reply.Text += "\r\n";

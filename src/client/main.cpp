@@ -9,6 +9,7 @@
 #include "client/ClientOutput.h"
 #include "client/MirrorClient.h"
 #include "comparer/uorCommand.h"
+#include "platform/Cp1250.h"
 #include "platform/Paths.h"
 #include "platform/Streams.h"
 
@@ -31,8 +32,7 @@ int main(int argc, char** argv) {
     options = ParseClientOptions(arguments);
   } catch (const EUsageError& error) {
     Write(stderr, "ormelin-client: " + error.Message() +
-                      "\nPoku\x9A"
-                      "ajte 'ormelin-client --help'.\n");
+                      "\nPokušajte 'ormelin-client --help'.\n"_cp1250);
     return 2;
   }
   if (options.Help) {

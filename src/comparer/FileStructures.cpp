@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/Collation.h"
+#include "platform/Cp1250.h"
 
 namespace ormelin {
 
@@ -152,7 +153,7 @@ void TDirectory::AddDirectory(TDirectory* directory) {
   if (directory == nullptr) return;
   Assert(directory->parent_ == nullptr && directory != this, kUnit, __LINE__);
   if (directoryNames_.Holds(directory->Name(), directory->NameKey())) {
-    throw EDuplicateDirectoryName("Direktorij ve\xE6 sadr\x9Ei direktorij '" + directory->Name() +
+    throw EDuplicateDirectoryName("Direktorij već sadrži direktorij '"_cp1250 + directory->Name() +
                                   "'");
   }
   directories_.emplace_back(directory);
@@ -164,7 +165,7 @@ void TDirectory::AddFile(TFile* file) {
   if (file == nullptr) return;
   Assert(file->parent_ == nullptr, kUnit, __LINE__);
   if (fileNames_.Holds(file->Name(), file->NameKey())) {
-    throw EDuplicateFileName("Direktorij ve\xE6 sadr\x9Ei datoteku '" + file->Name() + "'");
+    throw EDuplicateFileName("Direktorij već sadrži datoteku '"_cp1250 + file->Name() + "'");
   }
   files_.emplace_back(file);
   fileNames_.Add(file->Name(), file->NameKey());

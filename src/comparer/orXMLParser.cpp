@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "platform/Collation.h"
+#include "platform/Cp1250.h"
 #include "platform/Exceptions.h"
 
 namespace ormelin {
@@ -270,7 +271,7 @@ void TorXMLNode::Parse(std::string_view text) {
 
   auto newChild = [&](std::string_view name) {
     if (depth >= MaxXMLDepth)
-      throw EXMLError("Dokument je ugnije\x9E\xF0" "en dublje od " + std::to_string(MaxXMLDepth) +
+      throw EXMLError("Dokument je ugniježđen dublje od "_cp1250 + std::to_string(MaxXMLDepth) +
                       " razina");
     auto* child = new TorXMLNode(current);  // owned by `current`
     child->SetName(name);
@@ -289,9 +290,9 @@ void TorXMLNode::Parse(std::string_view text) {
       }
     } else if (tag.front() == '/') {
       if (!current)
-        throw EXMLError("Zatvaraju\xE6i tag " + std::string(tag) + " bez otvorenog taga");
+        throw EXMLError("Zatvarajući tag "_cp1250 + std::string(tag) + " bez otvorenog taga");
       if (tag.substr(1) != current->name_)
-        throw EXMLError("Tag " + current->name_ + " zavr\x9A" "ava na tag " + std::string(tag));
+        throw EXMLError("Tag " + current->name_ + " završava na tag "_cp1250 + std::string(tag));
       --depth;
       current = depth == 0 ? nullptr : current->parent_;
     } else if (current) {
@@ -320,7 +321,7 @@ void TorXMLNode::Parse(std::string_view text) {
     } else {
       const size_t bracket = text.find_first_of("<>", i);
       if (bracket == std::string_view::npos) break;  // an unfinished tag is dropped
-      if (text[bracket] == '<') throw EXMLError("Po\xE8" "etak taga u tagu");
+      if (text[bracket] == '<') throw EXMLError("Početak taga u tagu"_cp1250);
       if (bracket > start) handleTag(text.substr(start, bracket - start));
       start = bracket + 1;
       i = bracket + 1;

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "comparer/StructStreamer.h"
+#include "platform/Cp1250.h"
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
 #include "platform/Text.h"
@@ -100,7 +101,7 @@ std::string TaskFullPath(std::string_view root, std::string_view path) {
     start = end + 1;
   }
   if (!valid || !named) {
-    throw ETaskPathError("Putanja zadatka '" + std::string(path) + "' nije dopu\x9Atena");
+    throw ETaskPathError("Putanja zadatka '" + std::string(path) + "' nije dopuštena"_cp1250);
   }
   std::string full(root);
   full.append(path);
@@ -150,7 +151,7 @@ void TorFileReplacement::Commit(const std::optional<TDateTime>& time) {
     if (auto dosTime = DosFileTime(*time)) SetFileDate(tempPath_, *dosTime);
   }
   if (!RenameFile(tempPath_, fullPath_)) {
-    throw EReplaceFileError("Datoteku '" + fullPath_ + "' nije mogu\xE6" "e zamijeniti novim sadr\x9E" "ajem");
+    throw EReplaceFileError("Datoteku '" + fullPath_ + "' nije moguće zamijeniti novim sadržajem"_cp1250);
   }
   content_.reset();
 }
@@ -216,7 +217,7 @@ void TorInsertFileCommand::FetchFile(std::string_view sourceRoot, std::string_vi
   std::lock_guard<std::mutex> guard(gClientConnectionUse);
   TorClientConnection* connection = ClientConnection();
   if (connection == nullptr) {
-    throw ENoClientConnection("Veza s poslu\x9Eiteljem nije uspostavljena");
+    throw ENoClientConnection("Veza s poslužiteljem nije uspostavljena"_cp1250);
   }
   TorReply reply = connection->SendCommand(GetFileCommandLine(RemoteProject(sourceRoot), path));
   if (reply.Code != 203) throw EServerReplyError(reply.Code, reply.Text);
@@ -239,8 +240,7 @@ const TorDeleteFileCommand& TorDeleteFileCommand::Instance() {
 }
 
 void TorDeleteFileCommand::RaiseCannotDelete(std::string_view fullPath) {
-  throw EDeleteFileError(Format("Brisanje '%s' nije mogu\xE6"
-                                "e",
+  throw EDeleteFileError(Format("Brisanje '%s' nije moguće"_cp1250,
                                 std::string(fullPath).c_str()));
 }
 

@@ -14,6 +14,7 @@
 #include "net/HTTPServer.h"
 #include "platform/Collation.h"
 #include "platform/Conversions.h"
+#include "platform/Cp1250.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
@@ -158,8 +159,8 @@ void TZevanOrmelinS::RefuseRootChange(const std::string& address) {
   Log("Odbijena promjena korijenske mape projekta s adrese " + shown);
   throw Exception("Korijensku mapu projekta mogu mijenjati samo adrese navedene u elementu "
                   "serversettings/consoleallow datoteke orServer.xml (bez njega samo 127.0.0.1 "
-                  "i ::1). Adresa " + address + " nije me\xF0u njima: dodajte je ondje i ponovno "
-                  "pokrenite servis.");
+                  "i ::1). Adresa " + address + " nije među njima: dodajte je ondje i ponovno "
+                  "pokrenite servis."_cp1250);
 }
 
 void TZevanOrmelinS::HTTPServerCommandGet(TContext& /*context*/, THTTPRequestInfo& request,
@@ -197,8 +198,8 @@ void TZevanOrmelinS::HandleAction(THTTPRequestInfo& request, THTTPResponseInfo& 
   const std::string foreign = ForeignSource(request);
   if (!foreign.empty()) {
     response.ReplyText = FailedActionPage(
-        action, Format("Zahtjev nije poslan sa stranica ove konzole (do\x9A" "ao je s %s); "
-                       "ni\x9Ata nije promijenjeno.",
+        action, Format("Zahtjev nije poslan sa stranica ove konzole (došao je s %s); "
+                       "ništa nije promijenjeno."_cp1250,
                        foreign.c_str()));
     return;
   }

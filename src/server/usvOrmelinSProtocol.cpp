@@ -14,6 +14,7 @@
 #include "net/StreamTransfer.h"
 #include "net/TCPServer.h"
 #include "platform/Conversions.h"
+#include "platform/Cp1250.h"
 #include "platform/Format.h"
 #include "platform/Memory.h"
 #include "platform/Streams.h"
@@ -78,7 +79,7 @@ void TZevanOrmelinS::TCPServerExecute(TContext& context) {
 
 void TZevanOrmelinS::Fail(TTCPConnection& connection, const std::string& message,
                           const std::string& logText) {
-  Log("Gre\x9Aka: " + logText);
+  Log("Greška: "_cp1250 + logText);
   connection.WriteLine(FailureLine(message));
   connection.WriteLine(TextFailureLast);
 }
@@ -104,7 +105,7 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
   std::string shownName = ClientText(name);
   TorProject project;
   if (!FindProject(name, project)) {
-    Log(Format("Klijent %s tra\x9Ei sinkronizaciju nepostoje\xE6" "eg projekta %s",
+    Log(Format("Klijent %s traži sinkronizaciju nepostojećeg projekta %s"_cp1250,
                ClientLink(context).c_str(), shownName.c_str()));
     // The name exactly as sent (Format would stop at a NUL byte).
     connection.WriteLine("401 Project '" + name + "' does not exist");
@@ -152,8 +153,8 @@ std::string TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjec
   trees.Server = scan.Take();
   const TScanReport& report = scan.Report();
   if (report.LeftOut > 0) {
-    Log(Format("U projektu %s presko\xE8" "eno je %d stavki \xE8" "ije ime nije mogu\xE6" "e "
-               "zapisati kao putanju; prva: %s",
+    Log(Format("U projektu %s preskočeno je %d stavki čije ime nije moguće "
+               "zapisati kao putanju; prva: %s"_cp1250,
                ClientText(project.Name).c_str(), report.LeftOut,
                ClientText(report.FirstLeftOut).c_str()));
   }
@@ -185,8 +186,8 @@ void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,
   if (!FindProject(name, project)) {
     const std::string link = ClientLink(context);
     auto message = [&link](std::string_view path, std::string_view name) {
-      return "Klijent " + link + " tra\x9Ei datoteku " + std::string(path) +
-             " nepostoje\xE6" "eg projekta " + std::string(name);
+      return "Klijent " + link + " traži datoteku "_cp1250 + std::string(path) +
+             " nepostojećeg projekta "_cp1250 + std::string(name);
     };
     throw EClientRequestError(message(path, name), message(ClientText(path), ClientText(name)));
   }
