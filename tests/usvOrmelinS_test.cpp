@@ -158,6 +158,7 @@ TEST_F(ModuleSettings, SaveWritesTheElevenLinesAndReadsBack) {
   TZevanOrmelinS module(ConfigPath());
   module.SetSyncPort(1974);
   module.Projects().Add("Docs", "D:\\Data\\Docs");
+  TMutexLock lock(module.SettingsLock);
   module.SaveSettings();
   EXPECT_EQ(ReadFile(ConfigPath()),
             "<xml>\r\n<serversettings>\r\n<defaultport>1974</defaultport>\r\n"
@@ -182,6 +183,7 @@ TEST_F(ModuleSettings, TheConsoleAllowListIsReadAnyCaseAndWrittenBackWhenPresent
   EXPECT_TRUE(module.MayChangeRoot("::1"));
   EXPECT_FALSE(module.MayChangeRoot("10.0.0.1"));
   EXPECT_TRUE(LogHolds(module, "Neispravna adresa u consoleallow, zanemarena: bogus"));
+  TMutexLock lock(module.SettingsLock);
   module.SaveSettings();
   EXPECT_EQ(ReadFile(ConfigPath()),
             "<xml>\r\n<serversettings>\r\n<defaultport>1974</defaultport>\r\n"
@@ -204,6 +206,7 @@ TEST_F(ModuleSettings, TheConsoleAllowListIsReadAnyCaseAndWrittenBackWhenPresent
 TEST_F(ModuleSettings, SaveWithoutProjectsLeavesTheProjectsOut) {
   TZevanOrmelinS module(ConfigPath());
   module.SetSyncPort(2000);
+  TMutexLock lock(module.SettingsLock);
   module.SaveSettings();
   EXPECT_EQ(ReadFile(ConfigPath()),
             "<xml>\r\n<serversettings>\r\n<defaultport>2000</defaultport>\r\n"
@@ -223,6 +226,7 @@ TEST_F(ModuleSettings, SaveWritesThroughTheAdministratorsLinkAndKeepsModeAndOwne
 
   TZevanOrmelinS module(ConfigPath());
   module.SetSyncPort(2000);
+  TMutexLock lock(module.SettingsLock);
   module.SaveSettings();
   EXPECT_TRUE(fs::is_symlink(ConfigPath()));
   EXPECT_EQ(fs::read_symlink(ConfigPath()), "admin/orServer.xml");
@@ -246,6 +250,7 @@ TEST_F(ModuleSettings, TheSharedFileIsNamedInThePlatformsFormAlsoWhenASaveFails)
   // An installed server's own configuration is never written by a test.
   if (fs::exists("/etc/zevan/ormelin")) return;
   try {
+    TMutexLock lock(module.SettingsLock);
     module.SaveSettings();
     ADD_FAILURE() << "saved";
   } catch (const EFCreateError& error) {
@@ -283,6 +288,7 @@ std::string SaveOnAFullDisk(const std::string& folder) {
     TZevanOrmelinS module(config);
     module.Projects().Add("Docs", "/srv/a root folder whose line passes the limit");
     try {
+      TMutexLock lock(module.SettingsLock);
       module.SaveSettings();
       problems += "saved; ";
     } catch (const EFCreateError& error) {
@@ -339,6 +345,7 @@ TEST_F(ModuleSettings, AFolderThatCannotBeWrittenKeepsTheOldFile) {
   bool writable = access(locked.c_str(), W_OK) == 0;  // root writes anywhere
   if (!writable) {
     try {
+      TMutexLock lock(module.SettingsLock);
       module.SaveSettings();
       ADD_FAILURE() << "saved";
     } catch (const EFCreateError& error) {
@@ -351,6 +358,7 @@ TEST_F(ModuleSettings, AFolderThatCannotBeWrittenKeepsTheOldFile) {
 
   TZevanOrmelinS missing(folder_.Path() + "/no/such/folder/orServer.xml");
   try {
+    TMutexLock lock(missing.SettingsLock);
     missing.SaveSettings();
     ADD_FAILURE() << "saved into a missing folder";
   } catch (const EFCreateError& error) {
@@ -396,7 +404,7 @@ class RunningModule : public ::testing::Test {
 };
 
 TEST_F(RunningModule, StopAndStartOnlyFromTheirStatesAndOnTheSamePort) {
-  std::lock_guard<std::mutex> lock(module_->SettingsLock);
+  TMutexLock lock(module_->SettingsLock);
   module_->StartServer();  // ready: nothing happens
   EXPECT_FALSE(LogHolds(*module_, "Server pokrenut"));
   module_->StopServer();
@@ -417,7 +425,7 @@ TEST_F(RunningModule, StopAndStartOnlyFromTheirStatesAndOnTheSamePort) {
 }
 
 TEST_F(RunningModule, ANewPortIsShownAtOnceButListenedOnOnlyAfterARestart) {
-  std::lock_guard<std::mutex> lock(module_->SettingsLock);
+  TMutexLock lock(module_->SettingsLock);
   module_->SetSyncPort(port_ + 100);
   EXPECT_EQ(module_->SyncPort(), port_ + 100);
   EXPECT_EQ(module_->ConsolePort(), port_ + 101);
@@ -441,7 +449,7 @@ TEST_F(RunningModule, StopWhileAClientIsMidTransferClosesItAndWaitsForIt) {
   std::string first = client.ReadExactly(1024);  // the transfer is under way
 
   {
-    std::lock_guard<std::mutex> lock(module_->SettingsLock);
+    TMutexLock lock(module_->SettingsLock);
     module_->StopServer();  // returns only after the connection's thread has ended
   }
   EXPECT_EQ(module_->State(), ssStopped);
@@ -449,7 +457,7 @@ TEST_F(RunningModule, StopWhileAClientIsMidTransferClosesItAndWaitsForIt) {
   EXPECT_LT(first.size() + rest.size(), big.size());
 
   {
-    std::lock_guard<std::mutex> lock(module_->SettingsLock);
+    TMutexLock lock(module_->SettingsLock);
     module_->StartServer();
   }
   TRawClient again(port_);

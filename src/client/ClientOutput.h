@@ -10,10 +10,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+
+#include "platform/Mutex.h"
 
 namespace ormelin {
 
@@ -44,23 +45,23 @@ class TClientOutput {
 
  private:
   void Tick();
-  void DrawLocked();   // requires lock_
-  void ClearLocked();  // requires lock_
-  void WriteLocked(bool error, std::string_view text);
+  void DrawLocked() REQUIRES(lock_);
+  void ClearLocked() REQUIRES(lock_);
+  void WriteLocked(bool error, std::string_view text) REQUIRES(lock_);
 
   const bool quiet_;
   const bool terminal_;
-  mutable std::mutex lock_;
-  std::condition_variable wake_;
-  // Guarded by lock_.
-  bool shown_ = false;
-  bool drawn_ = false;
-  bool stopping_ = false;
-  int totalFiles_ = 0;
-  int filesDone_ = 0;
-  int64_t bytesDone_ = 0;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::thread ticker_;
+  mutable TMutex lock_;
+  std::condition_variable_any wake_;
+  bool shown_ GUARDED_BY(lock_) = false;
+  bool drawn_ GUARDED_BY(lock_) = false;
+  bool stopping_ GUARDED_BY(lock_) = false;
+  int totalFiles_ GUARDED_BY(lock_) = 0;
+  int filesDone_ GUARDED_BY(lock_) = 0;
+  int64_t bytesDone_ GUARDED_BY(lock_) = 0;
+  std::chrono::steady_clock::time_point start_ GUARDED_BY(lock_) =
+      std::chrono::steady_clock::now();
+  std::thread ticker_ GUARDED_BY(lock_);
 };
 
 }  // namespace ormelin

@@ -32,7 +32,7 @@ TFileFetcher::TFileFetcher(std::string project, int connections, int window, TCo
       fail_(std::move(fail)) {}
 
 TFileJob* TFileFetcher::Take() {
-  std::lock_guard<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   if (queue_.empty()) return nullptr;
   TFileJob* job = queue_.front();
   queue_.pop_front();
@@ -40,7 +40,7 @@ TFileJob* TFileFetcher::Take() {
 }
 
 void TFileFetcher::PutBack(std::deque<TPending>& pending) {
-  std::lock_guard<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   for (auto it = pending.rbegin(); it != pending.rend(); ++it) queue_.push_front(it->Job);
   pending.clear();
 }
@@ -48,7 +48,7 @@ void TFileFetcher::PutBack(std::deque<TPending>& pending) {
 void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first) {
   if (jobs.empty()) return;
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     for (TFileJob& job : jobs) queue_.push_back(&job);
   }
   const size_t workers = std::min(jobs.size(), static_cast<size_t>(connections_));
@@ -58,7 +58,7 @@ void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnect
   });
   for (size_t i = 1; i < workers; ++i) threads.emplace_back([this] { Worker(nullptr); });
   for (std::thread& thread : threads) thread.join();
-  std::lock_guard<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   if (!timeout_.empty()) {
     queue_.clear();
     throw EServerTimeout(timeout_);
@@ -74,10 +74,10 @@ void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection) {
     Serve(connection, pending);
   } catch (const EServerTimeout& error) {
     stopping_ = true;
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     if (timeout_.empty()) timeout_ = error.Message();
   } catch (const std::exception& error) {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     lastError_ = error.what();
   }
   PutBack(pending);
@@ -94,7 +94,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       PutBack(pending);
       pendingBytes = 0;
       {
-        std::lock_guard<std::mutex> guard(lock_);
+        TMutexLock guard(lock_);
         if (queue_.empty()) return;
         if (++fruitlessConnections > 3) {
           if (lastError_.empty()) lastError_ = "Poslužitelj prekida vezu bez odgovora"_cp1250;
@@ -106,7 +106,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       } catch (const EServerTimeout&) {
         throw;
       } catch (const Exception& error) {
-        std::lock_guard<std::mutex> guard(lock_);
+        TMutexLock guard(lock_);
         lastError_ = error.Message();
         return;  // the others, if any still can, fetch what is left
       }
@@ -147,7 +147,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         throw;
       } catch (const Exception& error) {
         // The connection is broken; everything outstanding goes again.
-        std::lock_guard<std::mutex> guard(lock_);
+        TMutexLock guard(lock_);
         lastError_ = error.Message();
       }
     }
@@ -176,7 +176,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     } catch (const Exception& error) {
       // The connection broke while this file was on its way.
       {
-        std::lock_guard<std::mutex> guard(lock_);
+        TMutexLock guard(lock_);
         lastError_ = error.Message();
       }
       if (++current.Job->Attempts >= 2) {

@@ -17,12 +17,12 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "client/SyncConnection.h"
 #include "comparer/uorCommand.h"
+#include "platform/Mutex.h"
 
 namespace ormelin {
 
@@ -64,10 +64,10 @@ class TFileFetcher {
   TClientOutput& output_;
   TFailure fail_;
 
-  std::mutex lock_;
-  std::deque<TFileJob*> queue_;  // guarded by lock_
-  std::string lastError_;        // guarded by lock_
-  std::string timeout_;          // guarded by lock_: the time-out that ends the run
+  TMutex lock_;
+  std::deque<TFileJob*> queue_ GUARDED_BY(lock_);
+  std::string lastError_ GUARDED_BY(lock_);
+  std::string timeout_ GUARDED_BY(lock_);  // the time-out that ends the run
   std::atomic<bool> stopping_{false};
 };
 

@@ -119,10 +119,15 @@ std::string TMirrorClient::Refusal(const TBaseTask& task) {
 
 void TMirrorClient::ReportFailure(std::string_view path, std::string_view message) {
   {
-    std::lock_guard<std::mutex> guard(failureLock_);
+    TMutexLock guard(failureLock_);
     ++failures_;
   }
   output_.Error("Neuspjelo '" + std::string(path) + "': " + OneLine(message));
+}
+
+int TMirrorClient::Failures() {
+  TMutexLock guard(failureLock_);
+  return failures_;
 }
 
 int TMirrorClient::Run() {
@@ -163,7 +168,7 @@ int TMirrorClient::Run() {
   }
   if (options_.DryRun) {
     PrintDryRun(list);
-    return failures_ == 0 ? 0 : 1;
+    return Failures() == 0 ? 0 : 1;
   }
 
   int fileTasks = 0;
@@ -188,7 +193,7 @@ int TMirrorClient::Run() {
   }
   output_.StopProgress();
   PrintSummary(fileTasks, folders, stalled);
-  return failures_ == 0 && !stalled ? 0 : 1;
+  return Failures() == 0 && !stalled ? 0 : 1;
 }
 
 void TMirrorClient::RunOneByOne(TTaskList& list, std::unique_ptr<TSyncConnection> connection) {
@@ -271,6 +276,7 @@ void TMirrorClient::PrintDryRun(const TTaskList& list) {
 }
 
 void TMirrorClient::PrintSummary(int fileTasks, int folders, bool stalled) {
+  TMutexLock guard(failureLock_);
   const double elapsed = output_.Elapsed();
   const int64_t bytes = output_.BytesDone();
   std::string rate = elapsed > 0.05 ? SizeText(static_cast<int64_t>(bytes / elapsed)) + "/s"

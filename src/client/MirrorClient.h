@@ -21,6 +21,7 @@
 #include "client/ClientOutput.h"
 #include "client/SyncConnection.h"
 #include "comparer/Tasks.h"
+#include "platform/Mutex.h"
 
 namespace ormelin {
 
@@ -40,6 +41,7 @@ class TMirrorClient {
   // The reason the task cannot be carried out, or "" when it can.
   std::string Refusal(const TBaseTask& task);
   void ReportFailure(std::string_view path, std::string_view message);
+  int Failures();
   void RunOneByOne(TTaskList& list, std::unique_ptr<TSyncConnection> connection);
   void RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnection> connection);
   void PrintDryRun(const TTaskList& list);
@@ -48,8 +50,8 @@ class TMirrorClient {
 
   const TClientOptions& options_;
   TClientOutput& output_;
-  std::mutex failureLock_;
-  int failures_ = 0;  // guarded by failureLock_
+  TMutex failureLock_;
+  int failures_ GUARDED_BY(failureLock_) = 0;
 };
 
 }  // namespace ormelin

@@ -1,18 +1,18 @@
 #include "comparer/uorBaseCommand.h"
 
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "platform/Collation.h"
 #include "platform/Format.h"
+#include "platform/Mutex.h"
 
 namespace ormelin {
 namespace {
 
 struct TRegistry {
-  std::mutex Lock;
-  std::vector<std::pair<std::string, TorCommandClass>> Entries;  // guarded by Lock
+  TMutex Lock;
+  std::vector<std::pair<std::string, TorCommandClass>> Entries GUARDED_BY(Lock);
 };
 
 TRegistry& Registry() {
@@ -25,7 +25,7 @@ TRegistry& Registry() {
 void RegisterCommandClass(std::string_view name, TorCommandClass command) {
   Assert(command != nullptr, "uorBaseCommand", __LINE__);
   TRegistry& registry = Registry();
-  std::lock_guard<std::mutex> guard(registry.Lock);
+  TMutexLock guard(registry.Lock);
   for (auto& entry : registry.Entries) {
     if (AnsiSameText(entry.first, name)) {
       entry.second = command;
@@ -38,7 +38,7 @@ void RegisterCommandClass(std::string_view name, TorCommandClass command) {
 TorCommandClass FindCommandClass(std::string_view name) {
   TRegistry& registry = Registry();
   {
-    std::lock_guard<std::mutex> guard(registry.Lock);
+    TMutexLock guard(registry.Lock);
     for (const auto& entry : registry.Entries) {
       if (AnsiSameText(entry.first, name)) return entry.second;
     }

@@ -48,24 +48,12 @@ void AppendRow(std::string& rows, std::string_view rowTemplate, int64_t number,
   rows += row;
 }
 
-// Holds the log's lock for one scope.
-class TLogLock {
- public:
-  explicit TLogLock(TzeEventLog& log) : log_(log) { log_.Lock(); }
-  ~TLogLock() { log_.Unlock(); }
-  TLogLock(const TLogLock&) = delete;
-  TLogLock& operator=(const TLogLock&) = delete;
-
- private:
-  TzeEventLog& log_;
-};
-
 // Events numbered skip+1 .. skip+pageSize of the whole log: with no filter
 // the numbers are positions, so the page is found without a walk.
 std::string UnfilteredRows(TzeEventLog& log, std::string_view rowTemplate, int64_t skip,
                            int pageSize) {
   std::string rows;
-  TLogLock lock(log);
+  TzeEventLogLock lock(log);
   const int64_t count = log.Count();
   const int64_t last = std::min<int64_t>(count, skip + pageSize);
   for (int64_t index = skip; index < last; ++index) {

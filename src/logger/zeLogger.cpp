@@ -22,7 +22,7 @@ std::string TzeEvent::AsText(const TFormatSettings& settings) const {
 TzeEventLog::TzeEventLog() = default;
 
 TzeEventLog::~TzeEventLog() {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  TRecursiveMutexLock guard(lock_);
   for (auto& segment : segments_) segment.reset();
 }
 
@@ -33,7 +33,7 @@ void TzeEventLog::Locate(size_t position, size_t& segment, size_t& offset) {
 }
 
 void TzeEventLog::Add(std::string text) {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
+  TRecursiveMutexLock guard(lock_);
   const size_t position = count_.load(std::memory_order_relaxed);
   // Positions beyond the int range could never be read back through Items.
   if (position >= static_cast<size_t>(INT_MAX)) throw std::bad_alloc();
@@ -47,7 +47,8 @@ void TzeEventLog::Add(std::string text) {
 
 int TzeEventLog::Count() const { return static_cast<int>(count_.load(std::memory_order_acquire)); }
 
-TzeEvent* TzeEventLog::Items(int index) const {
+// Reads `segments_` without the lock: `count_` orders them (see the header).
+TzeEvent* TzeEventLog::Items(int index) const NO_THREAD_SAFETY_ANALYSIS {
   const size_t count = count_.load(std::memory_order_acquire);
   if (index < 0 || static_cast<size_t>(index) >= count) RaiseListIndexError(index);
   size_t segment = 0;
@@ -56,9 +57,9 @@ TzeEvent* TzeEventLog::Items(int index) const {
   return segments_[segment][offset].get();
 }
 
-void TzeEventLog::Lock() { lock_.lock(); }
+void TzeEventLog::Lock() { lock_.Lock(); }
 
-void TzeEventLog::Unlock() { lock_.unlock(); }
+void TzeEventLog::Unlock() { lock_.Unlock(); }
 
 std::unique_ptr<TzeEventEnum> TzeEventLog::GetEnumerator() {
   return std::make_unique<TzeEventEnum>(*this);

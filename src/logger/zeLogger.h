@@ -4,24 +4,25 @@
 // the service runs.
 //
 // Threading: `Add` is safe from any thread. Every change and every walk is
-// serialised by the log's one re-entrant lock (`Lock` / `Unlock`); an
-// enumerator holds it for its whole life, so a walk sees a fixed list and an
-// `Add` from another thread waits until the walk ends, while the walking
-// thread itself may `Add`. `Count` and `Items` take no lock of their own:
-// callers are expected to hold the lock around them (the enumerator does),
-// but reads made without it are still free of data races (they see the log as
-// it was at some moment). Events are never changed and never destroyed
-// before the log, so an event pointer stays valid for the log's life.
+// serialised by the log's one re-entrant lock (`Lock` / `Unlock`, or a
+// TzeEventLogLock for a scope); an enumerator holds it for its whole life,
+// so a walk sees a fixed list and an `Add` from another thread waits until
+// the walk ends, while the walking thread itself may `Add`. `Count` and
+// `Items` take no lock of their own: callers are expected to hold the lock
+// around them (the enumerator does), but reads made without it are still
+// free of data races (they see the log as it was at some moment). Events are
+// never changed and never destroyed before the log, so an event pointer
+// stays valid for the log's life.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "platform/DateTime.h"
+#include "platform/Mutex.h"
 
 namespace ormelin {
 
@@ -68,8 +69,8 @@ class TzeEventLog {
   TzeEvent* Items(int index) const;
 
   // Enter and leave the log's lock; re-entrant, leave as often as entered.
-  void Lock();
-  void Unlock();
+  void Lock() ACQUIRE(lock_);
+  void Unlock() RELEASE(lock_);
 
   // A new enumerator over this log, holding the lock until it is destroyed.
   std::unique_ptr<TzeEventEnum> GetEnumerator();
@@ -84,25 +85,40 @@ class TzeEventLog {
   static constexpr size_t kSegments = 40;
   using Slot = std::unique_ptr<TzeEvent>;
 
+  friend class TzeEventLogLock;
+  friend class TzeEventEnum;
+
   static void Locate(size_t position, size_t& segment, size_t& offset);
 
   // Guards every change of `segments_` and `count_`, and every walk.
-  std::recursive_mutex lock_;
+  TRecursiveMutex lock_;
   // Written only under `lock_`; a segment pointer and its slots are written
   // before `count_` is raised past them (release), so lockless readers that
-  // load `count_` (acquire) see them complete.
-  std::unique_ptr<Slot[]> segments_[kSegments];
+  // load `count_` (acquire) see them complete. `Items` is such a reader.
+  std::unique_ptr<Slot[]> segments_[kSegments] GUARDED_BY(lock_);
   std::atomic<size_t> count_{0};
+};
+
+// Holds the log's lock for one scope.
+class SCOPED_CAPABILITY TzeEventLogLock {
+ public:
+  explicit TzeEventLogLock(TzeEventLog& log) ACQUIRE(log.lock_) : log_(log) { log_.Lock(); }
+  ~TzeEventLogLock() RELEASE() { log_.Unlock(); }
+  TzeEventLogLock(const TzeEventLogLock&) = delete;
+  TzeEventLogLock& operator=(const TzeEventLogLock&) = delete;
+
+ private:
+  TzeEventLog& log_;
 };
 
 // A locking walk over the log, newest first. The log stays locked from
 // creation to destruction; the enumerator belongs to the thread that made it
 // and must be destroyed on every path (hold it in the unique_ptr that
 // `GetEnumerator` returns).
-class TzeEventEnum {
+class SCOPED_CAPABILITY TzeEventEnum {
  public:
-  explicit TzeEventEnum(TzeEventLog& log);
-  ~TzeEventEnum();
+  explicit TzeEventEnum(TzeEventLog& log) ACQUIRE(log.lock_);
+  ~TzeEventEnum() RELEASE();
   TzeEventEnum(const TzeEventEnum&) = delete;
   TzeEventEnum& operator=(const TzeEventEnum&) = delete;
 

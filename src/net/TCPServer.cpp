@@ -15,13 +15,13 @@ thread_local const TCustomTCPServer* currentServer = nullptr;
 
 TContext::TContext(TCustomTCPServer& server, std::unique_ptr<TTCPConnection> connection)
     : server_(server), connection_(std::move(connection)) {
-  std::lock_guard<std::mutex> lock(server_.contextsMutex_);
+  TMutexLock lock(server_.contextsMutex_);
   entry_ = server_.contexts_.insert(server_.contexts_.end(), this);
 }
 
 TContext::~TContext() {
   {
-    std::lock_guard<std::mutex> lock(server_.contextsMutex_);
+    TMutexLock lock(server_.contextsMutex_);
     server_.contexts_.erase(entry_);
     server_.contextsChanged_.notify_all();
   }
@@ -38,7 +38,7 @@ void TCustomTCPServer::SetActive(bool active) {
   const bool ownThread = currentServer == this;
   if (ownThread) ++threadsInControl_;
   try {
-    std::lock_guard<std::mutex> lock(controlMutex_);
+    TMutexLock lock(controlMutex_);
     if (active != active_.load()) {
       if (active) {
         Activate();
@@ -73,7 +73,7 @@ void TCustomTCPServer::Activate() {
     }
     for (TSocketHandle& binding : bindings_) binding.Socket.Listen(ListenQueue);
     {
-      std::lock_guard<std::mutex> lock(bindingInfoMutex_);
+      TMutexLock lock(bindingInfoMutex_);
       bindingInfo_.clear();
       for (const TSocketHandle& binding : bindings_) {
         bindingInfo_.push_back({binding.IPVersion, binding.IP, binding.Port});
@@ -99,12 +99,12 @@ void TCustomTCPServer::Deactivate() {
   listeners_.clear();
   for (TSocketHandle& binding : bindings_) binding.Socket.Close();
 
-  std::unique_lock<std::mutex> lock(contextsMutex_);
+  TMutexLock lock(contextsMutex_);
   for (TContext* context : contexts_) context->Connection().Disconnect();
   WaitForContexts(lock, static_cast<size_t>(threadsInControl_.load()));
 }
 
-void TCustomTCPServer::WaitForContexts(std::unique_lock<std::mutex>& lock, size_t remaining) {
+void TCustomTCPServer::WaitForContexts(TMutexLock& lock, size_t remaining) {
   while (contexts_.size() > remaining) {
     contextsChanged_.wait_for(lock, std::chrono::milliseconds(500));
     remaining = std::min(remaining, static_cast<size_t>(threadsInControl_.load()));
@@ -113,7 +113,7 @@ void TCustomTCPServer::WaitForContexts(std::unique_lock<std::mutex>& lock, size_
 
 void TCustomTCPServer::StopAndWait() {
   SetActive(false);
-  std::unique_lock<std::mutex> lock(contextsMutex_);
+  TMutexLock lock(contextsMutex_);
   for (TContext* context : contexts_) context->Connection().Disconnect();
   WaitForContexts(lock, 0);
 }
@@ -171,12 +171,12 @@ void TCustomTCPServer::RunConnection(TContext* raw) {
 }
 
 std::vector<TBindingInfo> TCustomTCPServer::Bindings() const {
-  std::lock_guard<std::mutex> lock(bindingInfoMutex_);
+  TMutexLock lock(bindingInfoMutex_);
   return bindingInfo_;
 }
 
 size_t TCustomTCPServer::ContextCount() const {
-  std::lock_guard<std::mutex> lock(contextsMutex_);
+  TMutexLock lock(contextsMutex_);
   return contexts_.size();
 }
 

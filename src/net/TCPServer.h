@@ -11,7 +11,8 @@
 // Callbacks run on the connection threads, concurrently for different
 // connections. Deactivation closes every connection and waits for every
 // connection thread; it must not be run from inside a callback of a server
-// that is about to be destroyed.
+// that is about to be destroyed. The members each mutex guards are marked
+// GUARDED_BY, which clang checks.
 #pragma once
 
 #include <atomic>
@@ -20,11 +21,11 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "net/TCPConnection.h"
+#include "platform/Mutex.h"
 #include "platform/Sockets.h"
 #include "platform/Thread.h"
 
@@ -119,10 +120,11 @@ class TCustomTCPServer {
   friend class TContext;
   struct TListener;
 
-  void Activate();
-  void Deactivate();
-  // Waits until at most `remaining` contexts are left; contextsMutex_ held.
-  void WaitForContexts(std::unique_lock<std::mutex>& lock, size_t remaining);
+  void Activate() REQUIRES(controlMutex_);
+  void Deactivate() REQUIRES(controlMutex_);
+  // Waits until at most `remaining` contexts are left; `lock` holds
+  // contextsMutex_.
+  void WaitForContexts(TMutexLock& lock, size_t remaining) REQUIRES(contextsMutex_);
   void ListenLoop(TSocketHandle& binding);
   void Accept(TSocketHandle& binding);
   void RunConnection(TContext* context);
@@ -132,9 +134,9 @@ class TCustomTCPServer {
   std::atomic<bool> active_{false};
 
   // Serialises activation and deactivation; guards bindings_ and listeners_.
-  mutable std::mutex controlMutex_;
-  std::vector<TSocketHandle> bindings_;
-  std::vector<TThread> listeners_;
+  mutable TMutex controlMutex_;
+  std::vector<TSocketHandle> bindings_ GUARDED_BY(controlMutex_);
+  std::vector<TThread> listeners_ GUARDED_BY(controlMutex_);
   std::atomic<bool> stopListeners_{false};
   // Connection threads of this server waiting in SetActive; deactivation
   // does not wait for them (they cannot end before it returns).
@@ -142,13 +144,13 @@ class TCustomTCPServer {
 
   // Guards bindingInfo_, the copy of the bindings that Bindings() returns
   // (callbacks may ask while a deactivation holds controlMutex_).
-  mutable std::mutex bindingInfoMutex_;
-  std::vector<TBindingInfo> bindingInfo_;
+  mutable TMutex bindingInfoMutex_;
+  std::vector<TBindingInfo> bindingInfo_ GUARDED_BY(bindingInfoMutex_);
 
   // Guards contexts_; contextsChanged_ is signalled when one leaves.
-  mutable std::mutex contextsMutex_;
-  std::condition_variable contextsChanged_;
-  std::list<TContext*> contexts_;
+  mutable TMutex contextsMutex_;
+  std::condition_variable_any contextsChanged_;
+  std::list<TContext*> contexts_ GUARDED_BY(contextsMutex_);
 };
 
 // The listener with the two callbacks given at construction: the connect

@@ -3,11 +3,10 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 
 #include "platform/Exceptions.h"
+#include "platform/Mutex.h"
 #include "platform/Text.h"
 
 namespace ormelin {
@@ -16,7 +15,7 @@ namespace {
 class TResourceRegistry {
  public:
   void Register(std::string_view name, std::string_view type, std::string_view data) {
-    std::unique_lock lock(mutex_);
+    TWriterLock lock(mutex_);
     // Earlier bytes stay alive: a view handed out before a re-registration
     // must not dangle.
     storage_.push_back(std::make_unique<std::string>(data));
@@ -24,7 +23,7 @@ class TResourceRegistry {
   }
 
   bool Find(std::string_view name, std::string_view type, std::string_view& data) const {
-    std::shared_lock lock(mutex_);
+    TReaderLock lock(mutex_);
     auto it = entries_.find(Key(name, type));
     if (it == entries_.end()) return false;
     data = it->second;
@@ -36,9 +35,9 @@ class TResourceRegistry {
     return AnsiUpperCase(type) + '\0' + AnsiUpperCase(name);
   }
 
-  mutable std::shared_mutex mutex_;
-  std::map<std::string, std::string_view> entries_;   // guarded by mutex_
-  std::deque<std::unique_ptr<std::string>> storage_;  // guarded by mutex_
+  mutable TSharedMutex mutex_;
+  std::map<std::string, std::string_view> entries_ GUARDED_BY(mutex_);
+  std::deque<std::unique_ptr<std::string>> storage_ GUARDED_BY(mutex_);
 };
 
 TResourceRegistry& Registry() {

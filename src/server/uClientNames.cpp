@@ -16,7 +16,7 @@ std::string TClientNameCache::HostName(const std::string& address) {
 
   TClock::time_point now = TClock::now();
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    TMutexLock guard(lock_);
     auto found = entries_.find(address);
     if (found != entries_.end() && found->second.Expires > now) return found->second.Name;
   }
@@ -29,7 +29,7 @@ std::string TClientNameCache::HostName(const std::string& address) {
   }
   if (name.empty()) name = address;
 
-  std::lock_guard<std::mutex> guard(lock_);
+  TMutexLock guard(lock_);
   if (entries_.size() >= PruneThreshold) {
     for (auto entry = entries_.begin(); entry != entries_.end();) {
       entry = entry->second.Expires <= now ? entries_.erase(entry) : std::next(entry);

@@ -8,10 +8,11 @@
 
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+
+#include "platform/Mutex.h"
 
 namespace ormelin {
 
@@ -39,8 +40,8 @@ class TClientNameCache {
   };
 
   TResolver resolver_;
-  std::mutex lock_;                                   // guards entries_
-  std::unordered_map<std::string, TEntry> entries_;  // by address text
+  TMutex lock_;
+  std::unordered_map<std::string, TEntry> entries_ GUARDED_BY(lock_);  // by address text
 };
 
 }  // namespace ormelin

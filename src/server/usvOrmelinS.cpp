@@ -41,7 +41,7 @@ TZevanOrmelinS::TZevanOrmelinS(std::string configFileName)
                                      THTTPResponseInfo& response) {
     std::shared_ptr<TCommandGetHandler> handler;
     {
-      std::lock_guard<std::mutex> guard(handlerLock_);
+      TMutexLock guard(handlerLock_);
       handler = commandGet_;
     }
     if (handler) (*handler)(context, request, response);
@@ -65,7 +65,7 @@ void TZevanOrmelinS::ServiceCreate() {
     eventLog_ = std::make_unique<TzeEventLog>();
     Log("Inicijalizacija podataka");
     {
-      std::lock_guard<std::mutex> guard(DataLock);
+      TMutexLock guard(DataLock);
       projects_ = std::make_unique<TorProjectList>();
     }
     LoadSettings();
@@ -87,7 +87,7 @@ void TZevanOrmelinS::ServiceDestroy() {
   httpServer_->SetActive(false);
   tcpServer_->SetActive(false);
   {
-    std::lock_guard<std::mutex> guard(DataLock);
+    TMutexLock guard(DataLock);
     projects_.reset();
   }
   eventLog_.reset();
@@ -108,7 +108,7 @@ void TZevanOrmelinS::StopServer() {
 }
 
 void TZevanOrmelinS::SetSyncPort(int port) {
-  std::lock_guard<std::mutex> guard(DataLock);
+  TMutexLock guard(DataLock);
   syncPort_.store(port);
   tcpServer_->SetDefaultPort(port);
   httpServer_->SetDefaultPort(port + 1);
@@ -131,7 +131,7 @@ int TZevanOrmelinS::ListeningConsolePort() const { return FirstBoundPort(*httpSe
 
 void TZevanOrmelinS::SetCommandGet(TCommandGetHandler handler) {
   auto shared = handler ? std::make_shared<TCommandGetHandler>(std::move(handler)) : nullptr;
-  std::lock_guard<std::mutex> guard(handlerLock_);
+  TMutexLock guard(handlerLock_);
   commandGet_ = std::move(shared);
 }
 

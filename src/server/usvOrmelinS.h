@@ -12,17 +12,16 @@
 //   setters below. SettingsLock serialises those actions against each other
 //   and against page fills that want a consistent view; the module's own
 //   operations never take it, so a caller holds it around an action
-//   (std::lock_guard<std::mutex> lock(module.SettingsLock)) while
-//   connection threads never wait on it. StopServer waits for every
-//   synchronisation connection to end, which is safe under SettingsLock
-//   because connections only take DataLock.
+//   (TMutexLock lock(module.SettingsLock); clang checks this for the three
+//   marked REQUIRES(SettingsLock)) while connection threads never wait on
+//   it. StopServer waits for every synchronisation connection to end, which
+//   is safe under SettingsLock because connections only take DataLock.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +29,7 @@
 #include "logger/zeLogger.h"
 #include "net/AddressAllowList.h"
 #include "platform/Exceptions.h"
+#include "platform/Mutex.h"
 #include "server/orProjects.h"
 #include "server/uClientNames.h"
 
@@ -89,13 +89,13 @@ class TZevanOrmelinS {
 
   // Console actions; callers hold SettingsLock around them. StartServer's
   // activation failure reaches the caller unchanged.
-  void StartServer();
-  void StopServer();
+  void StartServer() REQUIRES(SettingsLock);
+  void StopServer() REQUIRES(SettingsLock);
 
   // Configuration (orServer.xml).
   std::string ConfigFileName() const;
   void LoadSettings();
-  void SaveSettings();
+  void SaveSettings() REQUIRES(SettingsLock);
   void LoadConnectionSettings(TorXMLNode& root);
   void LoadProjects(TorXMLNode& root);
   void SaveConnectionSettings(TorXMLNode& root);
@@ -140,12 +140,15 @@ class TZevanOrmelinS {
   std::string LastMessage();
 
   TzeEventLog& EventLog() { return *eventLog_; }
-  TorProjectList& Projects() { return *projects_; }
+  // Unchecked: the console reads the list under SettingsLock (see
+  // orProjects.h), and the pointer changes only in ServiceCreate and
+  // ServiceDestroy, on the host's main thread.
+  TorProjectList& Projects() NO_THREAD_SAFETY_ANALYSIS { return *projects_; }
   TTCPServer& TCPServer() { return *tcpServer_; }
   THTTPServer& HTTPServer() { return *httpServer_; }
 
   // Serialises the console's actions and page fills (see above).
-  std::mutex SettingsLock;
+  TMutex SettingsLock;
 
   // Protocol, on the synchronisation connections' threads.
   void TCPServerConnect(TContext& context);
@@ -191,16 +194,16 @@ class TZevanOrmelinS {
 
   // Guards the contents of projects_ (and the listeners' DefaultPort) against
   // the console changing them while connections read.
-  mutable std::mutex DataLock;
+  mutable TMutex DataLock;
 
   std::unique_ptr<TTCPServer> tcpServer_;
   std::unique_ptr<THTTPServer> httpServer_;
   std::unique_ptr<TzeEventLog> eventLog_;
-  std::unique_ptr<TorProjectList> projects_;  // guarded by DataLock
+  std::unique_ptr<TorProjectList> projects_ GUARDED_BY(DataLock) PT_GUARDED_BY(DataLock);
   TClientNameCache clientNames_;
 
-  std::mutex handlerLock_;  // guards commandGet_
-  std::shared_ptr<TCommandGetHandler> commandGet_;
+  TMutex handlerLock_;
+  std::shared_ptr<TCommandGetHandler> commandGet_ GUARDED_BY(handlerLock_);
 };
 
 }  // namespace ormelin

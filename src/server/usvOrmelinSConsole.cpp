@@ -6,7 +6,6 @@
 // where it stands in a page; only event texts go in as they were logged
 // (their client links are anchors of their own, and the protocol escapes
 // what the client sent before it logs it).
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -204,7 +203,7 @@ void TZevanOrmelinS::HandleAction(THTTPRequestInfo& request, THTTPResponseInfo& 
     return;
   }
 
-  std::lock_guard<std::mutex> lock(SettingsLock);
+  TMutexLock lock(SettingsLock);
   try {
     if (stop) {
       StopServer();
@@ -239,7 +238,7 @@ void TZevanOrmelinS::HandleAction(THTTPRequestInfo& request, THTTPResponseInfo& 
 }
 
 std::string TZevanOrmelinS::FillTemplate(const std::string& page, THTTPRequestInfo& request) {
-  std::lock_guard<std::mutex> lock(SettingsLock);
+  TMutexLock lock(SettingsLock);
   const std::string filter = request.Parameters.Value("filter");
   const std::string rootPath =
       Projects().Count() > 0 ? PageValue(FirstProjectPath()) : std::string(NotDefined);
@@ -258,15 +257,9 @@ std::string TZevanOrmelinS::FillTemplate(const std::string& page, THTTPRequestIn
 
 std::string TZevanOrmelinS::LastMessage() {
   TzeEventLog& log = EventLog();
-  log.Lock();
+  TzeEventLogLock lock(log);
   std::string text;
-  try {
-    if (log.Count() > 0) text = log.Items(0)->AsText();
-  } catch (...) {
-    log.Unlock();
-    throw;
-  }
-  log.Unlock();
+  if (log.Count() > 0) text = log.Items(0)->AsText();
   return text;
 }
 

@@ -90,7 +90,7 @@ void TZevanOrmelinS::LoadConnectionSettings(TorXMLNode& root) {
 
 void TZevanOrmelinS::LoadProjects(TorXMLNode& root) {
   Log("Dohvat projekata");
-  std::lock_guard<std::mutex> guard(DataLock);
+  TMutexLock guard(DataLock);
   projects_->Clear();
   TorXMLNode* projects = root.ChildByName("projects", true);
   for (int index = projects->IndexOfChild("project", 0); index >= 0;
@@ -137,7 +137,7 @@ bool TZevanOrmelinS::MayChangeRoot(std::string_view address) const {
 
 void TZevanOrmelinS::SaveProjects(TorXMLNode& root) {
   Log("Snimanje projekata");
-  std::lock_guard<std::mutex> guard(DataLock);
+  TMutexLock guard(DataLock);
   for (int i = 0; i < projects_->Count(); ++i) {
     const TorProject& project = projects_->Items(i);
     TorXMLNode* node = new TorXMLNode(root.ChildByName("projects", true));
@@ -152,17 +152,17 @@ void TZevanOrmelinS::SaveProjects(TorXMLNode& root) {
 }
 
 std::string TZevanOrmelinS::FirstProjectPath() const {
-  std::lock_guard<std::mutex> guard(DataLock);
+  TMutexLock guard(DataLock);
   return projects_ && projects_->Count() > 0 ? projects_->Items(0).Path : std::string();
 }
 
 void TZevanOrmelinS::SetFirstProjectPath(std::string path) {
-  std::lock_guard<std::mutex> guard(DataLock);
+  TMutexLock guard(DataLock);
   if (projects_ && projects_->Count() > 0) projects_->Items(0).Path = std::move(path);
 }
 
 bool TZevanOrmelinS::FindProject(std::string_view name, TorProject& project) const {
-  std::lock_guard<std::mutex> guard(DataLock);
+  TMutexLock guard(DataLock);
   const TorProject* found = projects_ ? projects_->FindByName(name) : nullptr;
   if (found == nullptr) return false;
   project = *found;

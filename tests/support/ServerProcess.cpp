@@ -136,7 +136,7 @@ void TServerProcess::Start(const std::vector<std::string>& arguments) {
   stderrPipe_ = stdoutPipe_ = -1;
   exitStatus_ = -1;
   {
-    std::lock_guard<std::mutex> guard(outputLock_);
+    TMutexLock guard(outputLock_);
     stderr_.clear();
     stdout_.clear();
   }
@@ -190,7 +190,7 @@ void TServerProcess::ReadPipes() {
         --open;
         continue;
       }
-      std::lock_guard<std::mutex> guard(outputLock_);
+      TMutexLock guard(outputLock_);
       (i == 0 ? stderr_ : stdout_).append(buffer, static_cast<size_t>(got));
     }
   }
@@ -235,12 +235,12 @@ bool TServerProcess::WaitForStderr(std::string_view text, int timeoutMs) {
 }
 
 std::string TServerProcess::Stderr() {
-  std::lock_guard<std::mutex> guard(outputLock_);
+  TMutexLock guard(outputLock_);
   return stderr_;
 }
 
 std::string TServerProcess::Stdout() {
-  std::lock_guard<std::mutex> guard(outputLock_);
+  TMutexLock guard(outputLock_);
   return stdout_;
 }
 

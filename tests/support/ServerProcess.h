@@ -12,12 +12,13 @@
 
 #include <sys/types.h>
 
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/Mutex.h"
 
 namespace ormelin::test {
 
@@ -74,9 +75,9 @@ class TServerProcess {
   int stderrPipe_ = -1;
   int stdoutPipe_ = -1;
   std::thread reader_;
-  std::mutex outputLock_;  // guards stderr_ and stdout_
-  std::string stderr_;
-  std::string stdout_;
+  TMutex outputLock_;
+  std::string stderr_ GUARDED_BY(outputLock_);
+  std::string stdout_ GUARDED_BY(outputLock_);
 };
 
 class TRawClient {

@@ -3,14 +3,15 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <string>
+
+#include "platform/Mutex.h"
 
 namespace ormelin {
 namespace {
 
-std::mutex sinkMutex;
-std::string openedSource;  // guarded by sinkMutex; syslog keeps a pointer to it
+TMutex sinkMutex;
+std::string openedSource GUARDED_BY(sinkMutex);  // syslog keeps a pointer to it
 
 // One line: each line break (CR LF, CR or LF) becomes one blank.
 std::string OneLine(std::string_view text) {
@@ -32,7 +33,7 @@ std::string OneLine(std::string_view text) {
 void WriteEventLogEntry(std::string_view source, std::string_view message) {
   std::string text = OneLine(message);
   std::string line = std::string(source) + ": " + text + "\n";
-  std::lock_guard<std::mutex> lock(sinkMutex);
+  TMutexLock lock(sinkMutex);
   if (openedSource.empty() || openedSource != source) {
     closelog();
     openedSource = std::string(source);
