@@ -293,9 +293,4 @@ void RegisterFileCommands() {
   });
 }
 
-namespace {
-// Start-up registration of every program that links the file commands.
-const bool gRegistered = (RegisterFileCommands(), true);
-}  // namespace
-
 }  // namespace ormelin

@@ -210,8 +210,9 @@ class TorUpdateFileCommand : public TorFileCommand {
 };
 
 // Enters the five commands under their task names, in the order insert_dir,
-// delete_dir, insert_file, delete_file, update_file. Done once at start-up
-// of every program that links this unit; calling it again changes nothing.
+// delete_dir, insert_file, delete_file, update_file. Every program that runs
+// tasks calls it once at start-up, before any task runs; calling it again
+// changes nothing.
 void RegisterFileCommands();
 
 }  // namespace ormelin
