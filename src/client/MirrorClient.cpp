@@ -11,23 +11,10 @@
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
 #include "platform/Streams.h"
+#include "platform/Text.h"
 
 namespace ormelin {
 namespace {
-
-// Texts of several lines on one line, for the console.
-std::string OneLine(std::string_view text) {
-  std::string line;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      line.push_back(' ');
-      ++i;
-    } else {
-      line.push_back(text[i]);
-    }
-  }
-  return line;
-}
 
 bool IsKind(const TBaseTask& task, const char* kind) { return AnsiSameText(task.Name(), kind); }
 bool IsFileTask(const TBaseTask& task) {
@@ -69,7 +56,7 @@ std::unique_ptr<TSyncConnection> TMirrorClient::Connect() {
     throw;  // names the server itself
   } catch (const Exception& error) {
     throw Exception(Format("Spajanje na %s:%d nije uspjelo: %s", options_.Host.c_str(),
-                           options_.Port, OneLine(error.Message()).c_str()));
+                           options_.Port, CrLfToBlank(error.Message()).c_str()));
   }
 }
 
@@ -123,7 +110,7 @@ void TMirrorClient::ReportFailure(std::string_view path, std::string_view messag
     std::lock_guard<std::mutex> guard(failureLock_);
     ++failures_;
   }
-  output_.Error("Neuspjelo '" + std::string(path) + "': " + OneLine(message));
+  output_.Error("Neuspjelo '" + std::string(path) + "': " + CrLfToBlank(message));
 }
 
 int TMirrorClient::Run() {
@@ -149,10 +136,10 @@ int TMirrorClient::Run() {
     ReadTaskList(tasks.Data(), list);
   } catch (const EServerReplyError& error) {
     output_.Error(Format("Poslu\x9Eitelj je odbio zahtjev: %d ", error.Code()) +
-                  OneLine(error.Message()));
+                  CrLfToBlank(error.Message()));
     return 1;
   } catch (const Exception& error) {
-    output_.Error(OneLine(error.Message()));
+    output_.Error(CrLfToBlank(error.Message()));
     return 1;
   }
 

@@ -4,6 +4,7 @@
 
 #include "platform/Collation.h"
 #include "platform/Exceptions.h"
+#include "platform/Text.h"
 
 namespace ormelin {
 
@@ -22,8 +23,6 @@ constexpr size_t kShortestEntity = 4;
 constexpr size_t kLongestEntity = 6;
 
 bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameEntity(std::string_view candidate, std::string_view entity) {
   if (candidate.size() != entity.size()) return false;

@@ -34,17 +34,7 @@ TCommandLine ParseCommandLine(std::string_view line) {
 }
 
 std::string FailureLine(std::string_view message) {
-  std::string line = TextFailurePrefix;
-  line.reserve(line.size() + message.size());
-  for (size_t i = 0; i < message.size(); ++i) {
-    if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n') {
-      line += ' ';
-      ++i;
-    } else {
-      line += message[i];
-    }
-  }
-  return line;
+  return TextFailurePrefix + CrLfToBlank(message);
 }
 
 std::string ClientText(std::string_view text) {

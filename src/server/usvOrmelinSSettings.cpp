@@ -36,6 +36,7 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   return lines;
 }
 
+// The lines of a text, each ended by CR LF.
 std::string JoinLinesCrLf(std::string_view text) {
   std::string joined;
   joined.reserve(text.size() + 2);
@@ -113,15 +114,8 @@ void TZevanOrmelinS::SaveSettings() {
   SaveConnectionSettings(root);
   SaveProjects(root);
 
-  std::string xml = root.GetXML();
-  std::string text;
-  for (std::string_view line : SplitLines(xml)) {
-    text += line;
-    text += "\r\n";
-  }
-
   // All old or all new whatever fails; a link the administrator made stays.
-  ReplaceFileContents(ConfigFileName(), text);
+  ReplaceFileContents(ConfigFileName(), JoinLinesCrLf(root.GetXML()));
 }
 
 void TZevanOrmelinS::SaveConnectionSettings(TorXMLNode& root) {
