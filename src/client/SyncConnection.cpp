@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "net/StreamTransfer.h"
-#include "platform/Conversions.h"
 #include "platform/Format.h"
 #include "platform/Text.h"
 
@@ -134,11 +133,7 @@ void TSyncConnection::ReceiveStream(TStream& stream) {
     return text + Format(" (stiglo %lld od %d bajtova)", static_cast<long long>(got), size);
   };
   Guarded([&] {
-    const std::string line = connection_->ReadLine();
-    size = StrToInt(line);
-    if (size < 0) {
-      throw EInvalidStreamSize(Format("Invalid stream size %d: a size cannot be negative.", size));
-    }
+    size = ReadStreamSize(*connection_);
     int64_t remaining = size;
     while (remaining > 0) {
       const int64_t piece = std::min(remaining, kPieceSize);

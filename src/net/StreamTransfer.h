@@ -4,6 +4,7 @@
 // its own connection's thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,10 @@ void SendStream(TTCPConnection& connection, TStream& stream);
 // A line that is no 32-bit integer raises EConvertError "'%s' is not a valid
 // integer value"; a negative size raises EInvalidStreamSize.
 void ReceiveStream(TTCPConnection& connection, TStream& stream);
+
+// Reads the size line alone, with the same checks, for a receiver that takes
+// the bytes itself.
+int32_t ReadStreamSize(TTCPConnection& connection);
 
 // The host name of a dotted IPv4 address; ESocketError when it has none.
 std::string LookupHostName(std::string_view address);
