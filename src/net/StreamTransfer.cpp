@@ -2,7 +2,6 @@
 
 #include "platform/Conversions.h"
 #include "platform/Format.h"
-#include "platform/Sockets.h"
 
 namespace ormelin {
 
@@ -25,7 +24,5 @@ int32_t ReadStreamSize(TTCPConnection& connection) {
   }
   return size;
 }
-
-std::string LookupHostName(std::string_view address) { return ReverseLookup(address); }
 
 }  // namespace ormelin

@@ -5,8 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 #include "net/TCPConnection.h"
 #include "platform/Streams.h"
@@ -26,8 +24,5 @@ void ReceiveStream(TTCPConnection& connection, TStream& stream);
 // Reads the size line alone, with the same checks, for a receiver that takes
 // the bytes itself.
 int32_t ReadStreamSize(TTCPConnection& connection);
-
-// The host name of a dotted IPv4 address; ESocketError when it has none.
-std::string LookupHostName(std::string_view address);
 
 }  // namespace ormelin

@@ -1,7 +1,7 @@
 #include "server/uClientNames.h"
 
+#include "net/Resolver.h"
 #include "platform/Exceptions.h"
-#include "net/StreamTransfer.h"
 
 namespace ormelin {
 
