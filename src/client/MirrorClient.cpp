@@ -12,18 +12,19 @@
 #include "platform/Format.h"
 #include "platform/Streams.h"
 #include "platform/Text.h"
+#include "protocol/SyncVocabulary.h"
 
 namespace ormelin {
 namespace {
 
-bool IsKind(const TBaseTask& task, const char* kind) { return AnsiSameText(task.Name(), kind); }
+bool IsKind(const TBaseTask& task, std::string_view kind) { return AnsiSameText(task.Name(), kind); }
 bool IsFileTask(const TBaseTask& task) {
-  return IsKind(task, TaskInsertFile) || IsKind(task, TaskUpdateFile);
+  return IsKind(task, kTaskInsertFile) || IsKind(task, kTaskUpdateFile);
 }
 
 // The path a task names, for messages.
 std::string TaskPath(const TBaseTask& task) {
-  if (IsKind(task, TaskInsertDir) || IsKind(task, TaskDeleteDirName)) return task.Params();
+  if (IsKind(task, kTaskInsertDir) || IsKind(task, kTaskDeleteDir)) return task.Params();
   std::vector<std::string> items = ReadDelimitedText(task.Params());
   return items.empty() ? std::string() : items[0];
 }
@@ -35,11 +36,12 @@ void ReadTaskList(std::string_view xml, TTaskList& list) {
   if (xml.empty()) return;
   TorXMLNode root;
   root.Parse(xml);
-  for (int i = root.IndexOfChild("task", 0); i >= 0; i = root.IndexOfChild("task", i + 1)) {
+  for (int i = root.IndexOfChild(kTaskElement, 0); i >= 0;
+       i = root.IndexOfChild(kTaskElement, i + 1)) {
     TorXMLNode* node = root.GetChild(i);
     auto task = std::make_unique<TBaseTask>();
     task->SetName(node->Text());
-    if (TorXMLNode* param = node->ChildByName("param", false)) task->SetParams(param->Text());
+    if (TorXMLNode* param = node->ChildByName(kParamElement, false)) task->SetParams(param->Text());
     list.AddTask(std::move(task));
   }
 }
@@ -87,11 +89,11 @@ bool TMirrorClient::CreateFolder() {
 
 std::string TMirrorClient::Refusal(const TBaseTask& task) {
   try {
-    if (IsKind(task, TaskInsertDir)) {
+    if (IsKind(task, kTaskInsertDir)) {
       TaskFullPath(options_.Folder, task.Params());
     } else if (IsFileTask(task)) {
       TaskFullPath(options_.Folder, TorInsertFileCommand::ReadFileParams(task.Params()).Path);
-    } else if (IsKind(task, TaskDeleteDirName) || IsKind(task, TaskDeleteFileName)) {
+    } else if (IsKind(task, kTaskDeleteDir) || IsKind(task, kTaskDeleteFile)) {
       return Format("Zadatak '%s' nije dopu\x9Aten: preslikavanje ni\x9Ata ne bri\x9A"
                     "e",
                     task.Name().c_str());
@@ -118,12 +120,11 @@ int TMirrorClient::Run() {
   std::unique_ptr<TSyncConnection> connection;
   TTaskList list;
   list.TargetRoot = options_.Folder;
-  list.SourceRoot = std::string(RemoteSourcePrefix) + options_.Project;
+  list.SourceRoot = std::string(kRemoteSourcePrefix) + options_.Project;
   try {
     connection = Connect();
-    connection->Expect("Hello", 201);
-    TorReply reply = connection->SendCommand("Sync " + options_.Project);
-    if (reply.Code != 202) throw EServerReplyError(reply.Code, reply.Text);
+    connection->Expect(kCmdHello, kReplyHello.Code);
+    connection->Expect(SyncCommandLine(options_.Project), kReplySyncStarted.Code);
     // The folder is read only now, while the server reads the project's.
     // A missing folder is an empty one; it is created once the server has
     // answered, so a failed connection leaves nothing behind.
@@ -159,7 +160,7 @@ int TMirrorClient::Run() {
   int folders = 0;
   for (int i = 0; i < list.Count(); ++i) {
     if (IsFileTask(*list.GetTask(i))) ++fileTasks;
-    if (IsKind(*list.GetTask(i), TaskInsertDir)) ++folders;
+    if (IsKind(*list.GetTask(i), kTaskInsertDir)) ++folders;
   }
   output_.StartProgress(fileTasks);
   bool stalled = false;
@@ -224,7 +225,7 @@ void TMirrorClient::RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnectio
       job.Path = params.Path;
       job.FullPath = TaskFullPath(options_.Folder, params.Path);
       job.Time = params.Time;
-      job.Update = IsKind(task, TaskUpdateFile);
+      job.Update = IsKind(task, kTaskUpdateFile);
       jobs.push_back(std::move(job));
       continue;
     }
@@ -245,10 +246,10 @@ void TMirrorClient::RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnectio
 void TMirrorClient::PrintDryRun(const TTaskList& list) {
   for (int i = 0; i < list.Count(); ++i) {
     const TBaseTask& task = *list.GetTask(i);
-    const char* label = IsKind(task, TaskInsertDir)    ? "nova mapa      "
-                        : IsKind(task, TaskInsertFile) ? "nova datoteka  "
-                        : IsKind(task, TaskUpdateFile) ? "novija datoteka"
-                                                       : nullptr;
+    const char* label = IsKind(task, kTaskInsertDir)    ? "nova mapa      "
+                        : IsKind(task, kTaskInsertFile) ? "nova datoteka  "
+                        : IsKind(task, kTaskUpdateFile) ? "novija datoteka"
+                                                        : nullptr;
     std::string refusal = Refusal(task);
     if (label != nullptr && refusal.empty()) {
       output_.Print(Format("%s %s", label, TaskPath(task).c_str()));

@@ -26,15 +26,8 @@
 
 namespace ormelin {
 
-// Task names, as registered.
-inline constexpr const char* TaskInsertDir = "insert_dir";
-inline constexpr const char* TaskDeleteDirName = "delete_dir";
-inline constexpr const char* TaskInsertFile = "insert_file";
-inline constexpr const char* TaskDeleteFileName = "delete_file";
-inline constexpr const char* TaskUpdateFile = "update_file";
-
 // The prefix of a source root that names a project on a server.
-inline constexpr std::string_view RemoteSourcePrefix = "Sync ";
+inline constexpr std::string_view kRemoteSourcePrefix = "Sync ";
 
 // "Brisanje '%s' nije moguće": a file that cannot be deleted or replaced.
 class EDeleteFileError : public Exception {
@@ -103,9 +96,6 @@ std::vector<std::string> ReadDelimitedText(std::string_view text);
 
 // The checked full path: `root` followed by `path`. Raises ETaskPathError.
 std::string TaskFullPath(std::string_view root, std::string_view path);
-
-// The GetFile command line for a project and a path.
-std::string GetFileCommandLine(std::string_view project, std::string_view path);
 
 // Writes new content in place of a file so that the file is never left
 // half-written: the bytes go to a temporary file in the same folder, which

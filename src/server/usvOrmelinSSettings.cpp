@@ -10,7 +10,7 @@
 #include "platform/Format.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
-#include "server/uServerConstants.h"
+#include "protocol/SyncVocabulary.h"
 #include "server/usvOrmelinS.h"
 
 namespace ormelin {
@@ -71,8 +71,8 @@ void TZevanOrmelinS::LoadSettings() {
 void TZevanOrmelinS::LoadConnectionSettings(TorXMLNode& root) {
   Log("Dohvat postavki spajanja");
   TorXMLNode* port = root.ChildByName("serversettings", true)->ChildByName("defaultport", true);
-  int32_t value = DefaultSyncPort;
-  if (!TryStrToInt(port->Text(), value)) value = DefaultSyncPort;
+  int32_t value = kDefaultSyncPort;
+  if (!TryStrToInt(port->Text(), value)) value = kDefaultSyncPort;
   SetSyncPort(value);
 
   const TorXMLNode* allow =
