@@ -17,7 +17,7 @@ namespace ormelin {
 
 namespace {
 
-constexpr const char* ConfigFileBaseName = "orServer.xml";
+constexpr const char* kConfigFileBaseName = "orServer.xml";
 
 // The lines of a text: CR LF, LF and CR each end a line; a last line without
 // an end counts, an end at the very end adds no empty line.
@@ -51,9 +51,9 @@ std::string JoinLinesCrLf(std::string_view text) {
 
 std::string TZevanOrmelinS::ConfigFileName() const {
   if (!configFileOverride_.empty()) return configFileOverride_;
-  std::string besideExecutable = ExecutableFolder() + ConfigFileBaseName;
+  std::string besideExecutable = ExecutableFolder() + kConfigFileBaseName;
   if (FileExists(besideExecutable)) return besideExecutable;
-  return PlatformPath(CommonAppDataFolder() + "\\zevan\\ormelin\\" + ConfigFileBaseName);
+  return PlatformPath(CommonAppDataFolder() + "\\zevan\\ormelin\\" + kConfigFileBaseName);
 }
 
 void TZevanOrmelinS::LoadSettings() {
