@@ -133,6 +133,8 @@ std::optional<TDateTime> DosFileTime(TDateTime value);
 
 class TorFileCommand : public TorCommand {};
 
+// "Inser", not "Insert": the system's own name for this command, which
+// must stay as it is spelt.
 class TorInserDirCommand : public TorFileCommand {
  public:
   static const TorInserDirCommand& Instance();

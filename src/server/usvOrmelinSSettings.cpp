@@ -119,6 +119,8 @@ void TZevanOrmelinS::SaveSettings() {
 }
 
 void TZevanOrmelinS::SaveConnectionSettings(TorXMLNode& root) {
+  // "Snimajne", not "Snimanje": the system's own spelling of this entry,
+  // which must stay as it is.
   Log("Snimajne postavki spajanja");
   TorXMLNode* settings = root.ChildByName("serversettings", true);
   settings->ChildByName("defaultport", true)->SetText(IntToStr(SyncPort()));
