@@ -219,16 +219,6 @@ TEST(TStreamTransfer, StreamsThatCannotBeSent) {
   EXPECT_EQ(log.Sent, std::string(40, 'x'));
 }
 
-TEST(TStreamTransfer, LookupOfSomethingThatIsNoAddress) {
-  try {
-    LookupHostName("not.an.address");
-    ADD_FAILURE() << "no error";
-  } catch (const ESocketError& error) {
-    EXPECT_EQ(error.LastError(), 11001);
-    EXPECT_EQ(std::string(error.what()), "Socket Error # 11001\r\nHost not found.");
-  }
-}
-
 // A connected pair on loopback: the accepted end and the client end.
 struct TSocketPair {
   TSocket listener = TSocket::CreateListening(TIPVersion::IPv4);

@@ -1,3 +1,5 @@
+// Every scan reads its folder on a thread of its own.
+// Test label: concurrency
 #include "server/uProjectScan.h"
 
 #include <gtest/gtest.h>

@@ -213,6 +213,18 @@ TEST_F(ModuleSettings, SaveWithoutProjectsLeavesTheProjectsOut) {
             "</serversettings>\r\n</xml>\r\n");
 }
 
+TEST_F(ModuleSettings, SaveLogsItsStepsInTheSystemsOwnWords) {
+  TZevanOrmelinS module(ConfigPath());
+  module.SaveSettings();
+  // "Snimajne" is the system's own spelling of the second entry, not a slip
+  // to correct: the console shows it as it stands.
+  const std::vector<std::string> texts = LogTexts(module);
+  ASSERT_GE(texts.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()),
+            (std::vector<std::string>{"Snimanje postavki", "Snimajne postavki spajanja",
+                                      "Snimanje projekata"}));
+}
+
 TEST_F(ModuleSettings, SaveWritesThroughTheAdministratorsLinkAndKeepsModeAndOwner) {
   fs::create_directory(folder_.Path() + "/admin");
   const std::string target = folder_.Path() + "/admin/orServer.xml";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Exceptions.h"
+#include "protocol/SyncVocabulary.h"
 
 namespace ormelin {
 
@@ -21,7 +22,7 @@ struct TClientOptions {
   bool Version = false;
   bool DryRun = false;
   bool Quiet = false;
-  int Port = 1974;
+  int Port = kDefaultSyncPort;
   // Connections that fetch files side by side, and GetFile requests each
   // keeps outstanding. A window of 1 runs every task through the task
   // commands, one after another over one connection.

@@ -5,6 +5,7 @@
 #include "client/ClientOutput.h"
 #include "platform/Cp1250.h"
 #include "platform/Streams.h"
+#include "protocol/SyncVocabulary.h"
 
 namespace ormelin {
 namespace {
@@ -160,7 +161,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     try {
       TorReply reply = connection->ReadReply();
       fruitlessConnections = 0;
-      if (reply.Code != 203) {
+      if (reply.Code != kReplyGetFileStarted.Code) {
         fail_(*current.Job, reply.Text);
         continue;  // after a 500 the server has closed: the rest goes again
       }

@@ -12,32 +12,20 @@
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
 #include "platform/Streams.h"
+#include "platform/Text.h"
+#include "protocol/SyncVocabulary.h"
 
 namespace ormelin {
 namespace {
 
-// Texts of several lines on one line, for the console.
-std::string OneLine(std::string_view text) {
-  std::string line;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      line.push_back(' ');
-      ++i;
-    } else {
-      line.push_back(text[i]);
-    }
-  }
-  return line;
-}
-
-bool IsKind(const TBaseTask& task, const char* kind) { return AnsiSameText(task.Name(), kind); }
+bool IsKind(const TBaseTask& task, std::string_view kind) { return AnsiSameText(task.Name(), kind); }
 bool IsFileTask(const TBaseTask& task) {
-  return IsKind(task, TaskInsertFile) || IsKind(task, TaskUpdateFile);
+  return IsKind(task, kTaskInsertFile) || IsKind(task, kTaskUpdateFile);
 }
 
 // The path a task names, for messages.
 std::string TaskPath(const TBaseTask& task) {
-  if (IsKind(task, TaskInsertDir) || IsKind(task, TaskDeleteDirName)) return task.Params();
+  if (IsKind(task, kTaskInsertDir) || IsKind(task, kTaskDeleteDir)) return task.Params();
   std::vector<std::string> items = ReadDelimitedText(task.Params());
   return items.empty() ? std::string() : items[0];
 }
@@ -49,11 +37,12 @@ void ReadTaskList(std::string_view xml, TTaskList& list) {
   if (xml.empty()) return;
   TorXMLNode root;
   root.Parse(xml);
-  for (int i = root.IndexOfChild("task", 0); i >= 0; i = root.IndexOfChild("task", i + 1)) {
+  for (int i = root.IndexOfChild(kTaskElement, 0); i >= 0;
+       i = root.IndexOfChild(kTaskElement, i + 1)) {
     TorXMLNode* node = root.GetChild(i);
     auto task = std::make_unique<TBaseTask>();
     task->SetName(node->Text());
-    if (TorXMLNode* param = node->ChildByName("param", false)) task->SetParams(param->Text());
+    if (TorXMLNode* param = node->ChildByName(kParamElement, false)) task->SetParams(param->Text());
     list.AddTask(std::move(task));
   }
 }
@@ -70,7 +59,7 @@ std::unique_ptr<TSyncConnection> TMirrorClient::Connect() {
     throw;  // names the server itself
   } catch (const Exception& error) {
     throw Exception(Format("Spajanje na %s:%d nije uspjelo: %s", options_.Host.c_str(),
-                           options_.Port, OneLine(error.Message()).c_str()));
+                           options_.Port, CrLfToBlank(error.Message()).c_str()));
   }
 }
 
@@ -100,11 +89,11 @@ bool TMirrorClient::CreateFolder() {
 
 std::string TMirrorClient::Refusal(const TBaseTask& task) {
   try {
-    if (IsKind(task, TaskInsertDir)) {
+    if (IsKind(task, kTaskInsertDir)) {
       TaskFullPath(options_.Folder, task.Params());
     } else if (IsFileTask(task)) {
       TaskFullPath(options_.Folder, TorInsertFileCommand::ReadFileParams(task.Params()).Path);
-    } else if (IsKind(task, TaskDeleteDirName) || IsKind(task, TaskDeleteFileName)) {
+    } else if (IsKind(task, kTaskDeleteDir) || IsKind(task, kTaskDeleteFile)) {
       return Format("Zadatak '%s' nije dopušten: preslikavanje ništa ne briše"_cp1250,
                     task.Name().c_str());
     } else {
@@ -122,7 +111,7 @@ void TMirrorClient::ReportFailure(std::string_view path, std::string_view messag
     TMutexLock guard(failureLock_);
     ++failures_;
   }
-  output_.Error("Neuspjelo '" + std::string(path) + "': " + OneLine(message));
+  output_.Error("Neuspjelo '" + std::string(path) + "': " + CrLfToBlank(message));
 }
 
 int TMirrorClient::Failures() {
@@ -135,12 +124,11 @@ int TMirrorClient::Run() {
   std::unique_ptr<TSyncConnection> connection;
   TTaskList list;
   list.TargetRoot = options_.Folder;
-  list.SourceRoot = std::string(RemoteSourcePrefix) + options_.Project;
+  list.SourceRoot = std::string(kRemoteSourcePrefix) + options_.Project;
   try {
     connection = Connect();
-    connection->Expect("Hello", 201);
-    TorReply reply = connection->SendCommand("Sync " + options_.Project);
-    if (reply.Code != 202) throw EServerReplyError(reply.Code, reply.Text);
+    connection->Expect(kCmdHello, kReplyHello.Code);
+    connection->Expect(SyncCommandLine(options_.Project), kReplySyncStarted.Code);
     // The folder is read only now, while the server reads the project's.
     // A missing folder is an empty one; it is created once the server has
     // answered, so a failed connection leaves nothing behind.
@@ -153,10 +141,10 @@ int TMirrorClient::Run() {
     ReadTaskList(tasks.Data(), list);
   } catch (const EServerReplyError& error) {
     output_.Error(Format("Poslužitelj je odbio zahtjev: %d "_cp1250, error.Code()) +
-                  OneLine(error.Message()));
+                  CrLfToBlank(error.Message()));
     return 1;
   } catch (const Exception& error) {
-    output_.Error(OneLine(error.Message()));
+    output_.Error(CrLfToBlank(error.Message()));
     return 1;
   }
 
@@ -175,7 +163,7 @@ int TMirrorClient::Run() {
   int folders = 0;
   for (int i = 0; i < list.Count(); ++i) {
     if (IsFileTask(*list.GetTask(i))) ++fileTasks;
-    if (IsKind(*list.GetTask(i), TaskInsertDir)) ++folders;
+    if (IsKind(*list.GetTask(i), kTaskInsertDir)) ++folders;
   }
   output_.StartProgress(fileTasks);
   bool stalled = false;
@@ -240,7 +228,7 @@ void TMirrorClient::RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnectio
       job.Path = params.Path;
       job.FullPath = TaskFullPath(options_.Folder, params.Path);
       job.Time = params.Time;
-      job.Update = IsKind(task, TaskUpdateFile);
+      job.Update = IsKind(task, kTaskUpdateFile);
       jobs.push_back(std::move(job));
       continue;
     }
@@ -261,10 +249,10 @@ void TMirrorClient::RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnectio
 void TMirrorClient::PrintDryRun(const TTaskList& list) {
   for (int i = 0; i < list.Count(); ++i) {
     const TBaseTask& task = *list.GetTask(i);
-    const char* label = IsKind(task, TaskInsertDir)    ? "nova mapa      "
-                        : IsKind(task, TaskInsertFile) ? "nova datoteka  "
-                        : IsKind(task, TaskUpdateFile) ? "novija datoteka"
-                                                       : nullptr;
+    const char* label = IsKind(task, kTaskInsertDir)    ? "nova mapa      "
+                        : IsKind(task, kTaskInsertFile) ? "nova datoteka  "
+                        : IsKind(task, kTaskUpdateFile) ? "novija datoteka"
+                                                        : nullptr;
     std::string refusal = Refusal(task);
     if (label != nullptr && refusal.empty()) {
       output_.Print(Format("%s %s", label, TaskPath(task).c_str()));

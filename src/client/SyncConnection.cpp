@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "net/StreamTransfer.h"
-#include "platform/Conversions.h"
 #include "platform/Cp1250.h"
 #include "platform/Format.h"
 #include "platform/Text.h"
+#include "protocol/SyncVocabulary.h"
 
 namespace ormelin {
 namespace {
@@ -26,12 +26,18 @@ const char* const kConnecting = "čeka se uspostava veze"_cp1250;
 const char* const kAwaiting = "čeka se "_cp1250;
 const char* const kSending = "šalju se podaci"_cp1250;
 
+// True when `command` is the word `word` followed by a blank.
+bool IsCommand(std::string_view command, std::string_view word) {
+  return command.size() > word.size() && command.substr(0, word.size()) == word &&
+         command[word.size()] == ' ';
+}
+
 // What the stream after the reply to `command` carries, for messages.
 std::string StreamName(const std::string& command) {
-  if (command.rfind("Sync ", 0) == 0) return "popis zadataka";
-  if (command.rfind("GetFile ", 0) == 0) {
+  if (IsCommand(command, kCmdSync)) return "popis zadataka";
+  if (IsCommand(command, kCmdGetFile)) {
     // "GetFile <project> <path>": project names hold no blank.
-    const size_t blank = command.find(' ', 8);
+    const size_t blank = command.find(' ', kCmdGetFile.size() + 1);
     if (blank != std::string::npos) return "datoteka '" + command.substr(blank + 1) + "'";
   }
   return "sadržaj odgovora na '"_cp1250 + command + "'";
@@ -61,7 +67,7 @@ TSyncConnection::TSyncConnection(std::string_view host, int port, int timeoutSec
   Guarded([&] { connection_ = TTCPConnection::Connect(host, port, timeoutSeconds * 1000); },
           [] { return std::string(kConnecting); });
   TorReply greeting = ReadReply();
-  if (greeting.Code != 200) {
+  if (greeting.Code != kReplyGreeting.Code) {
     broken_ = true;
     throw EServerReplyError(greeting.Code, greeting.Text);
   }
@@ -102,7 +108,7 @@ TorReply TSyncConnection::ReadReply() {
       reply.Text += line.size() > 4 ? line.substr(4) : std::string();
       if (!more) break;
     }
-    if (reply.Code == 500) broken_ = true;
+    if (reply.Code == kReplyFailure.Code) broken_ = true;
     if (!unanswered_.empty()) {
       answered_ = std::move(unanswered_.front());
       unanswered_.pop_front();
@@ -134,11 +140,7 @@ void TSyncConnection::ReceiveStream(TStream& stream) {
     return text + Format(" (stiglo %lld od %d bajtova)", static_cast<long long>(got), size);
   };
   Guarded([&] {
-    const std::string line = connection_->ReadLine();
-    size = StrToInt(line);
-    if (size < 0) {
-      throw EInvalidStreamSize(Format("Invalid stream size %d: a size cannot be negative.", size));
-    }
+    size = ReadStreamSize(*connection_);
     int64_t remaining = size;
     while (remaining > 0) {
       const int64_t piece = std::min(remaining, kPieceSize);

@@ -8,6 +8,7 @@
 #include "comparer/StructStreamer.h"
 #include "comparer/Tasks.h"
 #include "platform/Exceptions.h"
+#include "protocol/SyncVocabulary.h"
 
 namespace ormelin {
 
@@ -125,7 +126,7 @@ void TTaskBuilder::AddInsertDirTask(TDirectory* folder, int index) {
   // each folder's files before its sub-folders.
   std::vector<std::pair<TDirectory*, int>> stack;
   auto insert = [this, &stack](TDirectory* directory) {
-    Emit("insert_dir", directory->GetFullPath());
+    Emit(kTaskInsertDir, directory->GetFullPath());
     for (int f = 0; f < directory->FileCount(); ++f) AddInsertFileTask(directory, f);
     stack.emplace_back(directory, 0);
   };
@@ -142,19 +143,19 @@ void TTaskBuilder::AddInsertDirTask(TDirectory* folder, int index) {
 }
 
 void TTaskBuilder::AddDeleteDirTask(TDirectory* folder, int index) {
-  Emit("delete_dir", folder->GetDirectory(index)->GetFullPath());
+  Emit(kTaskDeleteDir, folder->GetDirectory(index)->GetFullPath());
 }
 
 void TTaskBuilder::AddInsertFileTask(TDirectory* folder, int index) {
-  Emit("insert_file", FileParams(folder, index));
+  Emit(kTaskInsertFile, FileParams(folder, index));
 }
 
 void TTaskBuilder::AddUpdateFileTask(TDirectory* folder, int index) {
-  Emit("update_file", FileParams(folder, index));
+  Emit(kTaskUpdateFile, FileParams(folder, index));
 }
 
 void TTaskBuilder::AddDeleteFileTask(TDirectory* folder, int index) {
-  Emit("delete_file", DelimitedItem(folder->GetFile(index)->GetFullPath()));
+  Emit(kTaskDeleteFile, DelimitedItem(folder->GetFile(index)->GetFullPath()));
 }
 
 std::string TTaskBuilder::FileParams(TDirectory* folder, int index) const {

@@ -6,6 +6,7 @@
 #include "comparer/uorBaseCommand.h"
 #include "platform/Collation.h"
 #include "platform/Exceptions.h"
+#include "protocol/SyncVocabulary.h"
 
 namespace ormelin {
 
@@ -71,10 +72,10 @@ std::string TTaskList::GetXML() const {
   root.SetName("xml");
   for (const auto& task : taskItems_) {
     auto* node = new TorXMLNode(&root);
-    node->SetName("task");
+    node->SetName(kTaskElement);
     node->SetText(task->Name());
     auto* param = new TorXMLNode(node);
-    param->SetName("param");
+    param->SetName(kParamElement);
     param->SetText(task->Params());
   }
   return root.GetXML();

@@ -5,6 +5,7 @@
 #include "platform/Collation.h"
 #include "platform/Cp1250.h"
 #include "platform/Exceptions.h"
+#include "platform/Text.h"
 
 namespace ormelin {
 
@@ -23,8 +24,6 @@ constexpr size_t kShortestEntity = 4;
 constexpr size_t kLongestEntity = 6;
 
 bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameEntity(std::string_view candidate, std::string_view entity) {
   if (candidate.size() != entity.size()) return false;

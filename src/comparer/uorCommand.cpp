@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
 #include "platform/Text.h"
+#include "protocol/SyncVocabulary.h"
 
 namespace ormelin {
 namespace {
@@ -34,12 +35,6 @@ std::string TemporaryName() {
 
 void SetClientConnection(TorClientConnection* connection) { gClientConnection = connection; }
 TorClientConnection* ClientConnection() { return gClientConnection; }
-
-std::string GetFileCommandLine(std::string_view project, std::string_view path) {
-  std::string line = "GetFile ";
-  line.append(project).append(" ").append(path);
-  return line;
-}
 
 // ---- parameters and paths ----
 
@@ -197,12 +192,12 @@ TorInsertFileCommand::TFileParams TorInsertFileCommand::ReadFileParams(std::stri
 }
 
 bool TorInsertFileCommand::IsRemoteSource(std::string_view sourceRoot) {
-  return sourceRoot.size() >= RemoteSourcePrefix.size() &&
-         SameTextFolded(sourceRoot.substr(0, RemoteSourcePrefix.size()), RemoteSourcePrefix);
+  return sourceRoot.size() >= kRemoteSourcePrefix.size() &&
+         SameTextFolded(sourceRoot.substr(0, kRemoteSourcePrefix.size()), kRemoteSourcePrefix);
 }
 
 std::string TorInsertFileCommand::RemoteProject(std::string_view sourceRoot) {
-  return std::string(sourceRoot.substr(std::min(sourceRoot.size(), RemoteSourcePrefix.size())));
+  return std::string(sourceRoot.substr(std::min(sourceRoot.size(), kRemoteSourcePrefix.size())));
 }
 
 void TorInsertFileCommand::FetchFile(std::string_view sourceRoot, std::string_view path,
@@ -220,7 +215,7 @@ void TorInsertFileCommand::FetchFile(std::string_view sourceRoot, std::string_vi
     throw ENoClientConnection("Veza s poslužiteljem nije uspostavljena"_cp1250);
   }
   TorReply reply = connection->SendCommand(GetFileCommandLine(RemoteProject(sourceRoot), path));
-  if (reply.Code != 203) throw EServerReplyError(reply.Code, reply.Text);
+  if (reply.Code != kReplyGetFileStarted.Code) throw EServerReplyError(reply.Code, reply.Text);
   connection->ReceiveStream(stream);
 }
 
@@ -285,17 +280,12 @@ void TorUpdateFileCommand::Execute(std::string_view targetRoot, std::string_view
 void RegisterFileCommands() {
   static std::once_flag once;
   std::call_once(once, [] {
-    RegisterCommandClass(TaskInsertDir, &TorInserDirCommand::Instance());
-    RegisterCommandClass(TaskDeleteDirName, &TorDeleteDirCommand::Instance());
-    RegisterCommandClass(TaskInsertFile, &TorInsertFileCommand::Instance());
-    RegisterCommandClass(TaskDeleteFileName, &TorDeleteFileCommand::Instance());
-    RegisterCommandClass(TaskUpdateFile, &TorUpdateFileCommand::Instance());
+    RegisterCommandClass(kTaskInsertDir, &TorInserDirCommand::Instance());
+    RegisterCommandClass(kTaskDeleteDir, &TorDeleteDirCommand::Instance());
+    RegisterCommandClass(kTaskInsertFile, &TorInsertFileCommand::Instance());
+    RegisterCommandClass(kTaskDeleteFile, &TorDeleteFileCommand::Instance());
+    RegisterCommandClass(kTaskUpdateFile, &TorUpdateFileCommand::Instance());
   });
 }
-
-namespace {
-// Start-up registration of every program that links the file commands.
-const bool gRegistered = (RegisterFileCommands(), true);
-}  // namespace
 
 }  // namespace ormelin

@@ -26,15 +26,8 @@
 
 namespace ormelin {
 
-// Task names, as registered.
-inline constexpr const char* TaskInsertDir = "insert_dir";
-inline constexpr const char* TaskDeleteDirName = "delete_dir";
-inline constexpr const char* TaskInsertFile = "insert_file";
-inline constexpr const char* TaskDeleteFileName = "delete_file";
-inline constexpr const char* TaskUpdateFile = "update_file";
-
 // The prefix of a source root that names a project on a server.
-inline constexpr std::string_view RemoteSourcePrefix = "Sync ";
+inline constexpr std::string_view kRemoteSourcePrefix = "Sync ";
 
 // "Brisanje '%s' nije moguće": a file that cannot be deleted or replaced.
 class EDeleteFileError : public Exception {
@@ -104,9 +97,6 @@ std::vector<std::string> ReadDelimitedText(std::string_view text);
 // The checked full path: `root` followed by `path`. Raises ETaskPathError.
 std::string TaskFullPath(std::string_view root, std::string_view path);
 
-// The GetFile command line for a project and a path.
-std::string GetFileCommandLine(std::string_view project, std::string_view path);
-
 // Writes new content in place of a file so that the file is never left
 // half-written: the bytes go to a temporary file in the same folder, which
 // gets the time and then replaces the target in one rename. A replacement
@@ -143,6 +133,8 @@ std::optional<TDateTime> DosFileTime(TDateTime value);
 
 class TorFileCommand : public TorCommand {};
 
+// "Inser", not "Insert": the system's own name for this command, which
+// must stay as it is spelt.
 class TorInserDirCommand : public TorFileCommand {
  public:
   static const TorInserDirCommand& Instance();
@@ -210,8 +202,9 @@ class TorUpdateFileCommand : public TorFileCommand {
 };
 
 // Enters the five commands under their task names, in the order insert_dir,
-// delete_dir, insert_file, delete_file, update_file. Done once at start-up
-// of every program that links this unit; calling it again changes nothing.
+// delete_dir, insert_file, delete_file, update_file. Every program that runs
+// tasks calls it once at start-up, before any task runs; calling it again
+// changes nothing.
 void RegisterFileCommands();
 
 }  // namespace ormelin

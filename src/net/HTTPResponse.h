@@ -27,7 +27,6 @@ class THTTPResponseInfo {
   THTTPResponseInfo& operator=(const THTTPResponseInfo&) = delete;
 
   int StatusCode() const { return statusCode_; }
-  int ResponseNo() const { return statusCode_; }
   const std::string& ReasonPhrase() const { return reasonPhrase_; }
   // Sets the code and its reason phrase; 404 also closes after the response.
   void SetStatus(int code);

@@ -2,7 +2,6 @@
 
 #include "platform/Conversions.h"
 #include "platform/Format.h"
-#include "platform/Sockets.h"
 
 namespace ormelin {
 
@@ -14,14 +13,16 @@ void SendStream(TTCPConnection& connection, TStream& stream) {
 }
 
 void ReceiveStream(TTCPConnection& connection, TStream& stream) {
+  connection.ReadStreamBytes(stream, ReadStreamSize(connection));
+}
+
+int32_t ReadStreamSize(TTCPConnection& connection) {
   const std::string line = connection.ReadLine();
   const int32_t size = StrToInt(line);
   if (size < 0) {
     throw EInvalidStreamSize(Format("Invalid stream size %d: a size cannot be negative.", size));
   }
-  connection.ReadStreamBytes(stream, size);
+  return size;
 }
-
-std::string LookupHostName(std::string_view address) { return ReverseLookup(address); }
 
 }  // namespace ormelin

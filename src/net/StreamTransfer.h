@@ -4,8 +4,7 @@
 // its own connection's thread.
 #pragma once
 
-#include <string>
-#include <string_view>
+#include <cstdint>
 
 #include "net/TCPConnection.h"
 #include "platform/Streams.h"
@@ -22,7 +21,8 @@ void SendStream(TTCPConnection& connection, TStream& stream);
 // integer value"; a negative size raises EInvalidStreamSize.
 void ReceiveStream(TTCPConnection& connection, TStream& stream);
 
-// The host name of a dotted IPv4 address; ESocketError when it has none.
-std::string LookupHostName(std::string_view address);
+// Reads the size line alone, with the same checks, for a receiver that takes
+// the bytes itself.
+int32_t ReadStreamSize(TTCPConnection& connection);
 
 }  // namespace ormelin

@@ -93,7 +93,6 @@ class TSocket {
   // return as for a closed peer. The handle stays valid until Close().
   void Shutdown();
   void Close();
-  bool IsValid() const { return handle_ >= 0; }
 
   TIPVersion Version() const { return version_; }
   int LocalPort() const;

@@ -98,6 +98,14 @@ bool IsSpace(char c) { return Has(c, kSpace); }
 bool IsPunctuation(char c) { return Has(c, kPunct); }
 bool IsPrintable(char c) { return Has(c, kPrint); }
 
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string AsciiLower(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = AsciiLower(c);
+  return result;
+}
+
 std::string TrimLeft(std::string_view text) {
   size_t first = 0;
   while (first < text.size() && Byte(text[first]) <= 32) ++first;
@@ -116,6 +124,20 @@ std::string Trim(std::string_view text) {
   size_t end = text.size();
   while (end > first && Byte(text[end - 1]) <= 32) --end;
   return std::string(text.substr(first, end - first));
+}
+
+std::string CrLfToBlank(std::string_view text) {
+  std::string line;
+  line.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      line.push_back(' ');
+      ++i;
+    } else {
+      line.push_back(text[i]);
+    }
+  }
+  return line;
 }
 
 bool SameTextFolded(std::string_view a, std::string_view b) {

@@ -15,6 +15,10 @@ char UpperChar(char c);
 char LowerChar(char c);
 std::string AnsiUpperCase(std::string_view text);
 std::string AnsiLowerCase(std::string_view text);
+// A to Z become a to z, every other byte stays: for words that are ASCII
+// whatever the code page (entity names, URL schemes and host names).
+char AsciiLower(char c);
+std::string AsciiLower(std::string_view text);
 
 // Character classes of code page 1250 (letters include the accented ones).
 bool IsLetter(char c);
@@ -29,6 +33,10 @@ bool IsPrintable(char c);
 std::string Trim(std::string_view text);
 std::string TrimLeft(std::string_view text);
 std::string TrimRight(std::string_view text);
+
+// The text on one line: every CR LF pair becomes one blank, while a lone CR
+// or LF stays.
+std::string CrLfToBlank(std::string_view text);
 
 // Byte-wise equality ignoring code page 1250 case (no locale rules).
 bool SameTextFolded(std::string_view a, std::string_view b);

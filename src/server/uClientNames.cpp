@@ -1,7 +1,7 @@
 #include "server/uClientNames.h"
 
+#include "net/Resolver.h"
 #include "platform/Exceptions.h"
-#include "net/StreamTransfer.h"
 
 namespace ormelin {
 
@@ -30,14 +30,14 @@ std::string TClientNameCache::HostName(const std::string& address) {
   if (name.empty()) name = address;
 
   TMutexLock guard(lock_);
-  if (entries_.size() >= PruneThreshold) {
+  if (entries_.size() >= kPruneThreshold) {
     for (auto entry = entries_.begin(); entry != entries_.end();) {
       entry = entry->second.Expires <= now ? entries_.erase(entry) : std::next(entry);
     }
     // Still crowded with live answers: start afresh rather than grow without bound.
-    if (entries_.size() >= 16 * PruneThreshold) entries_.clear();
+    if (entries_.size() >= 16 * kPruneThreshold) entries_.clear();
   }
-  entries_[address] = TEntry{name, now + TimeToLive};
+  entries_[address] = TEntry{name, now + kTimeToLive};
   return name;
 }
 

@@ -21,9 +21,9 @@ class TClientNameCache {
   using TResolver = std::function<std::string(std::string_view address)>;
   using TClock = std::chrono::steady_clock;
 
-  static constexpr std::chrono::seconds TimeToLive{60};
+  static constexpr std::chrono::seconds kTimeToLive{60};
   // Beyond this many remembered addresses the expired ones are dropped.
-  static constexpr size_t PruneThreshold = 1024;
+  static constexpr size_t kPruneThreshold = 1024;
 
   // The default resolver is the network layer's reverse lookup, which raises
   // a socket error when the address has no name.

@@ -2,7 +2,7 @@
 
 #include "platform/Collation.h"
 #include "platform/Text.h"
-#include "server/uServerConstants.h"
+#include "protocol/SyncVocabulary.h"
 
 namespace ormelin {
 
@@ -20,13 +20,13 @@ TCommandLine ParseCommandLine(std::string_view line) {
   TCommandLine result;
   std::string rest;
   result.Word = CutField(line, rest);
-  if (AnsiSameText(result.Word, CmdHello)) {
+  if (AnsiSameText(result.Word, kCmdHello)) {
     result.Command = TServerCommand::Hello;
-  } else if (AnsiSameText(result.Word, CmdSync)) {
+  } else if (AnsiSameText(result.Word, kCmdSync)) {
     result.Command = TServerCommand::Sync;
     std::string ignored;
     result.Project = CutField(rest, ignored);
-  } else if (AnsiSameText(result.Word, CmdGetFile)) {
+  } else if (AnsiSameText(result.Word, kCmdGetFile)) {
     result.Command = TServerCommand::GetFile;
     result.Project = CutField(rest, result.Path);
   }
@@ -34,17 +34,7 @@ TCommandLine ParseCommandLine(std::string_view line) {
 }
 
 std::string FailureLine(std::string_view message) {
-  std::string line = TextFailurePrefix;
-  line.reserve(line.size() + message.size());
-  for (size_t i = 0; i < message.size(); ++i) {
-    if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n') {
-      line += ' ';
-      ++i;
-    } else {
-      line += message[i];
-    }
-  }
-  return line;
+  return ReplyLineBefore(kReplyFailure.Code, CrLfToBlank(message));
 }
 
 std::string ClientText(std::string_view text) {

@@ -7,7 +7,7 @@
 #include "platform/EventLogSink.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
-#include "server/uServerConstants.h"
+#include "protocol/SyncVocabulary.h"
 
 namespace ormelin {
 
@@ -34,9 +34,9 @@ TZevanOrmelinS::TZevanOrmelinS(std::string configFileName)
   tcpServer_ = std::make_unique<TTCPServer>([this](TContext& context) { TCPServerConnect(context); },
                                             [this](TContext& context) { TCPServerExecute(context); },
                                             "TCPServer");
-  tcpServer_->SetDefaultPort(DefaultSyncPort);
+  tcpServer_->SetDefaultPort(kDefaultSyncPort);
   httpServer_ = std::make_unique<THTTPServer>();
-  httpServer_->SetDefaultPort(DefaultSyncPort + 1);
+  httpServer_->SetDefaultPort(kDefaultSyncPort + 1);
   httpServer_->OnCommandGet = [this](TContext& context, THTTPRequestInfo& request,
                                      THTTPResponseInfo& response) {
     std::shared_ptr<TCommandGetHandler> handler;

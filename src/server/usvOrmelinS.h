@@ -30,6 +30,7 @@
 #include "net/AddressAllowList.h"
 #include "platform/Exceptions.h"
 #include "platform/Mutex.h"
+#include "protocol/SyncVocabulary.h"
 #include "server/orProjects.h"
 #include "server/uClientNames.h"
 
@@ -184,7 +185,7 @@ class TZevanOrmelinS {
   void Fail(TTCPConnection& connection, const std::string& message, const std::string& logText);
 
   std::atomic<uint8_t> state_{ssInitializing};
-  std::atomic<int> syncPort_{1974};
+  std::atomic<int> syncPort_{kDefaultSyncPort};
   std::string configFileOverride_;
   // serversettings/consoleallow as read (written back only when present),
   // and the addresses it allows.

@@ -88,14 +88,6 @@ std::string PageValue(std::string_view value) {
   return result;
 }
 
-std::string AsciiLower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
-
 // "host:port" of an authority ("user@host:port", "[::1]:1975", "host"),
 // letter case folded, with the scheme's port when none is given.
 std::string SiteOf(std::string_view authority, std::string_view defaultPort) {

@@ -18,10 +18,10 @@
 #include "platform/Format.h"
 #include "platform/Memory.h"
 #include "platform/Streams.h"
+#include "protocol/SyncVocabulary.h"
 #include "server/uProjectFiles.h"
 #include "server/uProjectScan.h"
 #include "server/uServerCommands.h"
-#include "server/uServerConstants.h"
 #include "server/usvOrmelinS.h"
 
 namespace ormelin {
@@ -35,7 +35,7 @@ constexpr int64_t kOneSendFileSize = 64 * 1024;
 }  // namespace
 
 void TZevanOrmelinS::TCPServerConnect(TContext& context) {
-  context.Connection().WriteLine(TextGreeting);
+  context.Connection().WriteLine(ReplyLine(kReplyGreeting));
 }
 
 void TZevanOrmelinS::TCPServerExecute(TContext& context) {
@@ -53,7 +53,7 @@ void TZevanOrmelinS::TCPServerExecute(TContext& context) {
         HandleGetFile(context, line.Project, line.Path);
         break;
       case TServerCommand::Unknown:
-        connection.WriteLine(TextUnknownCommand);
+        connection.WriteLine(ReplyLine(kReplyUnknownCommand));
         break;
     }
   } catch (const ESilentException&) {
@@ -81,13 +81,13 @@ void TZevanOrmelinS::Fail(TTCPConnection& connection, const std::string& message
                           const std::string& logText) {
   Log("Greška: "_cp1250 + logText);
   connection.WriteLine(FailureLine(message));
-  connection.WriteLine(TextFailureLast);
+  connection.WriteLine(ReplyLine(kReplyFailure));
 }
 
 void TZevanOrmelinS::HandleHello(TContext& context) {
   std::string link = ClientLink(context);
   Log(Format("Hello od %s", link.c_str()));
-  context.Connection().WriteLine(Format("%d %s", ReplyHello, WordReady));
+  context.Connection().WriteLine(ReplyLine(kReplyHello));
 }
 
 std::string TZevanOrmelinS::ClientLink(TContext& context) {
@@ -108,12 +108,12 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
     Log(Format("Klijent %s traži sinkronizaciju nepostojećeg projekta %s"_cp1250,
                ClientLink(context).c_str(), shownName.c_str()));
     // The name exactly as sent (Format would stop at a NUL byte).
-    connection.WriteLine("401 Project '" + name + "' does not exist");
+    connection.WriteLine(ReplyLine(kReplyNoProject, name));
     return;
   }
   Log(Format("Klijent %s sinkronizira projekt %s", ClientLink(context).c_str(),
              shownName.c_str()));
-  connection.WriteLine(Format("%d Sync Started", ReplySyncStarted));
+  connection.WriteLine(ReplyLine(kReplySyncStarted));
 
   // The project's folder is read while the client's tree comes in.
   TProjectScan scan(project.Path);
@@ -170,8 +170,8 @@ std::string TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjec
 }
 
 void TZevanOrmelinS::RemoveDeleteTasks(TTaskList& list) {
-  RemoveTasksNamed(list, TaskDeleteDir);
-  RemoveTasksNamed(list, TaskDeleteFile);
+  RemoveTasksNamed(list, kTaskDeleteDir);
+  RemoveTasksNamed(list, kTaskDeleteFile);
 }
 
 void TZevanOrmelinS::RemoveTasksNamed(TTaskList& list, std::string_view name) {
@@ -194,7 +194,7 @@ void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,
   TFileStream file(ProjectFilePath(project.Path, path));
   TTCPConnection& connection = context.Connection();
   if (file.Size() > kOneSendFileSize) {
-    connection.WriteLine(Format("%d Get File Started", ReplyGetFileStarted));
+    connection.WriteLine(ReplyLine(kReplyGetFileStarted));
     SendStream(connection, file);
     return;
   }
@@ -202,7 +202,7 @@ void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,
   // same bytes as the lines and the stream sent one after another, with a
   // third of the system calls. Most files of a project are small.
   const size_t size = static_cast<size_t>(file.Size());
-  std::string reply = Format("%d Get File Started\r\n", ReplyGetFileStarted);
+  std::string reply = ReplyLine(kReplyGetFileStarted) + "\r\n";
   reply += IntToStr(static_cast<int64_t>(size));
   reply += "\r\n";
   const size_t header = reply.size();

@@ -10,14 +10,14 @@
 #include "platform/Format.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
-#include "server/uServerConstants.h"
+#include "protocol/SyncVocabulary.h"
 #include "server/usvOrmelinS.h"
 
 namespace ormelin {
 
 namespace {
 
-constexpr const char* ConfigFileBaseName = "orServer.xml";
+constexpr const char* kConfigFileBaseName = "orServer.xml";
 
 // The lines of a text: CR LF, LF and CR each end a line; a last line without
 // an end counts, an end at the very end adds no empty line.
@@ -36,6 +36,7 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   return lines;
 }
 
+// The lines of a text, each ended by CR LF.
 std::string JoinLinesCrLf(std::string_view text) {
   std::string joined;
   joined.reserve(text.size() + 2);
@@ -50,9 +51,9 @@ std::string JoinLinesCrLf(std::string_view text) {
 
 std::string TZevanOrmelinS::ConfigFileName() const {
   if (!configFileOverride_.empty()) return configFileOverride_;
-  std::string besideExecutable = ExecutableFolder() + ConfigFileBaseName;
+  std::string besideExecutable = ExecutableFolder() + kConfigFileBaseName;
   if (FileExists(besideExecutable)) return besideExecutable;
-  return PlatformPath(CommonAppDataFolder() + "\\zevan\\ormelin\\" + ConfigFileBaseName);
+  return PlatformPath(CommonAppDataFolder() + "\\zevan\\ormelin\\" + kConfigFileBaseName);
 }
 
 void TZevanOrmelinS::LoadSettings() {
@@ -70,8 +71,8 @@ void TZevanOrmelinS::LoadSettings() {
 void TZevanOrmelinS::LoadConnectionSettings(TorXMLNode& root) {
   Log("Dohvat postavki spajanja");
   TorXMLNode* port = root.ChildByName("serversettings", true)->ChildByName("defaultport", true);
-  int32_t value = DefaultSyncPort;
-  if (!TryStrToInt(port->Text(), value)) value = DefaultSyncPort;
+  int32_t value = kDefaultSyncPort;
+  if (!TryStrToInt(port->Text(), value)) value = kDefaultSyncPort;
   SetSyncPort(value);
 
   const TorXMLNode* allow =
@@ -113,18 +114,13 @@ void TZevanOrmelinS::SaveSettings() {
   SaveConnectionSettings(root);
   SaveProjects(root);
 
-  std::string xml = root.GetXML();
-  std::string text;
-  for (std::string_view line : SplitLines(xml)) {
-    text += line;
-    text += "\r\n";
-  }
-
   // All old or all new whatever fails; a link the administrator made stays.
-  ReplaceFileContents(ConfigFileName(), text);
+  ReplaceFileContents(ConfigFileName(), JoinLinesCrLf(root.GetXML()));
 }
 
 void TZevanOrmelinS::SaveConnectionSettings(TorXMLNode& root) {
+  // "Snimajne", not "Snimanje": the system's own spelling of this entry,
+  // which must stay as it is.
   Log("Snimajne postavki spajanja");
   TorXMLNode* settings = root.ChildByName("serversettings", true);
   settings->ChildByName("defaultport", true)->SetText(IntToStr(SyncPort()));

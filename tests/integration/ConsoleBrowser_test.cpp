@@ -3,6 +3,7 @@
 // (headless Chromium through playwright-core), which stops and starts the
 // listener, saves new settings, pages through and filters the event log and
 // saves a screenshot of each page into <build>/browser-artifacts/.
+// Test label: long
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>

@@ -3,6 +3,7 @@
 // SIGTERM while transfers run, files and folders that vanish or cannot be
 // read, broken configuration files and clients that send one byte a second.
 // Every test ends its processes and files; every read has a time-out.
+// Test label: long
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>

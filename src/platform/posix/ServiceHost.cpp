@@ -15,6 +15,7 @@
 
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
+#include "platform/Text.h"
 
 extern char** environ;
 
@@ -158,16 +159,7 @@ TControlRun RunControl(const std::string& program, std::vector<std::string> argu
 std::mutex outputLock;
 
 void WriteLineTo(FILE* stream, std::string_view text) {
-  std::string line;
-  line.reserve(text.size() + 1);
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      line += ' ';
-      ++i;
-    } else {
-      line += text[i];
-    }
-  }
+  std::string line = CrLfToBlank(text);
   line += '\n';
   std::lock_guard<std::mutex> guard(outputLock);
   std::fwrite(line.data(), 1, line.size(), stream);
