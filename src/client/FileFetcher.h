@@ -5,7 +5,8 @@
 //
 // A failing file is reported and the others go on. After a "500" reply or a
 // broken connection the requests still outstanding on it are sent again on
-// a new connection; a file whose own transfer broke off is tried once more.
+// a new connection; a file whose own transfer broke off is tried once more,
+// on the next connection of the same worker.
 //
 // Threading: Run starts one worker thread per connection and returns when
 // all have ended; the callbacks are called from those threads.
