@@ -37,7 +37,7 @@ bool NamespacesWork() {
 
 // A server whose orServer.xml lies beside it saves its settings there, so
 // the unit lets it write that folder and nothing else.
-TEST(ServiceInstall, TheUnitLetsTheServiceWriteTheFolderOfItsConfiguration) {
+TEST(InstallSwitch, TheUnitLetsTheServiceWriteTheFolderOfItsConfiguration) {
   if (!NamespacesWork()) GTEST_SKIP() << "no mount namespaces here (needs root)";
   TServerProcess server;  // only for its folder with the executable and orServer.xml
   server.WriteConfig(ConfigText(FreePortPair(), {}));
