@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/Exceptions.h"
+#include "server/usvOrmelinS.h"
 
 namespace ormelin {
 namespace {
@@ -14,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TServiceDescription Service(std::string executable) {
-  return TServiceDescription{"ZevanOrmelinS", "Ormelin Server", std::move(executable)};
+  return TServiceDescription{"ZevanOrmelinS", "Ormelin Server", std::move(executable), ""};
 }
 
 TEST(ServiceUnit, NamesTheDisplayNameAndTheExecutable) {
@@ -29,6 +30,48 @@ TEST(ServiceUnit, QuotesAnExecutablePathThatSystemdWouldSplit) {
   std::string text = ServiceUnitText(Service("/opt/Ormelin 100%/ormelin-server"));
   EXPECT_NE(text.find("\nExecStart=\"/opt/Ormelin 100%%/ormelin-server\"\n"), std::string::npos)
       << text;
+}
+
+TEST(ServiceUnit, KeepsTheSystemReadOnlyButTheSettingsFolder) {
+  TServiceDescription service = Service("/usr/sbin/ormelin-server");
+  service.WritableFolder = "/etc/zevan/ormelin/";
+  const std::string text = ServiceUnitText(service);
+  for (const char* line :
+       {"\nProtectSystem=strict\n", "\nReadWritePaths=-/etc/zevan/ormelin/\n",
+        "\nProtectHome=read-only\n", "\nPrivateTmp=yes\n", "\nNoNewPrivileges=yes\n",
+        "\nRestart=on-failure\n", "\nType=simple\n", "\nKillSignal=SIGTERM\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+  }
+  EXPECT_EQ(text.find("{%"), std::string::npos) << text;
+}
+
+TEST(ServiceUnit, QuotesAWritableFolderThatSystemdWouldSplit) {
+  TServiceDescription service = Service("/opt/Ormelin 100%/ormelin-server");
+  service.WritableFolder = "/opt/Ormelin 100%/";
+  EXPECT_NE(ServiceUnitText(service).find("\nReadWritePaths=\"-/opt/Ormelin 100%%/\"\n"),
+            std::string::npos)
+      << ServiceUnitText(service);
+}
+
+TEST(ServiceUnit, WithoutAWritableFolderNamesNone) {
+  const std::string text = ServiceUnitText(Service("/usr/sbin/ormelin-server"));
+  EXPECT_EQ(text.find("\nReadWritePaths="), std::string::npos) << text;
+  EXPECT_EQ(text.find("{%"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nProtectSystem=strict\n"), std::string::npos) << text;
+}
+
+// An installation ships the unit that /install writes for the server in its
+// place (/usr/sbin/ormelin-server in the package) with the configuration in
+// /etc/zevan/ormelin/.
+TEST(ServiceUnit, IsTheUnitThePackageShips) {
+  const TServiceDescription service{TZevanOrmelinS::ServiceName, TZevanOrmelinS::DisplayName,
+                                    ORMELIN_INSTALLED_SERVER, "/etc/zevan/ormelin/"};
+  std::ifstream in(ORMELIN_PACKAGED_UNIT, std::ios::binary);
+  ASSERT_TRUE(in) << ORMELIN_PACKAGED_UNIT;
+  std::stringstream packaged;
+  packaged << in.rdbuf();
+  EXPECT_EQ(packaged.str(), ServiceUnitText(service));
+  EXPECT_EQ(fs::path(ORMELIN_PACKAGED_UNIT).filename(), ServiceUnitFileName(service));
 }
 
 // Registers into a unit folder of the test's own, with a stand-in for

@@ -88,6 +88,16 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
                          std::deque<TPending>& pending) {
   size_t pendingBytes = 0;
   int fruitlessConnections = 0;  // since the last reply that came
+  // A file whose transfer broke off goes again on this worker's next
+  // connection, never on another worker's open one: behind a balancer that
+  // one may lead to the same failed server. What is left when the worker
+  // ends goes back to the queue.
+  std::deque<TPending> retries;
+  struct TGiveBack {
+    TFileFetcher& Fetcher;
+    std::deque<TPending>& Jobs;
+    ~TGiveBack() { Fetcher.PutBack(Jobs); }
+  } giveBack{*this, retries};
   for (;;) {
     if (stopping_) return;
     if (!connection || connection->Broken()) {
@@ -96,7 +106,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       pendingBytes = 0;
       {
         TMutexLock guard(lock_);
-        if (queue_.empty()) return;
+        if (queue_.empty() && retries.empty()) return;
         if (++fruitlessConnections > 3) {
           if (lastError_.empty()) lastError_ = "Poslužitelj prekida vezu bez odgovora"_cp1250;
           return;
@@ -121,7 +131,13 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     const bool refill = static_cast<int>(pending.size()) <= window_ / 2;
     while (refill && static_cast<int>(pending.size()) < window_ &&
            (pending.empty() || pendingBytes < kMaxPendingBytes)) {
-      TFileJob* job = Take();
+      TFileJob* job = nullptr;
+      if (!retries.empty()) {
+        job = retries.front().Job;
+        retries.pop_front();
+      } else {
+        job = Take();
+      }
       if (job == nullptr) break;
       // The content goes straight into the temporary file as it arrives, so
       // that file is made before its request goes out.
@@ -184,7 +200,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         fail_(*current.Job, error.Message());
       } else {
         current.Replacement.reset();
-        pending.push_front(std::move(current));
+        retries.push_back(std::move(current));
       }
     }
   }

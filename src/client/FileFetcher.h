@@ -5,9 +5,10 @@
 //
 // A failing file is reported and the others go on. After a "500" reply or a
 // broken connection the requests still outstanding on it are sent again on
-// a new connection; a file whose own transfer broke off is tried once more.
-// A server that stops answering (EServerTimeout) ends the whole run: every
-// worker stops after its current file, and Run raises that time-out.
+// a new connection; a file whose own transfer broke off is tried once more,
+// on the next connection of the same worker. A server that stops answering
+// (EServerTimeout) ends the whole run: every worker stops after its current
+// file, and Run raises that time-out.
 //
 // Threading: Run starts one worker thread per connection and returns when
 // all have ended; the callbacks are called from those threads.

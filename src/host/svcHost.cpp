@@ -21,14 +21,19 @@ std::string HostSourceName() {
   return name.empty() ? std::string("ormelin-server") : name;
 }
 
-TServiceDescription Description() {
+// The service as the manager runs it: this executable, writing only the
+// folder where the console saves the settings.
+TServiceDescription Description(const TZevanOrmelinS& module) {
+  std::string config = module.ConfigFileName();
+  size_t separator = config.find_last_of("/\\");
+  std::string folder = separator == std::string::npos ? std::string() : config.substr(0, separator + 1);
   return TServiceDescription{TZevanOrmelinS::ServiceName, TZevanOrmelinS::DisplayName,
-                             ExecutablePath()};
+                             ExecutablePath(), folder};
 }
 
 // Installs or removes the service; false when it failed.
-bool RegisterWithManager(bool install, bool silent) {
-  TServiceDescription service = Description();
+bool RegisterWithManager(const TZevanOrmelinS& module, bool install, bool silent) {
+  TServiceDescription service = Description(module);
   std::string remark;
   try {
     remark = install ? InstallService(service, SystemServiceManager())
@@ -75,7 +80,7 @@ int RunHost(const std::vector<std::string>& arguments) {
     int exitCode = 0;
     if (switches.Install || switches.Uninstall) {
       // INSTALL is tested first: both switches install.
-      exitCode = RegisterWithManager(switches.Install, switches.Silent) ? 0 : 1;
+      exitCode = RegisterWithManager(*module, switches.Install, switches.Silent) ? 0 : 1;
     } else {
       // Pause and continue change nothing: the listeners keep running.
       while (signals.Wait() != TServiceRequest::Stop) {

@@ -43,9 +43,16 @@ struct TServiceDescription {
   std::string Name;         // service name, "ZevanOrmelinS"
   std::string DisplayName;  // "Ormelin Server"
   std::string Executable;   // full path of the program to run
+  // The one folder the service writes, where it saves its settings, with
+  // its trailing separator; empty: none.
+  std::string WritableFolder;
 };
 
-// The systemd unit that runs the service: its text and its file name.
+// The systemd unit that runs the service, filled in from the template
+// posix/ServiceUnit.in: the file system read-only but for WritableFolder
+// (a folder that is missing then does not keep the service from starting),
+// home folders read-only, a /tmp of its own, no new privileges, a restart
+// after a failure. Also its file name.
 std::string ServiceUnitText(const TServiceDescription& service);
 std::string ServiceUnitFileName(const TServiceDescription& service);  // "<Name>.service"
 

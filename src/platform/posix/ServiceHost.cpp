@@ -21,6 +21,9 @@ extern char** environ;
 
 namespace ormelin {
 
+// The text of posix/ServiceUnit.in, compiled in by the build.
+extern const char ServiceUnitTemplate[];
+
 namespace {
 
 // The system error of a failed call, in the form the host reports it.
@@ -63,6 +66,13 @@ std::string UnitCommandWord(std::string_view value) {
     }
   }
   return needsQuotes ? "\"" + escaped + "\"" : escaped;
+}
+
+void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
+  for (size_t at = text.find(placeholder); at != std::string::npos;
+       at = text.find(placeholder, at + value.size())) {
+    text.replace(at, placeholder.size(), value);
+  }
 }
 
 std::string SystemctlPath() {
@@ -218,16 +228,15 @@ std::string ServiceUnitFileName(const TServiceDescription& service) {
 
 std::string ServiceUnitText(const TServiceDescription& service) {
   std::string description = service.DisplayName.empty() ? service.Name : service.DisplayName;
-  std::string text;
-  text += "[Unit]\n";
-  text += "Description=" + description + "\n";
-  text += "After=network.target\n";
-  text += "\n[Service]\n";
-  text += "Type=simple\n";
-  text += "ExecStart=" + UnitCommandWord(service.Executable) + "\n";
-  text += "KillSignal=SIGTERM\n";
-  text += "\n[Install]\n";
-  text += "WantedBy=multi-user.target\n";
+  std::string text = ServiceUnitTemplate;
+  ReplaceAll(text, "{%DESCRIPTION%}", description);
+  ReplaceAll(text, "{%EXECSTART%}", UnitCommandWord(service.Executable));
+  if (service.WritableFolder.empty()) {
+    ReplaceAll(text, "ReadWritePaths={%WRITABLEFOLDER%}\n", "");
+  } else {
+    // "-": a folder that does not exist is left out instead of failing the start.
+    ReplaceAll(text, "{%WRITABLEFOLDER%}", UnitCommandWord("-" + service.WritableFolder));
+  }
   return text;
 }
 
