@@ -15,7 +15,9 @@
 namespace ormelin {
 namespace {
 
-const char* ProjectFolder() { return std::getenv("ORMELIN_BENCH_TREE"); }
+const char* ProjectFolder() {
+  return std::getenv("ORMELIN_BENCH_TREE");
+}
 
 void RunBuildDiffList(benchmark::State& state, bool level) {
   const char* folder = ProjectFolder();
@@ -37,13 +39,18 @@ void RunBuildDiffList(benchmark::State& state, bool level) {
     bytes += result.size();
     benchmark::DoNotOptimize(result.data());
   }
-  state.counters["reply_bytes"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
+  state.counters["reply_bytes"] =
+      static_cast<double>(bytes) / static_cast<double>(state.iterations());
 }
 
-void BM_BuildDiffListLevel(benchmark::State& state) { RunBuildDiffList(state, true); }
+void BM_BuildDiffListLevel(benchmark::State& state) {
+  RunBuildDiffList(state, true);
+}
 BENCHMARK(BM_BuildDiffListLevel)->Unit(benchmark::kMillisecond);
 
-void BM_BuildDiffListEmptyClient(benchmark::State& state) { RunBuildDiffList(state, false); }
+void BM_BuildDiffListEmptyClient(benchmark::State& state) {
+  RunBuildDiffList(state, false);
+}
 BENCHMARK(BM_BuildDiffListEmptyClient)->Unit(benchmark::kMillisecond);
 
 void BM_LoadFromDisk(benchmark::State& state) {

@@ -55,9 +55,9 @@ TEST(TAddressAllowList, MalformedEntriesAreReportedAndAllowNothing) {
       "localhost 10.0.0.1/33 ::1/129 10.0.0.1/ 10.0.0.1/-1 10.0.0.1/+8 10.0.0 1.2.3.4.5 "
       "10.0.0.0/8/8 * 192.0.2.7",
       malformed);
-  EXPECT_EQ(malformed, (std::vector<std::string>{"localhost", "10.0.0.1/33", "::1/129",
-                                                 "10.0.0.1/", "10.0.0.1/-1", "10.0.0.1/+8",
-                                                 "10.0.0", "1.2.3.4.5", "10.0.0.0/8/8", "*"}));
+  EXPECT_EQ(malformed, (std::vector<std::string>{"localhost", "10.0.0.1/33", "::1/129", "10.0.0.1/",
+                                                 "10.0.0.1/-1", "10.0.0.1/+8", "10.0.0",
+                                                 "1.2.3.4.5", "10.0.0.0/8/8", "*"}));
   // Neither a malformed range's address nor anything near it is let in.
   for (const char* peer : {"10.0.0.1", "10.0.0.2", "::1", "127.0.0.1"}) {
     EXPECT_FALSE(list.Allows(peer)) << peer;

@@ -13,7 +13,9 @@
 namespace ormelin {
 namespace {
 
-int Sign(int v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
+int Sign(int v) {
+  return v < 0 ? -1 : (v > 0 ? 1 : 0);
+}
 
 TEST(CollationTest, CaseIgnoredAccentsKeptInRootAndCroatian) {
   for (const char* locale : {"", "hr", "hr_HR"}) {
@@ -21,13 +23,17 @@ TEST(CollationTest, CaseIgnoredAccentsKeptInRootAndCroatian) {
     TCollator collator(locale);
     EXPECT_LT(collator.Compare("b", "C"), 0);
     EXPECT_GT(collator.Compare("C", "b"), 0);
-    EXPECT_LT(collator.Compare("c", "\xE8"), 0);      // c < č
-    EXPECT_LT(collator.Compare("\xE8", "d"), 0);      // č < d
-    EXPECT_LT(collator.Compare("\xC8", "d"), 0);      // Č < d
-    EXPECT_EQ(collator.Compare("\xC8" "ak", "\xE8" "AK"), 0);
+    EXPECT_LT(collator.Compare("c", "\xE8"), 0);  // c < č
+    EXPECT_LT(collator.Compare("\xE8", "d"), 0);  // č < d
+    EXPECT_LT(collator.Compare("\xC8", "d"), 0);  // Č < d
+    EXPECT_EQ(collator.Compare("\xC8"
+                               "ak",
+                               "\xE8"
+                               "AK"),
+              0);
     EXPECT_EQ(collator.Compare("Projekt", "PROJEKT"), 0);
     EXPECT_EQ(collator.Compare("\x8A\x8E\xD0\xC6", "\x9A\x9E\xF0\xE6"), 0);  // ŠŽĐĆ = šžđć
-    EXPECT_NE(collator.Compare("z", "\x9E"), 0);      // z != ž
+    EXPECT_NE(collator.Compare("z", "\x9E"), 0);                             // z != ž
     EXPECT_LT(collator.Compare("a", "ab"), 0);
     EXPECT_EQ(collator.Compare("", ""), 0);
     EXPECT_LT(collator.Compare("", "a"), 0);
@@ -47,9 +53,31 @@ TEST(CollationTest, ProcessCollationOrdersLikeTheRoot) {
 
 TEST(CollationTest, KeysOrderLikeTheComparison) {
   std::vector<std::string> names = {
-      "b",  "C",  "c",  "\xE8",     "d",        "\xC8",     "a b.txt", "ab.txt", "A.txt", "a.txt",
-      "Z",  "\x9E", "z", "\x8A" "ablon", "sablon", "10", "9", "", "long name " + std::string(300, 'x'),
-      "long name " + std::string(300, 'y'), "\xF0" "ak", "dak", "e",
+      "b",
+      "C",
+      "c",
+      "\xE8",
+      "d",
+      "\xC8",
+      "a b.txt",
+      "ab.txt",
+      "A.txt",
+      "a.txt",
+      "Z",
+      "\x9E",
+      "z",
+      "\x8A"
+      "ablon",
+      "sablon",
+      "10",
+      "9",
+      "",
+      "long name " + std::string(300, 'x'),
+      "long name " + std::string(300, 'y'),
+      "\xF0"
+      "ak",
+      "dak",
+      "e",
   };
   for (const char* locale : {"", "hr"}) {
     TCollator collator(locale);
@@ -92,9 +120,15 @@ TEST(CollationTest, LocaleFromEnvironmentValue) {
   struct {
     const char* value;
     const char* locale;
-  } cases[] = {{"", ""},           {"C", ""},         {"POSIX", ""},       {"C.UTF-8", ""},
-               {"C.utf8", ""},     {"hr_HR.UTF-8", "hr_HR"}, {"sr_RS@latin", "sr_RS"},
-               {"en_US", "en_US"}, {"de_DE.ISO-8859-1@euro", "de_DE"}};
+  } cases[] = {{"", ""},
+               {"C", ""},
+               {"POSIX", ""},
+               {"C.UTF-8", ""},
+               {"C.utf8", ""},
+               {"hr_HR.UTF-8", "hr_HR"},
+               {"sr_RS@latin", "sr_RS"},
+               {"en_US", "en_US"},
+               {"de_DE.ISO-8859-1@euro", "de_DE"}};
   for (const auto& c : cases) EXPECT_EQ(CollationLocaleOf(c.value), c.locale) << c.value;
 }
 

@@ -15,9 +15,9 @@ TEST(DateTimeTest, SerialNumbers) {
   struct {
     int y, m, d;
     double serial;
-  } cases[] = {{1899, 12, 30, 0},     {1899, 12, 31, 1},    {1900, 1, 1, 2},
-               {1899, 12, 29, -1},    {1980, 1, 1, 29221},  {2008, 11, 14, 39766},
-               {2000, 2, 29, 36585},  {2107, 12, 31, 75971}, {1, 1, 1, -693593},
+  } cases[] = {{1899, 12, 30, 0},      {1899, 12, 31, 1},     {1900, 1, 1, 2},
+               {1899, 12, 29, -1},     {1980, 1, 1, 29221},   {2008, 11, 14, 39766},
+               {2000, 2, 29, 36585},   {2107, 12, 31, 75971}, {1, 1, 1, -693593},
                {9999, 12, 31, 2958465}};
   for (const auto& c : cases) {
     EXPECT_EQ(EncodeDate(c.y, c.m, c.d), c.serial) << c.y << "-" << c.m << "-" << c.d;
@@ -78,7 +78,7 @@ TEST(DateTimeTest, FormatWithCroatianSettings) {
       {"d/m/yy", morning, "2.1.08"},
       {"yyyy-mm-dd hh-nn-ss", morning, "2008-01-02 09-05-07"},
       {"h:n:s", morning, "9:5:7"},
-      {"hh:mm", morning, "09:05"},           // m after h counts minutes
+      {"hh:mm", morning, "09:05"},  // m after h counts minutes
       {"hh:nn:ss.zzz", value, "14:03:05.007"},
       {"z", value, "7"},
       {"'dd' \"hh\" dd", value, "dd hh 08"},
@@ -87,7 +87,8 @@ TEST(DateTimeTest, FormatWithCroatianSettings) {
       {"yyyy", EncodeDate(987, 6, 5), "0987"},
       {"x!", value, "x!"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatDateTime(c.format, c.value, hr), c.expected) << c.format;
+  for (const auto& c : cases)
+    EXPECT_EQ(FormatDateTime(c.format, c.value, hr), c.expected) << c.format;
   EXPECT_EQ(DateTimeToStr(value, hr), "08.12.2026 14:03:05");
 }
 

@@ -108,10 +108,16 @@ TEST(TDirectory, AddChecksNamesIgnoringCase) {
   EXPECT_EQ(root.FileCount(), 1);
   EXPECT_EQ(clash->Parent(), nullptr);
 
-  NewDirectory(&root, "\xC8" "a");  // "Ča"
-  EXPECT_TRUE(root.HasDirectory("\xE8" "A"));
+  NewDirectory(&root,
+               "\xC8"
+               "a");  // "Ča"
+  EXPECT_TRUE(
+      root.HasDirectory("\xE8"
+                        "A"));
   EXPECT_FALSE(root.HasDirectory("ca"));  // accents count
-  EXPECT_FALSE(root.HasFile("\xC8" "a"));  // files and folders apart
+  EXPECT_FALSE(
+      root.HasFile("\xC8"
+                   "a"));  // files and folders apart
   root.AddFile(nullptr);
   root.AddDirectory(nullptr);
   EXPECT_EQ(root.FileCount(), 1);

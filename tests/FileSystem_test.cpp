@@ -1,7 +1,7 @@
 #include "platform/FileSystem.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
 
@@ -77,7 +77,9 @@ TEST(FileSystemTest, EnumeratorListsEveryEntryInCodePage1250) {
   fs::create_directory(root + "/.hiddendir");
   Touch(root + "/a b.txt");
   Touch(root + "/\xC4\x8D\xC4\x87\xC5\xBE\xC5\xA1\xC4\x91 \xC4\x8C.txt");  // čćžšđ Č
-  Touch(root + "/ma\xC3\xB1" "ana");                                      // mañana
+  Touch(root +
+        "/ma\xC3\xB1"
+        "ana");  // mañana
   fs::create_directory(root + "/sub");
   SetTimes(root + "/a b.txt", LocalSeconds(2008, 11, 14, 10, 20, 31));
   SetTimes(root + "/.hidden", 0);
@@ -87,8 +89,9 @@ TEST(FileSystemTest, EnumeratorListsEveryEntryInCodePage1250) {
   std::map<std::string, bool> kinds;
   for (const auto& [name, entry] : entries) kinds[name] = entry.IsDirectory;
   std::map<std::string, bool> expected = {
-      {".hidden", false}, {".hiddendir", true}, {"a b.txt", false},
-      {"\xE8\xE6\x9E\x9A\xF0 \xC8.txt", false}, {"ma?ana", false}, {"sub", true}};
+      {".hidden", false}, {".hiddendir", true},
+      {"a b.txt", false}, {"\xE8\xE6\x9E\x9A\xF0 \xC8.txt", false},
+      {"ma?ana", false},  {"sub", true}};
   EXPECT_EQ(kinds, expected);
   EXPECT_DOUBLE_EQ(entries["a b.txt"].DateModified, EncodeDateTime(2008, 11, 14, 10, 20, 30));
   EXPECT_DOUBLE_EQ(entries[".hidden"].DateModified, EncodeDate(1980, 1, 1));
@@ -102,8 +105,7 @@ TEST(FileSystemTest, EnumeratorListsEveryEntryInCodePage1250) {
 TEST(FileSystemTest, EnumeratorOfWhatIsNoFolder) {
   TTempFolder temp;
   Touch(temp.Path() + "/file");
-  for (std::string path : {temp.Path() + "/missing", temp.Path() + "/file",
-                           std::string("")}) {
+  for (std::string path : {temp.Path() + "/missing", temp.Path() + "/file", std::string("")}) {
     TFolderEnumerator enumerator(path);
     TFolderEntry entry;
     EXPECT_FALSE(enumerator.IsOpen()) << path;
@@ -141,12 +143,16 @@ TEST(FileSystemTest, EntryQueriesAndSimpleOperations) {
   EXPECT_FALSE(DirectoryExists(root + "/f"));
   EXPECT_FALSE(FileExists(root + std::string("/f\0x", 4)));
 
-  EXPECT_TRUE(CreateDir(root + "\\\xE8" "a"));
-  EXPECT_TRUE(fs::is_directory(root + "/\xC4\x8D" "a"));
-  EXPECT_FALSE(CreateDir(root + "\\\xE8" "a"));        // exists
+  EXPECT_TRUE(CreateDir(root + "\\\xE8"
+                               "a"));
+  EXPECT_TRUE(fs::is_directory(root + "/\xC4\x8D"
+                                      "a"));
+  EXPECT_FALSE(CreateDir(root + "\\\xE8"
+                                "a"));                  // exists
   EXPECT_FALSE(CreateDir(root + "\\missing\\deeper"));  // one level only
 
-  EXPECT_FALSE(DeleteFile(root + "\\\xE8" "a"));  // a folder
+  EXPECT_FALSE(DeleteFile(root + "\\\xE8"
+                                 "a"));  // a folder
   EXPECT_FALSE(DeleteFile(root + "\\missing"));
   EXPECT_TRUE(DeleteFile(root + "\\f"));
   EXPECT_FALSE(fs::exists(root + "/f"));

@@ -16,12 +16,15 @@ using test::TScriptedIO;
 using test::TScriptedLog;
 using test::TwoPieceSplits;
 
-std::unique_ptr<THTTPRequestInfo> Parse(std::vector<std::string> pieces, THTTPRequestSettings settings = {}) {
+std::unique_ptr<THTTPRequestInfo> Parse(std::vector<std::string> pieces,
+                                        THTTPRequestSettings settings = {}) {
   TTCPConnection connection(std::make_unique<TScriptedIO>(std::move(pieces)));
   return ReadRequest(connection, settings);
 }
 
-std::unique_ptr<THTTPRequestInfo> Parse(const std::string& text) { return Parse(std::vector<std::string>{text}); }
+std::unique_ptr<THTTPRequestInfo> Parse(const std::string& text) {
+  return Parse(std::vector<std::string>{text});
+}
 
 TEST(ReadRequest, RequestLines) {
   struct TCase {
@@ -94,7 +97,8 @@ TEST(ReadRequest, AWholeRequestAtEverySplit) {
 
 TEST(ReadRequest, FormBodiesAreDecodedOnlyForTheExactContentType) {
   auto request = Parse(
-      "GET /opcije?port=2 HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded; charset=UTF-8\r\n"
+      "GET /opcije?port=2 HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded; "
+      "charset=UTF-8\r\n"
       "Content-Length: 6\r\n\r\nport=1");
   EXPECT_EQ(request->Parameters.Entries(), std::vector<std::string>{"port=2"});
   EXPECT_EQ(request->ParamText, "port=1&port=2");
@@ -125,13 +129,16 @@ TEST(ReadRequest, RefusedRequests) {
   THTTPRequestSettings small;
   small.MaximumBodySize = 10;
   EXPECT_NO_THROW(Parse({"POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\n0123456789"}, small));
-  EXPECT_THROW(Parse({"POST / HTTP/1.1\r\nContent-Length: 11\r\n\r\n01234567890"}, small), EHTTPRequestTooLarge);
+  EXPECT_THROW(Parse({"POST / HTTP/1.1\r\nContent-Length: 11\r\n\r\n01234567890"}, small),
+               EHTTPRequestTooLarge);
   // Without a length a POST body runs to the peer's close, within the limit.
   EXPECT_EQ(Parse({"POST / HTTP/1.1\r\n\r\n01234", "56789"}, small)->BodyText, "0123456789");
   EXPECT_THROW(Parse({"POST / HTTP/1.1\r\n\r\n01234", "567890"}, small), EHTTPRequestTooLarge);
   // A GET without a length has no body; a bad length counts as none.
   for (const char* length : {"x", "$10", "", "2147483648", "1 0"}) {
-    EXPECT_EQ(Parse(std::string("GET / HTTP/1.1\r\nContent-Length: ") + length + "\r\n\r\nrest")->ContentLength, -1)
+    EXPECT_EQ(Parse(std::string("GET / HTTP/1.1\r\nContent-Length: ") + length + "\r\n\r\nrest")
+                  ->ContentLength,
+              -1)
         << length;
   }
   EXPECT_EQ(Parse("GET / HTTP/1.1\r\nContent-Length:  4 \r\n\r\nrest")->BodyText, "rest");
@@ -150,9 +157,10 @@ TEST(THTTPResponseInfo, StatusAndHeaderOnce) {
   EXPECT_TRUE(response.CloseAfterResponse);
   response.SetStatus(413);
   response.SendHeader();
-  EXPECT_EQ(log.Sent,
-            "HTTP/1.1 413 Request Entity To Long\r\nConnection: close\r\nContent-Type: text/html\r\n"
-            "Server: OrmelinS/1.1\r\n\r\n");
+  EXPECT_EQ(
+      log.Sent,
+      "HTTP/1.1 413 Request Entity To Long\r\nConnection: close\r\nContent-Type: text/html\r\n"
+      "Server: OrmelinS/1.1\r\n\r\n");
   EXPECT_EQ(log.SendSizes.size(), 1u);  // the whole block in one write
   try {
     response.SendHeader();
@@ -165,7 +173,8 @@ TEST(THTTPResponseInfo, StatusAndHeaderOnce) {
 // A ten-byte body stream that reports its release.
 class TTrackedStream : public TMemoryStream {
  public:
-  explicit TTrackedStream(std::atomic<int>& released) : TMemoryStream("0123456789"), released_(released) {}
+  explicit TTrackedStream(std::atomic<int>& released)
+      : TMemoryStream("0123456789"), released_(released) {}
   ~TTrackedStream() override { ++released_; }
 
  private:
@@ -177,14 +186,16 @@ class TWebServer {
  public:
   TWebServer() {
     server.SetDefaultPort(0);
-    server.OnCommandGet = [this](TContext&, THTTPRequestInfo& request, THTTPResponseInfo& response) {
+    server.OnCommandGet = [this](TContext&, THTTPRequestInfo& request,
+                                 THTTPResponseInfo& response) {
       ++calls;
       {
         std::lock_guard<std::mutex> lock(mutex);
         lastPath = request.RequestPath;
       }
       const std::string& path = request.RequestPath;
-      if (path == "/index.html") response.ReplyText = "<p>" + request.Parameters.Value("akcija") + "</p>";
+      if (path == "/index.html")
+        response.ReplyText = "<p>" + request.Parameters.Value("akcija") + "</p>";
       if (path == "/redirect") response.RedirectTo("/index.html");
       if (path == "/throw") throw Exception("X");
       if (path == "/throw-empty") throw Exception("");
@@ -223,23 +234,29 @@ TEST(THTTPServer, WireForms) {
   };
   const std::vector<TCase> cases = {
       {"GET /index.html?akcija=Pokreni HTTP/1.1\r\nHost: x\r\n\r\n",
-       "HTTP/1.1 200 OK\r\n" + kHead + "Content-Length: 14\r\nServer: OrmelinS/1.1\r\n\r\n<p>Pokreni</p>"},
+       "HTTP/1.1 200 OK\r\n" + kHead +
+           "Content-Length: 14\r\nServer: OrmelinS/1.1\r\n\r\n<p>Pokreni</p>"},
       {"HEAD /index.html HTTP/1.0\r\n\r\n",
        "HTTP/1.1 200 OK\r\n" + kHead + "Content-Length: 7\r\nServer: OrmelinS/1.1\r\n\r\n<p></p>"},
       {"GET /index.html HTTP/1.1\r\nConnection: Keep-alive\r\n\r\n",
        "HTTP/1.1 200 OK\r\n" + kHead + "Content-Length: 7\r\nServer: OrmelinS/1.1\r\n\r\n<p></p>"},
       {"GET /redirect HTTP/1.1\r\n\r\n",
-       "HTTP/1.1 302 Moved Temporarily\r\n" + kHead + "Server: OrmelinS/1.1\r\nLocation: /index.html\r\n\r\n"},
-      {"GET /nothing HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK\r\n" + kHead + "Server: OrmelinS/1.1\r\n\r\n"},
-      {"DELETE /x HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK\r\n" + kHead + "Server: OrmelinS/1.1\r\n\r\n"},
-      {"GET /throw HTTP/1.1\r\n\r\n",
-       "HTTP/1.1 500 Internal Server Error\r\n" + kHead + "Content-Length: 1\r\nServer: OrmelinS/1.1\r\n\r\nX"},
+       "HTTP/1.1 302 Moved Temporarily\r\n" + kHead +
+           "Server: OrmelinS/1.1\r\nLocation: /index.html\r\n\r\n"},
+      {"GET /nothing HTTP/1.1\r\n\r\n",
+       "HTTP/1.1 200 OK\r\n" + kHead + "Server: OrmelinS/1.1\r\n\r\n"},
+      {"DELETE /x HTTP/1.1\r\n\r\n",
+       "HTTP/1.1 200 OK\r\n" + kHead + "Server: OrmelinS/1.1\r\n\r\n"},
+      {"GET /throw HTTP/1.1\r\n\r\n", "HTTP/1.1 500 Internal Server Error\r\n" + kHead +
+                                          "Content-Length: 1\r\nServer: OrmelinS/1.1\r\n\r\nX"},
       {"GET /throw-empty HTTP/1.1\r\n\r\n",
        "HTTP/1.1 500 Internal Server Error\r\n" + kHead + "Server: OrmelinS/1.1\r\n\r\n"},
       {"GET /stream HTTP/1.1\r\n\r\n",
-       "HTTP/1.1 200 OK\r\n" + kHead + "Content-Length: 10\r\nServer: OrmelinS/1.1\r\n\r\n0123456789"},
+       "HTTP/1.1 200 OK\r\n" + kHead +
+           "Content-Length: 10\r\nServer: OrmelinS/1.1\r\n\r\n0123456789"},
       {"GET /stream-throw HTTP/1.1\r\n\r\n",
-       "HTTP/1.1 500 Internal Server Error\r\n" + kHead + "Content-Length: 6\r\nServer: OrmelinS/1.1\r\n\r\nbroken"},
+       "HTTP/1.1 500 Internal Server Error\r\n" + kHead +
+           "Content-Length: 6\r\nServer: OrmelinS/1.1\r\n\r\nbroken"},
       // Requests that cannot be read close without a response.
       {"GET\r\n\r\n", ""},
       {"GET / HTTP/1.1\r\nAuthorization: Negotiate x\r\n\r\n", ""},
@@ -266,7 +283,8 @@ TEST(THTTPServer, PathsAndServerSoftware) {
   web.server.SetActive(false);
   web.server.ServerSoftware = "Test/2";
   web.server.SetActive(true);
-  EXPECT_NE(web.Exchange("GET \\index.html HTTP/1.1\r\n\r\n").find("\r\nServer: Test/2\r\n"), std::string::npos);
+  EXPECT_NE(web.Exchange("GET \\index.html HTTP/1.1\r\n\r\n").find("\r\nServer: Test/2\r\n"),
+            std::string::npos);
   EXPECT_EQ(web.LastPath(), "/index.html");
   web.Exchange("GET http://localhost:1975/a%20b.html HTTP/1.1\r\n\r\n");
   EXPECT_EQ(web.LastPath(), "/a b.html");
@@ -285,7 +303,8 @@ TEST(THTTPServer, BodyWithoutLengthRunsToTheClose) {
   TLoopbackClient client(web.server.Bindings().at(0).Port);
   client.Send("POST /opcije HTTP/1.1\r\n\r\nport=1");
   client.ShutdownWrite();
-  EXPECT_EQ(client.ReadUntilClose(), "HTTP/1.1 200 OK\r\n" + kHead + "Content-Length: 2\r\nServer: OrmelinS/1.1\r\n\r\nok");
+  EXPECT_EQ(client.ReadUntilClose(),
+            "HTTP/1.1 200 OK\r\n" + kHead + "Content-Length: 2\r\nServer: OrmelinS/1.1\r\n\r\nok");
   {
     std::lock_guard<std::mutex> lock(web.mutex);
     EXPECT_EQ(body, "port=1");

@@ -32,17 +32,19 @@ TEST(PathsTest, Utf8ToCp1250MarksWhatTheCodePageLacks) {
   } cases[] = {
       {"abc", "abc"},
       {"\xC4\x8D\xC4\x87\xC5\xBE\xC5\xA1\xC4\x91", "\xE8\xE6\x9E\x9A\xF0"},  // čćžšđ
-      {"\xC5\x91", "\xF5"},                  // ő is in the code page
-      {"\xC3\xB1", "?"},                     // ñ is not
-      {"\xE6\x97\xA5", "?"},                 // 日
-      {"\xF0\x9F\x98\x80x", "?x"},           // outside the basic plane
-      {"\xE2\x82\xAC", "\x80"},              // €
-      {"\xFF", "?"},                         // not UTF-8 at all
-      {"\xC4", "?"},                         // cut short
-      {"\xC4" "a", "?a"},                    // bad continuation
-      {"\xC0\x80", "??"},                    // overlong
-      {"\xED\xA0\x80", "???"},               // surrogate
-      {"\xF4\x90\x80\x80", "????"},          // beyond U+10FFFF
+      {"\xC5\x91", "\xF5"},         // ő is in the code page
+      {"\xC3\xB1", "?"},            // ñ is not
+      {"\xE6\x97\xA5", "?"},        // 日
+      {"\xF0\x9F\x98\x80x", "?x"},  // outside the basic plane
+      {"\xE2\x82\xAC", "\x80"},     // €
+      {"\xFF", "?"},                // not UTF-8 at all
+      {"\xC4", "?"},                // cut short
+      {"\xC4"
+       "a",
+       "?a"},                        // bad continuation
+      {"\xC0\x80", "??"},            // overlong
+      {"\xED\xA0\x80", "???"},       // surrogate
+      {"\xF4\x90\x80\x80", "????"},  // beyond U+10FFFF
   };
   for (const auto& c : cases) EXPECT_EQ(Utf8ToCp1250(c.utf8), c.cp1250) << c.utf8;
 }
@@ -58,7 +60,9 @@ TEST(PathsTest, EveryByteSurvivesTheRoundTrip) {
 // The system's texts, written in UTF-8 in the source, are the same bytes as
 // the run-time conversion gives.
 TEST(PathsTest, TextsOfTheSourceAreCodePage1250) {
-  EXPECT_STREQ("nije moguće"_cp1250, "nije mogu\xE6" "e");
+  EXPECT_STREQ("nije moguće"_cp1250,
+               "nije mogu\xE6"
+               "e");
   EXPECT_STREQ("čćžšđ ČĆŽŠĐ €„‰"_cp1250, Utf8ToCp1250("čćžšđ ČĆŽŠĐ €„‰").c_str());
   EXPECT_STREQ("plain"_cp1250, "plain");
 }

@@ -9,10 +9,16 @@ namespace {
 
 TEST(ResourcesTest, LookupIgnoresCaseOfNameAndType) {
   RegisterResource("STYLE_CSS", "RCDATA", "body{}");
-  RegisterResource("\x8A" "ABLON", "TEXT", std::string("a\0b", 3));
+  RegisterResource(
+      "\x8A"
+      "ABLON",
+      "TEXT", std::string("a\0b", 3));
   EXPECT_EQ(FindResource("style_css", "rcdata"), "body{}");
   EXPECT_EQ(FindResource("Style_Css", "RCDATA"), "body{}");
-  EXPECT_EQ(FindResource("\x9A" "ablon", "text"), std::string("a\0b", 3));
+  EXPECT_EQ(FindResource("\x9A"
+                         "ablon",
+                         "text"),
+            std::string("a\0b", 3));
 }
 
 TEST(ResourcesTest, MissingNameOrTypeIsNotFound) {

@@ -81,9 +81,10 @@ TEST(ServiceUnit, IsTheUnitThePackageShips) {
 class ServiceInstall : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("ormelin-units-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ =
+        fs::temp_directory_path() /
+        ("ormelin-units-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder_);
     fs::create_directories(folder_ / "units");
     manager_ = {(folder_ / "units").string(), (folder_ / "systemctl").string(),

@@ -123,7 +123,8 @@ TEST(StreamsTest, FileWriteStreamWritesThroughAndIsCutBack) {
     TFileWriteStream stream(temp.Path() + "\\missing\\out.bin");
     ADD_FAILURE() << "a file in a missing folder was created";
   } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.Message(), "Cannot create file \"" + temp.Path() + "\\missing\\out.bin\". No such file or directory");
+    EXPECT_EQ(e.Message(), "Cannot create file \"" + temp.Path() +
+                               "\\missing\\out.bin\". No such file or directory");
   }
 }
 

@@ -37,11 +37,13 @@ const TFormatSettings k12First = Settings("ampm hh:nn:ss", "dop.", "pop.");
 void Describe(const TDirectory& folder, std::vector<std::string>& lines) {
   for (int i = 0; i < folder.FileCount(); ++i) {
     const TFile* f = folder.GetFile(i);
-    lines.push_back("F " + f->GetFullPath() + " " + TLoader::DateTimeToText(f->DateModified(), k24));
+    lines.push_back("F " + f->GetFullPath() + " " +
+                    TLoader::DateTimeToText(f->DateModified(), k24));
   }
   for (int i = 0; i < folder.DirectoryCount(); ++i) {
     const TDirectory* d = folder.GetDirectory(i);
-    lines.push_back("D " + d->GetFullPath() + " " + TLoader::DateTimeToText(d->DateModified(), k24));
+    lines.push_back("D " + d->GetFullPath() + " " +
+                    TLoader::DateTimeToText(d->DateModified(), k24));
     Describe(*d, lines);
   }
 }
@@ -115,14 +117,15 @@ TEST(TextToDateTime, ReadsTheLenientGrammar) {
   // The locale's own designators count besides AM and PM.
   EXPECT_EQ(TLoader::TextToDateTime("2008-11-14 pop. 01-00-00", k12First),
             day + EncodeTime(13, 0, 0, 0));
-  EXPECT_EQ(TLoader::TextToDateTime("2008-11-14 1-00-00 DOP.", k12First), day + EncodeTime(1, 0, 0, 0));
+  EXPECT_EQ(TLoader::TextToDateTime("2008-11-14 1-00-00 DOP.", k12First),
+            day + EncodeTime(1, 0, 0, 0));
 }
 
 TEST(TextToDateTime, RejectsWhatIsNoDateAndTime) {
-  for (const char* text : {"", "   ", "2008/11/14 10:20:30", "2008-13-01", "2008-02-30",
-                           "2008-11-14 24-00-00", "2008-11-14 10-60", "2008-11-14 0-00 AM",
-                           "2008-11-14 13-00 PM", "2008-11-", "abc", "10-20-30 x",
-                           "2008-11-14 10-20-30,1000", "2008-11-14 10-", "-11-14", "10000-01-01"}) {
+  for (const char* text :
+       {"", "   ", "2008/11/14 10:20:30", "2008-13-01", "2008-02-30", "2008-11-14 24-00-00",
+        "2008-11-14 10-60", "2008-11-14 0-00 AM", "2008-11-14 13-00 PM", "2008-11-", "abc",
+        "10-20-30 x", "2008-11-14 10-20-30,1000", "2008-11-14 10-", "-11-14", "10000-01-01"}) {
     try {
       TLoader::TextToDateTime(text, k24);
       ADD_FAILURE() << "accepted: '" << text << "'";

@@ -19,9 +19,10 @@ using test::TScriptedIO;
 using test::TScriptedLog;
 using test::TwoPieceSplits;
 
-std::unique_ptr<TTCPConnection> Scripted(std::vector<std::string> pieces, TScriptedLog* log = nullptr,
-                                         bool closeAtEnd = true) {
-  return std::make_unique<TTCPConnection>(std::make_unique<TScriptedIO>(std::move(pieces), log, closeAtEnd));
+std::unique_ptr<TTCPConnection> Scripted(std::vector<std::string> pieces,
+                                         TScriptedLog* log = nullptr, bool closeAtEnd = true) {
+  return std::make_unique<TTCPConnection>(
+      std::make_unique<TScriptedIO>(std::move(pieces), log, closeAtEnd));
 }
 
 // Reads lines until the peer's close and tells whether the close came as
@@ -50,12 +51,17 @@ TEST(TTCPConnection, ReadLineAtEverySplit) {
       {"x\r\r\n", {"x\r"}},
       {"\r\n\n", {"", ""}},
       {"done\npartial", {"done"}},  // the unterminated rest is dropped
-      {"\xC8" "a\xE8" "\n", {"\xC8" "a\xE8"}},
+      {"\xC8"
+       "a\xE8"
+       "\n",
+       {"\xC8"
+        "a\xE8"}},
   };
   for (const TLineCase& c : cases) {
     for (const auto& pieces : TwoPieceSplits(c.input)) {
       auto connection = Scripted(pieces);
-      EXPECT_EQ(ReadAllLines(*connection), c.lines) << "input " << c.input << " cut at " << pieces[0].size();
+      EXPECT_EQ(ReadAllLines(*connection), c.lines)
+          << "input " << c.input << " cut at " << pieces[0].size();
     }
     auto connection = Scripted(BytePieces(c.input));
     EXPECT_EQ(ReadAllLines(*connection), c.lines) << "input " << c.input << " byte by byte";
@@ -101,7 +107,9 @@ TEST(TTCPConnection, IsOpenWhileBytesRemainAfterClose) {
 }
 
 TEST(TStreamTransfer, FramedStreamKeepsTheFollowingLine) {
-  const std::string input = "12\r\n0123456789AB" "next\r\n";
+  const std::string input =
+      "12\r\n0123456789AB"
+      "next\r\n";
   for (const auto& pieces : TwoPieceSplits(input)) {
     auto connection = Scripted(pieces);
     TMemoryStream stream;
@@ -163,15 +171,18 @@ class TFrugalStream : public TMemoryStream {
 TEST(TStreamTransfer, AnnouncedSizeCostsNoMemoryBeforeTheBytesCome) {
   // The peer closes after ten bytes: the stream holds those ten, however
   // the close is noticed.
-  for (const auto& pieces : std::vector<std::vector<std::string>>{
-           {"2000000000\r\n0123456789"}, {"2000000000\r\n", "0123456789"}, {"2000000000\r\n01234", "56789"}}) {
+  for (const auto& pieces :
+       std::vector<std::vector<std::string>>{{"2000000000\r\n0123456789"},
+                                             {"2000000000\r\n", "0123456789"},
+                                             {"2000000000\r\n01234", "56789"}}) {
     TFrugalStream stream;
     try {
       ReceiveStream(*Scripted(pieces), stream);
     } catch (const EConnClosedGracefully&) {
     }
     EXPECT_LE(stream.Size(), 10);
-    EXPECT_EQ(stream.Data(), std::string("0123456789").substr(0, static_cast<size_t>(stream.Size())));
+    EXPECT_EQ(stream.Data(),
+              std::string("0123456789").substr(0, static_cast<size_t>(stream.Size())));
   }
 }
 
@@ -189,7 +200,8 @@ class TDryStream : public TStream {
   int64_t Position() const override { return position_; }
   void SetPosition(int64_t position) override { position_ = position; }
   size_t Read(void* buffer, size_t count) override {
-    const size_t n = static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(count, has_ - position_)));
+    const size_t n =
+        static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(count, has_ - position_)));
     std::memset(buffer, 'x', n);
     position_ += static_cast<int64_t>(n);
     return n;
@@ -228,7 +240,8 @@ struct TSocketPair {
     listener.BindAny(0);
     listener.Listen(1);
     client = TTCPConnection::Connect("127.0.0.1", listener.LocalPort());
-    server = std::make_unique<TTCPConnection>(std::make_unique<TIOHandlerSocket>(listener.Accept()));
+    server =
+        std::make_unique<TTCPConnection>(std::make_unique<TIOHandlerSocket>(listener.Accept()));
   }
 };
 

@@ -104,7 +104,8 @@ TEST(TTCPServer, ATakenPortCannotBeBound) {
     second.SetActive(true);
     ADD_FAILURE() << "a taken port was bound";
   } catch (const ECouldNotBindSocket& error) {
-    EXPECT_EQ(std::string(error.what()), "Could not bind socket. Address and port are already in use.");
+    EXPECT_EQ(std::string(error.what()),
+              "Could not bind socket. Address and port are already in use.");
   }
   EXPECT_FALSE(second.Active());
   TLoopbackClient client(first.Port());
@@ -154,7 +155,8 @@ TEST(TTCPServer, DeactivationFromAConnectionOfAnotherServerAndOfItsOwn) {
   EXPECT_EQ(self.ReadLine(), "200 Ready");
   self.Send("stop self\n");
   EXPECT_TRUE(self.WaitClosed());
-  EXPECT_TRUE(Eventually([&] { return !target.server.Active() && target.server.ContextCount() == 0; }));
+  EXPECT_TRUE(
+      Eventually([&] { return !target.server.Active() && target.server.ContextCount() == 0; }));
 }
 
 // A server whose first connection thread cannot be created.

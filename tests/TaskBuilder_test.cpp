@@ -18,8 +18,12 @@ namespace {
 
 // Functions rather than constants: no test value depends on the order in
 // which translation units initialise.
-TDateTime Old() { return EncodeDateTime(2008, 11, 14, 10, 20, 28); }
-TDateTime New() { return EncodeDateTime(2008, 11, 14, 10, 20, 30); }
+TDateTime Old() {
+  return EncodeDateTime(2008, 11, 14, 10, 20, 28);
+}
+TDateTime New() {
+  return EncodeDateTime(2008, 11, 14, 10, 20, 30);
+}
 const std::string kNewText = "\"2008-11-14 10-20-30\"";
 
 TDirectory* Dir(TDirectory* parent, const std::string& name) {
@@ -80,13 +84,13 @@ TEST(TTaskBuilder, WorkedExample) {
   File(&target, "a.txt");
   Dir(&target, "y");
   EXPECT_EQ(BuildTasks(source, target), (TTasks{
-                                     "delete_file \\a.txt",
-                                     "insert_file \\b.txt," + kNewText,
-                                     "update_file \\c.txt," + kNewText,
-                                     "insert_dir \\x",
-                                     "insert_file \\x\\f1," + kNewText,
-                                     "delete_dir \\y",
-                                 }));
+                                            "delete_file \\a.txt",
+                                            "insert_file \\b.txt," + kNewText,
+                                            "update_file \\c.txt," + kNewText,
+                                            "insert_dir \\x",
+                                            "insert_file \\x\\f1," + kNewText,
+                                            "delete_dir \\y",
+                                        }));
 }
 
 TEST(TTaskBuilder, EqualTreesGiveNothing) {
@@ -111,10 +115,10 @@ TEST(TTaskBuilder, OnlyAnOlderTargetFileIsUpdated) {
   File(&source, "quoted name", EncodeDate(2008, 11, 14));
   File(&target, "quoted name", EncodeDate(2008, 11, 13));
   EXPECT_EQ(BuildTasks(source, target), (TTasks{
-                                     "update_file \"\\quoted name\",2008-11-14",
-                                     "update_file \\readme.txt," + kNewText,
-                                     "update_file \\untimed,\"2008-11-14 10-20-28\"",
-                                 }));
+                                            "update_file \"\\quoted name\",2008-11-14",
+                                            "update_file \\readme.txt," + kNewText,
+                                            "update_file \\untimed,\"2008-11-14 10-20-28\"",
+                                        }));
 }
 
 TEST(TTaskBuilder, EmptyTargetGetsEverythingInTreeOrderBelowTheTop) {
@@ -130,17 +134,17 @@ TEST(TTaskBuilder, EmptyTargetGetsEverythingInTreeOrderBelowTheTop) {
   File(inner, "deep");
   File(m, "only");
   EXPECT_EQ(BuildTasks(source, target), (TTasks{
-                                     "insert_file \\a," + kNewText,
-                                     "insert_file \\b," + kNewText,
-                                     "insert_dir \\m",
-                                     "insert_file \\m\\only," + kNewText,
-                                     "insert_dir \\z",
-                                     "insert_file \\z\\2," + kNewText,
-                                     "insert_file \\z\\1," + kNewText,
-                                     "insert_dir \\z\\q",
-                                     "insert_file \\z\\q\\deep," + kNewText,
-                                     "insert_dir \\z\\p",
-                                 }));
+                                            "insert_file \\a," + kNewText,
+                                            "insert_file \\b," + kNewText,
+                                            "insert_dir \\m",
+                                            "insert_file \\m\\only," + kNewText,
+                                            "insert_dir \\z",
+                                            "insert_file \\z\\2," + kNewText,
+                                            "insert_file \\z\\1," + kNewText,
+                                            "insert_dir \\z\\q",
+                                            "insert_file \\z\\q\\deep," + kNewText,
+                                            "insert_dir \\z\\p",
+                                        }));
 }
 
 TEST(TTaskBuilder, EmptySourceDeletesOnlyTheTopLevel) {
@@ -152,11 +156,11 @@ TEST(TTaskBuilder, EmptySourceDeletesOnlyTheTopLevel) {
   Dir(d, "sub");
   Dir(&target, "c");
   EXPECT_EQ(BuildTasks(source, target), (TTasks{
-                                     "delete_file \\a",
-                                     "delete_file \"\\b x\"",
-                                     "delete_dir \\c",
-                                     "delete_dir \\d",
-                                 }));
+                                            "delete_file \\a",
+                                            "delete_file \"\\b x\"",
+                                            "delete_dir \\c",
+                                            "delete_dir \\d",
+                                        }));
 }
 
 TEST(TTaskBuilder, MergeInterleavesAtEveryLevel) {
@@ -166,15 +170,15 @@ TEST(TTaskBuilder, MergeInterleavesAtEveryLevel) {
   File(source.GetDirectory(0), "new");
   File(target.GetDirectory(1), "gone");
   EXPECT_EQ(BuildTasks(source, target), (TTasks{
-                                     "delete_dir \\a",
-                                     "delete_file \\B\\gone",
-                                     "insert_file \\b\\new," + kNewText,
-                                     "delete_dir \\c",
-                                     "insert_dir \\d",
-                                     "insert_dir \\f",
-                                     "delete_dir \\g",
-                                     "delete_dir \\h",
-                                 }));
+                                            "delete_dir \\a",
+                                            "delete_file \\B\\gone",
+                                            "insert_file \\b\\new," + kNewText,
+                                            "delete_dir \\c",
+                                            "insert_dir \\d",
+                                            "insert_dir \\f",
+                                            "delete_dir \\g",
+                                            "delete_dir \\h",
+                                        }));
 }
 
 TEST(TTaskBuilder, DeepTreesNeedNoStack) {

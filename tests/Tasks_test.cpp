@@ -57,8 +57,8 @@ TEST(TTaskList, ParamTexts) {
   for (const TCase& c : cases) {
     TTaskList list;
     list.AddTask(NewTask("delete_file", c.params));
-    EXPECT_EQ(list.GetXML(), std::string("<xml>\r\n<task>delete_file\r\n") + c.element +
-                                 "\r\n</task>\r\n</xml>")
+    EXPECT_EQ(list.GetXML(),
+              std::string("<xml>\r\n<task>delete_file\r\n") + c.element + "\r\n</task>\r\n</xml>")
         << c.params;
   }
 }
@@ -103,7 +103,7 @@ TEST(TTaskList, AddRemoveAndOwnership) {
 TEST(TTaskList, RemoveTasksOfKindKeepsTheOrder) {
   destroyedTasks = 0;
   TTaskList list;
-  const char* kinds[] = {"delete_file", "insert_dir", "DELETE_FILE", "delete_dir",
+  const char* kinds[] = {"delete_file", "insert_dir",  "DELETE_FILE", "delete_dir",
                          "insert_file", "delete_file", "update_file"};
   for (const char* kind : kinds) list.AddTask(NewTask(kind, ""));
   EXPECT_EQ(list.RemoveTasksOfKind("delete_file"), 3);

@@ -8,10 +8,10 @@ namespace {
 TEST(TextTest, CaseTablePairsEveryLetterOfTheCodePage) {
   struct {
     unsigned char upper, lower;
-  } pairs[] = {{'A', 'a'}, {'Z', 'z'}, {0x8A, 0x9A}, {0x8C, 0x9C}, {0x8D, 0x9D}, {0x8E, 0x9E},
-               {0x8F, 0x9F}, {0xA3, 0xB3}, {0xA5, 0xB9}, {0xAA, 0xBA}, {0xAF, 0xBF}, {0xBC, 0xBE},
-               {0xC0, 0xE0}, {0xC8, 0xE8}, {0xC6, 0xE6}, {0xD0, 0xF0}, {0xD6, 0xF6}, {0xD8, 0xF8},
-               {0xDE, 0xFE}};
+  } pairs[] = {{'A', 'a'},   {'Z', 'z'},   {0x8A, 0x9A}, {0x8C, 0x9C}, {0x8D, 0x9D},
+               {0x8E, 0x9E}, {0x8F, 0x9F}, {0xA3, 0xB3}, {0xA5, 0xB9}, {0xAA, 0xBA},
+               {0xAF, 0xBF}, {0xBC, 0xBE}, {0xC0, 0xE0}, {0xC8, 0xE8}, {0xC6, 0xE6},
+               {0xD0, 0xF0}, {0xD6, 0xF6}, {0xD8, 0xF8}, {0xDE, 0xFE}};
   for (const auto& p : pairs) {
     char up = static_cast<char>(p.upper), low = static_cast<char>(p.lower);
     EXPECT_EQ(UpperChar(low), up) << int(p.lower);
@@ -26,8 +26,14 @@ TEST(TextTest, CaseTablePairsEveryLetterOfTheCodePage) {
   EXPECT_TRUE(IsLowerLetter('\xDF'));
   EXPECT_FALSE(IsLetter('\xD7'));
   EXPECT_FALSE(IsLetter('\xF7'));
-  EXPECT_EQ(AnsiUpperCase("\x9A\xE8\x9E\xF0\xE6" "abc"), "\x8A\xC8\x8E\xD0\xC6" "ABC");
-  EXPECT_EQ(AnsiLowerCase("\x8A\xC8\x8E\xD0\xC6" "XYZ"), "\x9A\xE8\x9E\xF0\xE6" "xyz");
+  EXPECT_EQ(AnsiUpperCase("\x9A\xE8\x9E\xF0\xE6"
+                          "abc"),
+            "\x8A\xC8\x8E\xD0\xC6"
+            "ABC");
+  EXPECT_EQ(AnsiLowerCase("\x8A\xC8\x8E\xD0\xC6"
+                          "XYZ"),
+            "\x9A\xE8\x9E\xF0\xE6"
+            "xyz");
 }
 
 TEST(TextTest, CharacterClasses) {
@@ -67,7 +73,11 @@ TEST(TextTest, TrimRemovesCodesUpTo32) {
 }
 
 TEST(TextTest, FoldedComparisonAndReplacement) {
-  EXPECT_TRUE(SameTextFolded("\x8A" "a", "\x9A" "A"));
+  EXPECT_TRUE(
+      SameTextFolded("\x8A"
+                     "a",
+                     "\x9A"
+                     "A"));
   EXPECT_FALSE(SameTextFolded("a", "ab"));
   EXPECT_FALSE(SameTextFolded("c", "\xE8"));
   EXPECT_EQ(ReplaceTextIgnoringCase("x{%action%}y{%ACTION%}", "{%Action%}", "Z"), "xZyZ");
@@ -80,7 +90,10 @@ TEST(TextTest, FoldedComparisonAndReplacement) {
 TEST(TextTest, HtmlEscapeOfTheFiveCharacters) {
   EXPECT_EQ(HtmlEscape("<a href=\"x\">'&'</a>"),
             "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
-  EXPECT_EQ(HtmlEscape("\xE8" "ist"), "\xE8" "ist");
+  EXPECT_EQ(HtmlEscape("\xE8"
+                       "ist"),
+            "\xE8"
+            "ist");
 }
 
 }  // namespace

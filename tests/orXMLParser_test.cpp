@@ -45,9 +45,15 @@ TEST(TorXMLNode, ParseCases) {
       {"<a/>", "", "<a></a>"},
       {"<r><x/><x/></r>", "", "<r>\r\n<x></x>\r\n<x></x>\r\n</r>"},
       {"<r><name>A &amp; B</name></r>", "", "<r>\r\n<name>A &amp; B</name>\r\n</r>"},
-      {"<r></R>", "", "error: Tag r zavr\x9A" "ava na tag /R"},
-      {"<a x=\"1\"></a>", "", "error: Tag a x=\"1\" zavr\x9A" "ava na tag /a"},
-      {"<r<x>", "", "error: Po\xE8" "etak taga u tagu"},
+      {"<r></R>", "",
+       "error: Tag r zavr\x9A"
+       "ava na tag /R"},
+      {"<a x=\"1\"></a>", "",
+       "error: Tag a x=\"1\" zavr\x9A"
+       "ava na tag /a"},
+      {"<r<x>", "",
+       "error: Po\xE8"
+       "etak taga u tagu"},
       {"<r>text", "", "<r></r>"},
       {"<a><b>t", "", "<a>\r\n<b></b>\r\n</a>"},
       {"<a><b>t</b>", "", "<a>\r\n<b>t</b>\r\n</a>"},
@@ -70,7 +76,8 @@ TEST(TorXMLNode, ParseCases) {
       {"<a></a></a>", "", "error: Zatvaraju\xE6i tag /a bez otvorenog taga"},
       {"<a>x</a>  </b>", "", "error: Zatvaraju\xE6i tag /b bez otvorenog taga"},
   };
-  for (const TCase& c : cases) EXPECT_EQ(ParseResult(c.input, c.initialName), c.expected) << c.input;
+  for (const TCase& c : cases)
+    EXPECT_EQ(ParseResult(c.input, c.initialName), c.expected) << c.input;
 }
 
 TEST(TorXMLNode, ParseKeepsOwnTextAndReplacesChildren) {
@@ -102,7 +109,9 @@ TEST(TorXMLNode, NodesReadBeforeAnErrorStayAttached) {
 
 TEST(TorXMLNode, DepthLimit) {
   const std::string tooDeep =
-      "error: Dokument je ugnije\x9E\xF0" "en dublje od " + std::to_string(MaxXMLDepth) + " razina";
+      "error: Dokument je ugnije\x9E\xF0"
+      "en dublje od " +
+      std::to_string(MaxXMLDepth) + " razina";
   // A chain of D elements with a text of t bytes innermost writes 11 D - 4 + t bytes.
   EXPECT_EQ(ParseResult(Nested(MaxXMLDepth, "x")).size(), MaxXMLDepth * 11u - 4 + 1);
   EXPECT_EQ(ParseResult(Nested(MaxXMLDepth + 1)), tooDeep);
@@ -207,10 +216,8 @@ TEST(TorXMLNode, SetTextTrimsCodesUpTo32Only) {
     std::string input;
     std::string expected;
   } cases[] = {
-      {"  a b \r\n", "a b"},
-      {std::string("\0\x01\x1F a\tb \x20", 9), "a\tb"},
-      {"\x9A \xA0", "\x9A \xA0"},
-      {" \x7F ", "\x7F"},
+      {"  a b \r\n", "a b"},      {std::string("\0\x01\x1F a\tb \x20", 9), "a\tb"},
+      {"\x9A \xA0", "\x9A \xA0"}, {" \x7F ", "\x7F"},
       {" \r\n\t ", ""},
   };
   TorXMLNode node;
@@ -242,9 +249,9 @@ TEST(TorXMLNode, ChildAccessAndLookup) {
     int start;
     int expected;
   } cases[] = {
-      {"NAME", 0, 0}, {"NAME", -5, 0}, {"name", 1, 2}, {"name", 3, -1},
+      {"NAME", 0, 0},  {"NAME", -5, 0},  {"name", 1, 2}, {"name", 3, -1},
       {"name", 4, -1}, {"name", 99, -1}, {"FILE", 0, 1}, {"\xC8VOR", 0, 3},
-      {"cvor", 0, -1}, {"nam", 0, -1}, {"", 0, -1},
+      {"cvor", 0, -1}, {"nam", 0, -1},   {"", 0, -1},
   };
   for (const TCase& c : cases)
     EXPECT_EQ(root.IndexOfChild(c.name, c.start), c.expected) << c.name << " " << c.start;
@@ -258,7 +265,8 @@ TEST(TorXMLNode, ChildAccessAndLookup) {
   EXPECT_EQ(root.IndexOfChild("OTHER", 0), 1);
 
   int visited = 0;
-  for (int i = root.IndexOfChild("name", 0); i >= 0; i = root.IndexOfChild("name", i + 1)) ++visited;
+  for (int i = root.IndexOfChild("name", 0); i >= 0; i = root.IndexOfChild("name", i + 1))
+    ++visited;
   EXPECT_EQ(visited, 2);
 
   EXPECT_EQ(root.ChildByName("NAME", false), root.GetChild(0));

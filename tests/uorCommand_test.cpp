@@ -17,8 +17,8 @@ namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
-using test::WriteFile;
 using test::ReadFile;
+using test::WriteFile;
 
 // The time a disk scan reports for `name` in the root of `folder`.
 TDateTime ScannedTime(const std::string& folder, const std::string& name) {
@@ -98,8 +98,9 @@ TEST(TaskPaths, OnlyPathsInsideTheRootAreAccepted) {
   for (const char* path : {"\\doc\\a.txt", "\\.hidden", "\\a..b\\c", "/doc/a", "\\doc\\.\\a"}) {
     EXPECT_EQ(TaskFullPath("/r", path), std::string("/r") + path);
   }
-  for (const std::string& path : std::vector<std::string>{"", "doc\\a.txt", "\\..\\x", "\\doc\\..\\..\\x", "/../x", "\\doc\\..",
-                           "\\", "\\\\", "\\.", std::string("\\a\0b", 4)}) {
+  for (const std::string& path :
+       std::vector<std::string>{"", "doc\\a.txt", "\\..\\x", "\\doc\\..\\..\\x", "/../x",
+                                "\\doc\\..", "\\", "\\\\", "\\.", std::string("\\a\0b", 4)}) {
     EXPECT_THROW(TaskFullPath("/r", path), ETaskPathError) << path;
   }
 }
@@ -147,8 +148,9 @@ TEST_F(FileCommandTest, FailedInsertsLeaveTheOldFileAndNoTemporaryFile) {
   EXPECT_EQ(ErrorOf([&] { Run("insert_file", "\\doc\\a.txt,\"2008/11/14 10:20:30\""); }),
             "'2008/11/14 10:20:30' is not a valid date and time");
   WriteFile(fs::path(source) / "gone" / "x.txt", "x");
-  EXPECT_EQ(ErrorOf([&] { Run("insert_file", "\\gone\\x.txt"); })
-                .rfind("Cannot create file \"" + target + "\\gone\\x.txt\".", 0),
+  EXPECT_EQ(ErrorOf([&] {
+              Run("insert_file", "\\gone\\x.txt");
+            }).rfind("Cannot create file \"" + target + "\\gone\\x.txt\".", 0),
             0u);
   EXPECT_EQ(ReadFile(Target("doc/a.txt")), "old a");
   EXPECT_EQ(TargetDocEntries(), 1u);
@@ -158,10 +160,13 @@ TEST_F(FileCommandTest, FailedInsertsLeaveTheOldFileAndNoTemporaryFile) {
 TEST_F(FileCommandTest, UpdateReplacesAnExistingFileOnly) {
   const std::string full = target + "\\doc\\a.txt";
   EXPECT_EQ(ErrorOf([&] { Run("update_file", "\\doc\\a.txt,\"2008-11-14 10-20-30\""); }),
-            "Brisanje '" + full + "' nije mogu\xE6" "e");
+            "Brisanje '" + full +
+                "' nije mogu\xE6"
+                "e");
   EXPECT_FALSE(fs::exists(Target("doc/a.txt")));
-  EXPECT_EQ(ErrorOf([&] { Run("delete_file", "\\doc\\a.txt"); }),
-            "Brisanje '" + full + "' nije mogu\xE6" "e");
+  EXPECT_EQ(ErrorOf([&] { Run("delete_file", "\\doc\\a.txt"); }), "Brisanje '" + full +
+                                                                      "' nije mogu\xE6"
+                                                                      "e");
 
   WriteFile(Target("doc/a.txt"), "old a");
   Run("update_file", "\\doc\\a.txt,\"2009-01-02 03-04-06\"");
@@ -177,7 +182,9 @@ TEST_F(FileCommandTest, UpdateReplacesAnExistingFileOnly) {
   // Nor is a read-only file, which the delete command would refuse.
   fs::permissions(Target("doc/a.txt"), fs::perms::owner_read | fs::perms::group_read);
   EXPECT_EQ(ErrorOf([&] { Run("update_file", "\\doc\\a.txt,\"2010-01-02 03-04-06\""); }),
-            "Brisanje '" + full + "' nije mogu\xE6" "e");
+            "Brisanje '" + full +
+                "' nije mogu\xE6"
+                "e");
   fs::permissions(Target("doc/a.txt"), fs::perms::owner_write, fs::perm_options::add);
   EXPECT_EQ(ReadFile(Target("doc/a.txt")), "new a");
   EXPECT_EQ(TargetDocEntries(), 2u);
@@ -199,7 +206,8 @@ TEST_F(FileCommandTest, DeleteDirRemovesEverythingAndNeverFails) {
 
 TEST_F(FileCommandTest, HostilePathsTouchNothing) {
   WriteFile(fs::path(folder.Path()) / "outside.txt", "mine");
-  for (const char* name : {"insert_file", "update_file", "delete_file", "delete_dir", "insert_dir"}) {
+  for (const char* name :
+       {"insert_file", "update_file", "delete_file", "delete_dir", "insert_dir"}) {
     EXPECT_THROW(Run(name, "\\..\\outside.txt"), ETaskPathError) << name;
   }
   EXPECT_THROW(Run("delete_dir", "\\"), ETaskPathError);

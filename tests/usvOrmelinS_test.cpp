@@ -83,8 +83,8 @@ struct TPortCase {
 };
 
 TEST_F(ModuleSettings, DefaultPortTextsAndTheConsolePortBesideIt) {
-  const TPortCase cases[] = {{"2000", 2000}, {" 2000 ", 2000}, {"abc", 1974}, {"", 1974},
-                             {"20x", 1974},  {"-1", -1}};
+  const TPortCase cases[] = {{"2000", 2000}, {" 2000 ", 2000}, {"abc", 1974},
+                             {"", 1974},     {"20x", 1974},    {"-1", -1}};
   for (const TPortCase& c : cases) {
     WriteFile(ConfigPath(), std::string("<xml><serversettings><defaultport>") + c.Text +
                                 "</defaultport></serversettings></xml>");
@@ -149,7 +149,9 @@ TEST_F(ModuleSettings, AMalformedFileFailsTheLoadAfterItsFirstMessages) {
     module.LoadSettings();
     ADD_FAILURE() << "loaded";
   } catch (const Exception& error) {
-    EXPECT_EQ(error.Message(), "Tag serversettings zavr\x9A" "ava na tag /xml");
+    EXPECT_EQ(error.Message(),
+              "Tag serversettings zavr\x9A"
+              "ava na tag /xml");
   }
   EXPECT_TRUE(LogHolds(module, "Dohvat postavki iz " + ConfigPath()));
 }
@@ -173,10 +175,11 @@ TEST_F(ModuleSettings, SaveWritesTheElevenLinesAndReadsBack) {
 }
 
 TEST_F(ModuleSettings, TheConsoleAllowListIsReadAnyCaseAndWrittenBackWhenPresent) {
-  WriteFile(ConfigPath(),
-            "<xml><SERVERSETTINGS><defaultport>1974</defaultport>"
-            "<ConsoleAllow> 127.0.0.0/8  bogus ::1 </ConsoleAllow></SERVERSETTINGS>"
-            "<projects><project><name>Docs</name><path>/srv/docs</path></project></projects></xml>");
+  WriteFile(
+      ConfigPath(),
+      "<xml><SERVERSETTINGS><defaultport>1974</defaultport>"
+      "<ConsoleAllow> 127.0.0.0/8  bogus ::1 </ConsoleAllow></SERVERSETTINGS>"
+      "<projects><project><name>Docs</name><path>/srv/docs</path></project></projects></xml>");
   TZevanOrmelinS module(ConfigPath());
   module.LoadSettings();
   EXPECT_TRUE(module.MayChangeRoot("127.0.0.2"));
@@ -198,7 +201,8 @@ TEST_F(ModuleSettings, TheConsoleAllowListIsReadAnyCaseAndWrittenBackWhenPresent
   EXPECT_TRUE(module.MayChangeRoot("::1"));
   EXPECT_FALSE(module.MayChangeRoot("127.0.0.2"));
   // An element that allows nothing valid allows nothing at all.
-  WriteFile(ConfigPath(), "<xml><serversettings><consoleallow>*</consoleallow></serversettings></xml>");
+  WriteFile(ConfigPath(),
+            "<xml><serversettings><consoleallow>*</consoleallow></serversettings></xml>");
   module.LoadSettings();
   EXPECT_FALSE(module.MayChangeRoot("127.0.0.1"));
 }
@@ -525,8 +529,11 @@ TEST_F(RunningModule, ClientTextsAreEscapedInTheLogButGoBackToTheClientAsSent) {
       {"GetFile Demo \\R&D <plan>.txt",
        "Cannot open file \"" + root + "\\R&D <plan>.txt\". No such file or directory",
        "Cannot open file \"" + root + "\\R&amp;D &lt;plan&gt;.txt\". No such file or directory"},
-      {"GetFile A&B \\x<y>.txt", " tra\x9Ei datoteku \\x<y>.txt nepostoje\xE6" "eg projekta A&B",
-       " tra\x9Ei datoteku \\x&lt;y&gt;.txt nepostoje\xE6" "eg projekta A&amp;B"},
+      {"GetFile A&B \\x<y>.txt",
+       " tra\x9Ei datoteku \\x<y>.txt nepostoje\xE6"
+       "eg projekta A&B",
+       " tra\x9Ei datoteku \\x&lt;y&gt;.txt nepostoje\xE6"
+       "eg projekta A&amp;B"},
   };
   for (const TCase& c : cases) {
     TRawClient client(port_);
@@ -538,7 +545,8 @@ TEST_F(RunningModule, ClientTextsAreEscapedInTheLogButGoBackToTheClientAsSent) {
     EXPECT_EQ(client.ReadLine(), "500 Better luck next time\r\n");
     bool logged = false;
     for (const std::string& text : LogTexts(*module_)) {
-      if (text.rfind("Gre\x9Aka: ", 0) == 0 && text.find(c.Logged) != std::string::npos) logged = true;
+      if (text.rfind("Gre\x9Aka: ", 0) == 0 && text.find(c.Logged) != std::string::npos)
+        logged = true;
     }
     EXPECT_TRUE(logged) << c.Logged;
   }
@@ -561,7 +569,8 @@ TEST_F(RunningModule, ClientTextsAreEscapedInTheLogButGoBackToTheClientAsSent) {
     EXPECT_EQ(text.find("<b>"), std::string::npos) << text;
     EXPECT_EQ(text.find("<y>"), std::string::npos) << text;
     EXPECT_EQ(text.find("<plan>"), std::string::npos) << text;
-    if (text.find("nepostoje\xE6" "eg projekta &lt;script&gt;x&lt;/script&gt;") != std::string::npos) {
+    if (text.find("nepostoje\xE6"
+                  "eg projekta &lt;script&gt;x&lt;/script&gt;") != std::string::npos) {
       unknownLogged = true;
     }
   }
@@ -570,7 +579,8 @@ TEST_F(RunningModule, ClientTextsAreEscapedInTheLogButGoBackToTheClientAsSent) {
   // The name as the client wrote it, not as configured.
   bool syncLogged = false;
   for (const std::string& text : LogTexts(*module_)) {
-    if (text.rfind("Klijent ", 0) == 0 && text.find(" sinkronizira projekt dEMO") != std::string::npos) {
+    if (text.rfind("Klijent ", 0) == 0 &&
+        text.find(" sinkronizira projekt dEMO") != std::string::npos) {
       syncLogged = true;
     }
   }
@@ -590,8 +600,12 @@ TEST_F(RunningModule, ASyncSaysOnceWhatItsScanLeftOut) {
   }
   int lines = 0;
   for (const std::string& text : LogTexts(*module_)) {
-    if (text.rfind("U projektu Demo presko\xE8" "eno je 2 stavki \xE8" "ije ime nije mogu\xE6" "e "
-                   "zapisati kao putanju; prva: \\x\\", 0) == 0) {
+    if (text.rfind("U projektu Demo presko\xE8"
+                   "eno je 2 stavki \xE8"
+                   "ije ime nije mogu\xE6"
+                   "e "
+                   "zapisati kao putanju; prva: \\x\\",
+                   0) == 0) {
       ++lines;
     }
   }

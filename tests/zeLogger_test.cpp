@@ -61,7 +61,8 @@ TEST(TzeEventLog, ManyEventsKeepOrderAndAddresses) {
   for (int i = 1; i < kEvents; ++i) log.Add(std::to_string(i));
   ASSERT_EQ(log.Count(), kEvents);
   EXPECT_EQ(log.Items(kEvents - 1), first);
-  for (int i = 0; i < kEvents; ++i) ASSERT_EQ(log.Items(i)->Text(), std::to_string(kEvents - 1 - i));
+  for (int i = 0; i < kEvents; ++i)
+    ASSERT_EQ(log.Items(i)->Text(), std::to_string(kEvents - 1 - i));
 }
 
 TEST(TzeEvent, AsTextUsesShortDateAndLongTime) {
@@ -75,7 +76,8 @@ TEST(TzeEvent, AsTextUsesShortDateAndLongTime) {
     const char* text;
     const char* expected;
   } cases[] = {
-      {EncodeDateTime(2026, 12, 8, 14, 3, 5), "Server pokrenut", "08.12.2026 14:03:05  - Server pokrenut"},
+      {EncodeDateTime(2026, 12, 8, 14, 3, 5), "Server pokrenut",
+       "08.12.2026 14:03:05  - Server pokrenut"},
       {EncodeDateTime(2026, 12, 8, 0, 0, 0), "Pono\xE6", "08.12.2026  - Pono\xE6"},
       {EncodeDateTime(2027, 1, 2, 0, 0, 1), "", "02.01.2027 00:00:01  - "},
   };

@@ -13,8 +13,8 @@ namespace {
 std::string SystemText(const std::string& argument, const char* what) {
   std::string text = Utf8ToCp1250(argument);
   if (Cp1250ToUtf8(text) != argument) {
-    throw EUsageError(Format("%s '%s' sadrži znakove koje sustav ne podržava"_cp1250,
-                             what, text.c_str()));
+    throw EUsageError(
+        Format("%s '%s' sadrži znakove koje sustav ne podržava"_cp1250, what, text.c_str()));
   }
   return text;
 }
@@ -47,7 +47,8 @@ TClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
     std::string name = argument;
     std::string value;
     bool hasValue = false;
-    if (size_t equals = argument.find('='); argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+    if (size_t equals = argument.find('=');
+        argument.rfind("--", 0) == 0 && equals != std::string::npos) {
       name = argument.substr(0, equals);
       value = argument.substr(equals + 1);
       hasValue = true;
@@ -91,8 +92,7 @@ TClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
   }
   if (options.Help || options.Version) return options;
   if (positional.size() != 3) {
-    throw EUsageError(
-        "Očekuju se tri argumenta: poslužitelj, projekt i mapa"_cp1250);
+    throw EUsageError("Očekuju se tri argumenta: poslužitelj, projekt i mapa"_cp1250);
   }
   options.Host = positional[0];
   options.Project = SystemText(positional[1], "Projekt");
@@ -100,8 +100,8 @@ TClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
   if (options.Host.empty()) throw EUsageError("Poslužitelj nije naveden"_cp1250);
   if (options.Project.empty()) throw EUsageError("Projekt nije naveden");
   if (options.Project.find(' ') != std::string::npos) {
-    throw EUsageError(Format("Ime projekta '%s' ne smije sadržavati razmak"_cp1250,
-                             options.Project.c_str()));
+    throw EUsageError(
+        Format("Ime projekta '%s' ne smije sadržavati razmak"_cp1250, options.Project.c_str()));
   }
   if (options.Folder.empty()) throw EUsageError("Mapa nije navedena");
   return options;

@@ -34,7 +34,9 @@ std::string DurationText(double seconds) {
 TClientOutput::TClientOutput(bool quiet)
     : quiet_(quiet), terminal_(!quiet && IsTerminal(TConsoleStream::Error)) {}
 
-TClientOutput::~TClientOutput() { StopProgress(); }
+TClientOutput::~TClientOutput() {
+  StopProgress();
+}
 
 void TClientOutput::WriteLocked(bool error, std::string_view text) {
   ClearLocked();

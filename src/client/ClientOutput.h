@@ -59,8 +59,7 @@ class TClientOutput {
   int totalFiles_ GUARDED_BY(lock_) = 0;
   int filesDone_ GUARDED_BY(lock_) = 0;
   int64_t bytesDone_ GUARDED_BY(lock_) = 0;
-  std::chrono::steady_clock::time_point start_ GUARDED_BY(lock_) =
-      std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point start_ GUARDED_BY(lock_) = std::chrono::steady_clock::now();
   std::thread ticker_ GUARDED_BY(lock_);
 };
 

@@ -54,9 +54,8 @@ void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnect
   }
   const size_t workers = std::min(jobs.size(), static_cast<size_t>(connections_));
   std::vector<std::thread> threads;
-  threads.emplace_back([this, connection = std::move(first)]() mutable {
-    Worker(std::move(connection));
-  });
+  threads.emplace_back(
+      [this, connection = std::move(first)]() mutable { Worker(std::move(connection)); });
   for (size_t i = 1; i < workers; ++i) threads.emplace_back([this] { Worker(nullptr); });
   for (std::thread& thread : threads) thread.join();
   TMutexLock guard(lock_);
@@ -123,7 +122,8 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       }
       connection->Progress = [this](int64_t bytes) { output_.AddBytes(bytes); };
     }
-    if (!connection->Progress) connection->Progress = [this](int64_t bytes) { output_.AddBytes(bytes); };
+    if (!connection->Progress)
+      connection->Progress = [this](int64_t bytes) { output_.AddBytes(bytes); };
 
     // Refill the window once half of it has been answered, so that the new
     // request lines go out together in one write rather than one by one.

@@ -18,7 +18,9 @@
 namespace ormelin {
 namespace {
 
-bool IsKind(const TBaseTask& task, std::string_view kind) { return AnsiSameText(task.Name(), kind); }
+bool IsKind(const TBaseTask& task, std::string_view kind) {
+  return AnsiSameText(task.Name(), kind);
+}
 bool IsFileTask(const TBaseTask& task) {
   return IsKind(task, kTaskInsertFile) || IsKind(task, kTaskUpdateFile);
 }
@@ -82,8 +84,7 @@ bool TMirrorClient::CreateFolder() {
     }
   }
   if (DirectoryExists(folder)) return true;
-  output_.Error(Format("Mapu '%s' nije moguće stvoriti"_cp1250,
-                       folder.c_str()));
+  output_.Error(Format("Mapu '%s' nije moguće stvoriti"_cp1250, folder.c_str()));
   return false;
 }
 
@@ -150,8 +151,7 @@ int TMirrorClient::Run() {
 
   if (!options_.DryRun && !CreateFolder()) return 1;
   if (list.Count() == 0) {
-    output_.Print(Format("Mapa je već usklađena s projektom %s"_cp1250,
-                         options_.Project.c_str()));
+    output_.Print(Format("Mapa je već usklađena s projektom %s"_cp1250, options_.Project.c_str()));
     return 0;
   }
   if (options_.DryRun) {
@@ -224,7 +224,8 @@ void TMirrorClient::RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnectio
     }
     if (IsFileTask(task)) {
       TFileJob job;
-      TorInsertFileCommand::TFileParams params = TorInsertFileCommand::ReadFileParams(task.Params());
+      TorInsertFileCommand::TFileParams params =
+          TorInsertFileCommand::ReadFileParams(task.Params());
       job.Path = params.Path;
       job.FullPath = TaskFullPath(options_.Folder, params.Path);
       job.Time = params.Time;
@@ -240,7 +241,8 @@ void TMirrorClient::RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnectio
   }
   TFileFetcher fetcher(
       options_.Project, options_.Connections, options_.Pipeline, [this] { return Connect(); },
-      output_, [this](const TFileJob& job, const std::string& message) {
+      output_,
+      [this](const TFileJob& job, const std::string& message) {
         ReportFailure(job.Path, message);
       });
   fetcher.Run(jobs, std::move(connection));
@@ -267,8 +269,8 @@ void TMirrorClient::PrintSummary(int fileTasks, int folders, bool stalled) {
   TMutexLock guard(failureLock_);
   const double elapsed = output_.Elapsed();
   const int64_t bytes = output_.BytesDone();
-  std::string rate = elapsed > 0.05 ? SizeText(static_cast<int64_t>(bytes / elapsed)) + "/s"
-                                    : std::string("-");
+  std::string rate =
+      elapsed > 0.05 ? SizeText(static_cast<int64_t>(bytes / elapsed)) + "/s" : std::string("-");
   std::string totals =
       Format("datoteka %d/%d (%s), mapa %d, %s (%s)", output_.FilesDone(), fileTasks,
              SizeText(bytes).c_str(), folders, DurationText(elapsed).c_str(), rate.c_str());
@@ -277,8 +279,8 @@ void TMirrorClient::PrintSummary(int fileTasks, int folders, bool stalled) {
   } else if (failures_ == 0) {
     output_.Print("Gotovo: " + totals);
   } else {
-    output_.Print(Format("Završeno s greškama (neuspjelih zadataka: %d): %s"_cp1250,
-                         failures_, totals.c_str()));
+    output_.Print(Format("Završeno s greškama (neuspjelih zadataka: %d): %s"_cp1250, failures_,
+                         totals.c_str()));
   }
 }
 

@@ -94,27 +94,29 @@ TorReply TSyncConnection::ReadReply() {
     return unanswered_.empty() ? kAwaiting + std::string("pozdrav")
                                : kAwaiting + ("odgovor na '" + unanswered_.front() + "'");
   };
-  return Guarded([&] {
-    TorReply reply;
-    for (bool first = true;; first = false) {
-      std::string line = connection_->ReadLine();
-      bool more = false;
-      int code = ReplyCode(line, more);
-      if (code < 0 || (!first && code != reply.Code)) {
-        throw EBadReply("Neočekivan odgovor poslužitelja: '"_cp1250 + line + "'");
-      }
-      reply.Code = code;
-      if (!first) reply.Text += "\r\n";
-      reply.Text += line.size() > 4 ? line.substr(4) : std::string();
-      if (!more) break;
-    }
-    if (reply.Code == kReplyFailure.Code) broken_ = true;
-    if (!unanswered_.empty()) {
-      answered_ = std::move(unanswered_.front());
-      unanswered_.pop_front();
-    }
-    return reply;
-  }, doing);
+  return Guarded(
+      [&] {
+        TorReply reply;
+        for (bool first = true;; first = false) {
+          std::string line = connection_->ReadLine();
+          bool more = false;
+          int code = ReplyCode(line, more);
+          if (code < 0 || (!first && code != reply.Code)) {
+            throw EBadReply("Neočekivan odgovor poslužitelja: '"_cp1250 + line + "'");
+          }
+          reply.Code = code;
+          if (!first) reply.Text += "\r\n";
+          reply.Text += line.size() > 4 ? line.substr(4) : std::string();
+          if (!more) break;
+        }
+        if (reply.Code == kReplyFailure.Code) broken_ = true;
+        if (!unanswered_.empty()) {
+          answered_ = std::move(unanswered_.front());
+          unanswered_.pop_front();
+        }
+        return reply;
+      },
+      doing);
 }
 
 TorReply TSyncConnection::SendCommand(std::string_view line) {
@@ -139,28 +141,30 @@ void TSyncConnection::ReceiveStream(TStream& stream) {
         size, stream.Position() - start + static_cast<int64_t>(connection_->BufferedBytes()));
     return text + Format(" (stiglo %lld od %d bajtova)", static_cast<long long>(got), size);
   };
-  Guarded([&] {
-    size = ReadStreamSize(*connection_);
-    int64_t remaining = size;
-    while (remaining > 0) {
-      const int64_t piece = std::min(remaining, kPieceSize);
-      const int64_t before = stream.Position();
-      bool closed = false;
-      try {
-        connection_->ReadStreamBytes(stream, piece);
-      } catch (const ESilentException&) {
-        closed = true;  // told the same way as a close noticed between pieces
-      }
-      const int64_t got = closed ? std::min(stream.Position() - before, piece - 1)
-                                 : stream.Position() - before;
-      if (Progress && got > 0) Progress(got);
-      if (got < piece) {
-        throw EShortStream(Format("Veza je prekinuta nakon %lld od %d bajtova",
-                                  static_cast<long long>(size - remaining + got), size));
-      }
-      remaining -= piece;
-    }
-  }, doing);
+  Guarded(
+      [&] {
+        size = ReadStreamSize(*connection_);
+        int64_t remaining = size;
+        while (remaining > 0) {
+          const int64_t piece = std::min(remaining, kPieceSize);
+          const int64_t before = stream.Position();
+          bool closed = false;
+          try {
+            connection_->ReadStreamBytes(stream, piece);
+          } catch (const ESilentException&) {
+            closed = true;  // told the same way as a close noticed between pieces
+          }
+          const int64_t got =
+              closed ? std::min(stream.Position() - before, piece - 1) : stream.Position() - before;
+          if (Progress && got > 0) Progress(got);
+          if (got < piece) {
+            throw EShortStream(Format("Veza je prekinuta nakon %lld od %d bajtova",
+                                      static_cast<long long>(size - remaining + got), size));
+          }
+          remaining -= piece;
+        }
+      },
+      doing);
 }
 
 void TSyncConnection::SendStream(TStream& stream) {

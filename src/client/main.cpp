@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
   try {
     options = ParseClientOptions(arguments);
   } catch (const EUsageError& error) {
-    Write(stderr, "ormelin-client: " + error.Message() +
-                      "\nPokušajte 'ormelin-client --help'.\n"_cp1250);
+    Write(stderr,
+          "ormelin-client: " + error.Message() + "\nPokušajte 'ormelin-client --help'.\n"_cp1250);
     return 2;
   }
   if (options.Help) {

@@ -59,7 +59,8 @@ void TBaseFile::SetName(std::string_view name) {
 
 std::string TBaseFile::BuildFullPath() const {
   std::vector<const TBaseFile*> chain;
-  for (const TBaseFile* entry = this; entry != nullptr; entry = entry->parent_) chain.push_back(entry);
+  for (const TBaseFile* entry = this; entry != nullptr; entry = entry->parent_)
+    chain.push_back(entry);
   std::string path = chain.back()->name_;
   for (size_t i = chain.size() - 1; i-- > 0;) {
     if (path.empty() || path.back() != '\\') path += '\\';

@@ -143,8 +143,8 @@ class TDateTimeScanner {
   // 0 for AM, 1 for PM, -1 when no designator stands here.
   int Designator() {
     SkipBlanks();
-    const std::array<std::pair<std::string_view, int>, 4> designators = {{
-        {settings_.TimeAMString, 0}, {settings_.TimePMString, 1}, {"AM", 0}, {"PM", 1}}};
+    const std::array<std::pair<std::string_view, int>, 4> designators = {
+        {{settings_.TimeAMString, 0}, {settings_.TimePMString, 1}, {"AM", 0}, {"PM", 1}}};
     for (const auto& [word, meaning] : designators) {
       if (!word.empty() && StartsWithFolded(text_, pos_, word)) {
         pos_ += word.size();
@@ -207,7 +207,9 @@ class TDateTimeScanner {
 
 // The date plus the time of day; before the epoch the fraction still counts
 // forward within the day, so it is taken away from the negative day number.
-TDateTime Combine(TDateTime date, TDateTime time) { return date < 0 ? date - time : date + time; }
+TDateTime Combine(TDateTime date, TDateTime time) {
+  return date < 0 ? date - time : date + time;
+}
 
 }  // namespace
 
@@ -389,8 +391,8 @@ std::string TLoader::DateTimeToText(TDateTime value, const TFormatSettings& sett
   const TTimeLayout layout = ReadTimeLayout(settings.LongTimeFormat);
   int shownHour = hour;
   if (layout.TwelveHour) shownHour = hour % 12 == 0 ? 12 : hour % 12;
-  std::string time = Format(layout.LeadingZero ? "%02d-%02d-%02d" : "%d-%02d-%02d", shownHour,
-                            minute, second);
+  std::string time =
+      Format(layout.LeadingZero ? "%02d-%02d-%02d" : "%d-%02d-%02d", shownHour, minute, second);
   text += ' ';
   if (!layout.TwelveHour) return text + time;
   const std::string& designator = hour < 12 ? AmText(settings) : PmText(settings);

@@ -65,8 +65,7 @@ class TLoader {
                                const TFormatSettings& settings = DefaultFormatSettings());
 
   // Scans the folder at `path` into `folder` and everything below it.
-  static void ScanFolder(std::string_view path, TDirectory* folder,
-                         TScanReport* report = nullptr);
+  static void ScanFolder(std::string_view path, TDirectory* folder, TScanReport* report = nullptr);
   // Turns one enumerated entry into a tree entry of `folder`: a TFile, or a
   // TDirectory that is returned so that the caller can scan it next (null
   // for a file).

@@ -17,7 +17,9 @@ int TBaseTask::Execute() {
   return -1;
 }
 
-TTaskList::~TTaskList() { Clear(); }
+TTaskList::~TTaskList() {
+  Clear();
+}
 
 void TTaskList::Clear() {
   // Replaced rather than cleared, so the storage of a long list goes too.

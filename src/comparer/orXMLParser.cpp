@@ -23,7 +23,9 @@ constexpr TEntity kEntities[] = {
 constexpr size_t kShortestEntity = 4;
 constexpr size_t kLongestEntity = 6;
 
-bool IsTrimmed(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsTrimmed(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
 
 bool SameEntity(std::string_view candidate, std::string_view entity) {
   if (candidate.size() != entity.size()) return false;
@@ -32,7 +34,9 @@ bool SameEntity(std::string_view candidate, std::string_view entity) {
   return true;
 }
 
-bool NeedsEntity(char c) { return c == '<' || c == '>' || c == '&' || c == '\'' || c == '"'; }
+bool NeedsEntity(char c) {
+  return c == '<' || c == '>' || c == '&' || c == '\'' || c == '"';
+}
 
 void AppendEscaped(std::string& out, std::string_view text) {
   size_t copied = 0;
@@ -122,8 +126,7 @@ void TorXMLNode::AddChild(TorXMLNode* node) {
   Assert(node != nullptr && node != this, kUnit, __LINE__);
   if (!node->children_.empty()) {
     // Only a node with children can be an ancestor of this one.
-    for (const TorXMLNode* up = parent_; up; up = up->parent_)
-      Assert(up != node, kUnit, __LINE__);
+    for (const TorXMLNode* up = parent_; up; up = up->parent_) Assert(up != node, kUnit, __LINE__);
   }
   if (node->parent_) node->parent_->RemoveChild(node);
   children_.push_back(node);

@@ -14,7 +14,9 @@
 namespace ormelin {
 namespace {
 
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsBlankOrControl(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
 
 std::atomic<TorClientConnection*> gClientConnection{nullptr};
 std::mutex gClientConnectionUse;  // held for one whole remote fetch
@@ -33,8 +35,12 @@ std::string TemporaryName() {
 
 // ---- client connection ----
 
-void SetClientConnection(TorClientConnection* connection) { gClientConnection = connection; }
-TorClientConnection* ClientConnection() { return gClientConnection; }
+void SetClientConnection(TorClientConnection* connection) {
+  gClientConnection = connection;
+}
+TorClientConnection* ClientConnection() {
+  return gClientConnection;
+}
 
 // ---- parameters and paths ----
 
@@ -146,7 +152,8 @@ void TorFileReplacement::Commit(const std::optional<TDateTime>& time) {
     if (auto dosTime = DosFileTime(*time)) SetFileDate(tempPath_, *dosTime);
   }
   if (!RenameFile(tempPath_, fullPath_)) {
-    throw EReplaceFileError("Datoteku '" + fullPath_ + "' nije moguće zamijeniti novim sadržajem"_cp1250);
+    throw EReplaceFileError("Datoteku '" + fullPath_ +
+                            "' nije moguće zamijeniti novim sadržajem"_cp1250);
   }
   content_.reset();
 }
@@ -205,7 +212,8 @@ void TorInsertFileCommand::FetchFile(std::string_view sourceRoot, std::string_vi
   if (!IsRemoteSource(sourceRoot)) {
     TFileStream file(TaskFullPath(sourceRoot, path));
     std::string buffer(65536, '\0');
-    while (size_t count = file.Read(buffer.data(), buffer.size())) stream.Write(buffer.data(), count);
+    while (size_t count = file.Read(buffer.data(), buffer.size()))
+      stream.Write(buffer.data(), count);
     return;
   }
   TaskFullPath(std::string_view(), path);  // the server is given checked paths only
@@ -235,8 +243,7 @@ const TorDeleteFileCommand& TorDeleteFileCommand::Instance() {
 }
 
 void TorDeleteFileCommand::RaiseCannotDelete(std::string_view fullPath) {
-  throw EDeleteFileError(Format("Brisanje '%s' nije moguće"_cp1250,
-                                std::string(fullPath).c_str()));
+  throw EDeleteFileError(Format("Brisanje '%s' nije moguće"_cp1250, std::string(fullPath).c_str()));
 }
 
 void TorDeleteFileCommand::Execute(std::string_view targetRoot, std::string_view,

@@ -26,7 +26,8 @@ std::string HostSourceName() {
 TServiceDescription Description(const TZevanOrmelinS& module) {
   std::string config = module.ConfigFileName();
   size_t separator = config.find_last_of("/\\");
-  std::string folder = separator == std::string::npos ? std::string() : config.substr(0, separator + 1);
+  std::string folder =
+      separator == std::string::npos ? std::string() : config.substr(0, separator + 1);
   return TServiceDescription{TZevanOrmelinS::ServiceName, TZevanOrmelinS::DisplayName,
                              ExecutablePath(), folder};
 }

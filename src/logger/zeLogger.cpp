@@ -8,7 +8,9 @@
 
 namespace ormelin {
 
-std::string TzeEvent::AsText() const { return AsText(DefaultFormatSettings()); }
+std::string TzeEvent::AsText() const {
+  return AsText(DefaultFormatSettings());
+}
 
 std::string TzeEvent::AsText(const TFormatSettings& settings) const {
   // Built by concatenation rather than "%s" so that a message is copied
@@ -45,7 +47,9 @@ void TzeEventLog::Add(std::string text) {
   count_.store(position + 1, std::memory_order_release);
 }
 
-int TzeEventLog::Count() const { return static_cast<int>(count_.load(std::memory_order_acquire)); }
+int TzeEventLog::Count() const {
+  return static_cast<int>(count_.load(std::memory_order_acquire));
+}
 
 // Reads `segments_` without the lock: `count_` orders them (see the header).
 TzeEvent* TzeEventLog::Items(int index) const NO_THREAD_SAFETY_ANALYSIS {
@@ -57,17 +61,25 @@ TzeEvent* TzeEventLog::Items(int index) const NO_THREAD_SAFETY_ANALYSIS {
   return segments_[segment][offset].get();
 }
 
-void TzeEventLog::Lock() { lock_.Lock(); }
+void TzeEventLog::Lock() {
+  lock_.Lock();
+}
 
-void TzeEventLog::Unlock() { lock_.Unlock(); }
+void TzeEventLog::Unlock() {
+  lock_.Unlock();
+}
 
 std::unique_ptr<TzeEventEnum> TzeEventLog::GetEnumerator() {
   return std::make_unique<TzeEventEnum>(*this);
 }
 
-TzeEventEnum::TzeEventEnum(TzeEventLog& log) : log_(log) { log_.Lock(); }
+TzeEventEnum::TzeEventEnum(TzeEventLog& log) : log_(log) {
+  log_.Lock();
+}
 
-TzeEventEnum::~TzeEventEnum() { log_.Unlock(); }
+TzeEventEnum::~TzeEventEnum() {
+  log_.Unlock();
+}
 
 bool TzeEventEnum::MoveNext() {
   // Stops counting once past the end, so repeated calls cannot overflow.
@@ -75,6 +87,8 @@ bool TzeEventEnum::MoveNext() {
   return position_ < log_.Count();
 }
 
-TzeEvent* TzeEventEnum::Current() const { return log_.Items(position_); }
+TzeEvent* TzeEventEnum::Current() const {
+  return log_.Items(position_);
+}
 
 }  // namespace ormelin

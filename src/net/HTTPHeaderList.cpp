@@ -8,7 +8,8 @@ size_t THeaderList::Find(std::string_view name) const {
   for (size_t i = 0; i < lines_.size(); ++i) {
     const std::string& line = lines_[i];
     const size_t colon = line.find(':');
-    if (colon != std::string::npos && SameTextFolded(std::string_view(line).substr(0, colon), name)) return i;
+    if (colon != std::string::npos && SameTextFolded(std::string_view(line).substr(0, colon), name))
+      return i;
   }
   return lines_.size();
 }

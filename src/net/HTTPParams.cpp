@@ -19,7 +19,8 @@ std::string TParameterList::Value(std::string_view name) const {
   for (const std::string& entry : entries_) {
     const size_t equals = entry.find('=');
     if (equals == std::string::npos) continue;
-    if (AnsiSameText(std::string_view(entry).substr(0, equals), name)) return entry.substr(equals + 1);
+    if (AnsiSameText(std::string_view(entry).substr(0, equals), name))
+      return entry.substr(equals + 1);
   }
   return std::string();
 }
@@ -90,12 +91,12 @@ std::string RequestPathOf(std::string_view target, std::string& host) {
   }
   const size_t equals = rest.find('=');
   const size_t split = equals == std::string::npos ? rest.rfind('/')
-                       : equals == 0              ? std::string::npos
-                                                  : rest.rfind('/', equals - 1);
+                       : equals == 0               ? std::string::npos
+                                                   : rest.rfind('/', equals - 1);
   const size_t documentStart = split == std::string::npos ? 0 : split + 1;
   std::string path = rest.substr(0, documentStart);
-  std::string document = rest.substr(documentStart, equals == std::string::npos ? std::string::npos
-                                                                                : equals - documentStart);
+  std::string document = rest.substr(
+      documentStart, equals == std::string::npos ? std::string::npos : equals - documentStart);
   std::string parameters = equals == std::string::npos ? std::string() : rest.substr(equals);
   if (absolute) document = document.substr(0, document.find('#'));
   parameters = parameters.substr(0, parameters.find('#'));
@@ -109,12 +110,18 @@ std::string Base64Decode(std::string_view text) {
   for (char c : text) {
     if (c == '=') break;
     int value;
-    if (c >= 'A' && c <= 'Z') value = c - 'A';
-    else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') value = c - '0' + 52;
-    else if (c == '+') value = 62;
-    else if (c == '/') value = 63;
-    else continue;
+    if (c >= 'A' && c <= 'Z')
+      value = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      value = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      value = c - '0' + 52;
+    else if (c == '+')
+      value = 62;
+    else if (c == '/')
+      value = 63;
+    else
+      continue;
     bits = (bits << 6) | static_cast<unsigned int>(value);
     count += 6;
     if (count >= 8) {

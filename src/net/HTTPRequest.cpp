@@ -9,7 +9,8 @@ namespace ormelin {
 
 namespace {
 
-const char* const kMethodWords[] = {"UNKNOWN", "HEAD", "GET", "POST", "DELETE", "PUT", "TRACE", "OPTIONS"};
+const char* const kMethodWords[] = {"UNKNOWN", "HEAD", "GET",   "POST",
+                                    "DELETE",  "PUT",  "TRACE", "OPTIONS"};
 
 // A 32-bit decimal number with an optional sign, else -1.
 int64_t DecimalLength(const std::string& text) {
@@ -47,7 +48,8 @@ void FillHeaderFields(THTTPRequestInfo& request) {
   request.LastModified = h.Values("Last-Modified");
   request.Expires = h.Values("Expires");
   request.Pragma = h.Values("Pragma");
-  request.ContentLength = h.Has("Content-Length") ? DecimalLength(Trim(h.Values("Content-Length"))) : -1;
+  request.ContentLength =
+      h.Has("Content-Length") ? DecimalLength(Trim(h.Values("Content-Length"))) : -1;
 }
 
 std::string StreamText(TStream& stream) {
@@ -64,14 +66,16 @@ std::string StreamText(TStream& stream) {
   return text;
 }
 
-void ReadBody(TTCPConnection& connection, THTTPRequestInfo& request, const THTTPRequestSettings& settings) {
+void ReadBody(TTCPConnection& connection, THTTPRequestInfo& request,
+              const THTTPRequestSettings& settings) {
   request.Body = settings.CreatePostStream ? settings.CreatePostStream(request) : nullptr;
   if (!request.Body) request.Body = std::make_unique<TMemoryStream>();
   if (request.ContentLength > 0) {
     if (request.ContentLength > settings.MaximumBodySize) throw EHTTPRequestTooLarge();
     connection.ReadStreamBytes(*request.Body, request.ContentLength);
   } else if (request.MethodKind == hcPOST && !request.HasContentLength()) {
-    if (!connection.ReadStreamUntilClose(*request.Body, settings.MaximumBodySize)) throw EHTTPRequestTooLarge();
+    if (!connection.ReadStreamUntilClose(*request.Body, settings.MaximumBodySize))
+      throw EHTTPRequestTooLarge();
   }
   request.BodyText = StreamText(*request.Body);
 }
@@ -83,7 +87,8 @@ void ReadAuthorization(THTTPRequestInfo& request) {
   const size_t blank = value.find(' ');
   const std::string scheme = value.substr(0, blank);
   if (!SameTextFolded(scheme, "Basic")) throw EHTTPUnsupportedAuthorisationScheme();
-  const std::string decoded = Base64Decode(blank == std::string::npos ? std::string() : value.substr(blank + 1));
+  const std::string decoded =
+      Base64Decode(blank == std::string::npos ? std::string() : value.substr(blank + 1));
   const size_t colon = decoded.find(':');
   request.AuthUser = decoded.substr(0, colon);
   request.AuthPassword = colon == std::string::npos ? std::string() : decoded.substr(colon + 1);
@@ -109,7 +114,8 @@ std::unique_ptr<THTTPRequestInfo> ReadRequest(TTCPConnection& connection,
   line.resize(lastBlank);
   const size_t firstBlank = line.find(' ');
   request->Method = AnsiUpperCase(std::string_view(line).substr(0, firstBlank));
-  std::string target = firstBlank == std::string::npos ? std::string() : line.substr(firstBlank + 1);
+  std::string target =
+      firstBlank == std::string::npos ? std::string() : line.substr(firstBlank + 1);
   request->MethodKind = MethodKindOf(request->Method);
   request->RemoteAddress = connection.PeerAddress();
 
@@ -132,8 +138,8 @@ std::unique_ptr<THTTPRequestInfo> ReadRequest(TTCPConnection& connection,
     target.resize(question);
   }
   if (!request->QueryText.empty()) {
-    request->ParamText =
-        request->ParamText.empty() ? request->QueryText : request->ParamText + "&" + request->QueryText;
+    request->ParamText = request->ParamText.empty() ? request->QueryText
+                                                    : request->ParamText + "&" + request->QueryText;
   }
   if (settings.ParseParams) {
     DecodeParameters(SameTextFolded(request->ContentType, "application/x-www-form-urlencoded")
@@ -143,7 +149,8 @@ std::unique_ptr<THTTPRequestInfo> ReadRequest(TTCPConnection& connection,
   }
   for (const std::string& header : request->Headers.Lines()) {
     const size_t colon = header.find(':');
-    if (colon == std::string::npos || !SameTextFolded(std::string_view(header).substr(0, colon), "cookie")) {
+    if (colon == std::string::npos ||
+        !SameTextFolded(std::string_view(header).substr(0, colon), "cookie")) {
       continue;
     }
     const std::string value = header.substr(colon + 1);

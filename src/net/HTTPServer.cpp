@@ -9,7 +9,9 @@ TCustomHTTPServer::TCustomHTTPServer(std::string name) : TCustomTCPServer(std::m
   SetDefaultPort(80);
 }
 
-TCustomHTTPServer::~TCustomHTTPServer() { StopAndWait(); }
+TCustomHTTPServer::~TCustomHTTPServer() {
+  StopAndWait();
+}
 
 void TCustomHTTPServer::SetSessionState(bool value) {
   if (value != sessionState_ && Active()) throw EHTTPCannotSwitchSessionStateWhenActive();
@@ -66,10 +68,13 @@ void TCustomHTTPServer::ServeRequests(TContext& context) {
   } while (!closeAfter);
 }
 
-THTTPServer::THTTPServer(THTTPCommandEvent onCommandGet, std::string name) : TCustomHTTPServer(std::move(name)) {
+THTTPServer::THTTPServer(THTTPCommandEvent onCommandGet, std::string name)
+    : TCustomHTTPServer(std::move(name)) {
   OnCommandGet = std::move(onCommandGet);
 }
 
-THTTPServer::~THTTPServer() { StopAndWait(); }
+THTTPServer::~THTTPServer() {
+  StopAndWait();
+}
 
 }  // namespace ormelin

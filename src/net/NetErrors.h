@@ -28,7 +28,8 @@ class EReadLnMaxLineLengthExceeded : public Exception {
 
 class ECouldNotBindSocket : public Exception {
  public:
-  ECouldNotBindSocket() : Exception("Could not bind socket. Address and port are already in use.") {}
+  ECouldNotBindSocket()
+      : Exception("Could not bind socket. Address and port are already in use.") {}
 };
 
 // The connection's socket is gone (closed here, not by the peer).

@@ -4,6 +4,8 @@
 
 namespace ormelin {
 
-std::string LookupHostName(std::string_view address) { return ReverseLookup(address); }
+std::string LookupHostName(std::string_view address) {
+  return ReverseLookup(address);
+}
 
 }  // namespace ormelin

@@ -5,7 +5,8 @@
 
 namespace ormelin {
 
-TTCPConnection::TTCPConnection(std::unique_ptr<TIOHandler> handler) : handler_(std::move(handler)) {}
+TTCPConnection::TTCPConnection(std::unique_ptr<TIOHandler> handler)
+    : handler_(std::move(handler)) {}
 
 std::unique_ptr<TTCPConnection> TTCPConnection::Connect(std::string_view host, int port,
                                                         int timeoutMs) {
@@ -114,7 +115,8 @@ void TTCPConnection::WriteStreamBytes(TStream& stream, int64_t count) {
     ThrowIfDisconnected();
     int64_t position = file->Position();
     while (remaining > 0) {
-      const size_t sent = handler_->SendFile(file->NativeHandle(), position, static_cast<size_t>(remaining));
+      const size_t sent =
+          handler_->SendFile(file->NativeHandle(), position, static_cast<size_t>(remaining));
       if (sent == 0) {
         file->SetPosition(position);
         throw ENoDataToRead();
@@ -148,7 +150,8 @@ void TTCPConnection::ReadStreamBytes(TStream& stream, int64_t count) {
   } cutBack{stream};
 
   int64_t remaining = std::max<int64_t>(count, 0);
-  const size_t first = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(Buffered())));
+  const size_t first =
+      static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(Buffered())));
   if (first > 0) {
     stream.Write(storage_.data() + start_, first);
     Consume(first);

@@ -32,7 +32,9 @@ TContext::~TContext() {
 
 TCustomTCPServer::TCustomTCPServer(std::string name) : name_(std::move(name)) {}
 
-TCustomTCPServer::~TCustomTCPServer() { StopAndWait(); }
+TCustomTCPServer::~TCustomTCPServer() {
+  StopAndWait();
+}
 
 void TCustomTCPServer::SetActive(bool active) {
   const bool ownThread = currentServer == this;
@@ -57,7 +59,8 @@ void TCustomTCPServer::Activate() {
   BeforeActivate();
   if (bindings_.empty()) {
     bindings_.push_back(TSocketHandle{TIPVersion::IPv4, "0.0.0.0", DefaultPort(), TSocket()});
-    if (IPv6Available()) bindings_.push_back(TSocketHandle{TIPVersion::IPv6, "::", DefaultPort(), TSocket()});
+    if (IPv6Available())
+      bindings_.push_back(TSocketHandle{TIPVersion::IPv6, "::", DefaultPort(), TSocket()});
   }
   try {
     int chosenPort = 0;
@@ -139,8 +142,8 @@ void TCustomTCPServer::ListenLoop(TSocketHandle& binding) {
 }
 
 void TCustomTCPServer::Accept(TSocketHandle& binding) {
-  auto connection = std::make_unique<TTCPConnection>(
-      std::make_unique<TIOHandlerSocket>(binding.Socket.Accept()));
+  auto connection =
+      std::make_unique<TTCPConnection>(std::make_unique<TIOHandlerSocket>(binding.Socket.Accept()));
   if (MaxConnections > 0 && ContextCount() >= static_cast<size_t>(MaxConnections)) return;
   auto context = std::make_unique<TContext>(*this, std::move(connection));
   TContext* started = context.get();
@@ -185,7 +188,9 @@ TTCPServer::TTCPServer(TContextEvent onConnect, TContextEvent onExecute, std::st
   OnConnect = std::move(onConnect);
 }
 
-TTCPServer::~TTCPServer() { StopAndWait(); }
+TTCPServer::~TTCPServer() {
+  StopAndWait();
+}
 
 bool TTCPServer::DoExecute(TContext& context) {
   if (OnExecute) OnExecute(context);

@@ -17,8 +17,8 @@ int HexDigit(char c) {
 // Reads the text into a magnitude no larger than `limit` plus its sign.
 // Decimal magnitudes may reach limit + 1 when negative (the most negative
 // value); hexadecimal ones give the bit pattern of up to `hexLimit`.
-bool ParseInteger(std::string_view text, uint64_t decimalLimit, uint64_t hexLimit,
-                  bool& negative, bool& hex, uint64_t& magnitude) {
+bool ParseInteger(std::string_view text, uint64_t decimalLimit, uint64_t hexLimit, bool& negative,
+                  bool& hex, uint64_t& magnitude) {
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
   negative = false;
@@ -93,6 +93,8 @@ int64_t StrToInt64(std::string_view text) {
   return value;
 }
 
-std::string IntToStr(int64_t value) { return std::to_string(value); }
+std::string IntToStr(int64_t value) {
+  return std::to_string(value);
+}
 
 }  // namespace ormelin

@@ -52,7 +52,9 @@ inline constexpr char16_t kCp1250Unicode[256] = {
 };
 
 // The code point of one code page 1250 byte.
-inline char16_t Cp1250ToUnicode(unsigned char c) { return kCp1250Unicode[c]; }
+inline char16_t Cp1250ToUnicode(unsigned char c) {
+  return kCp1250Unicode[c];
+}
 
 // The code page 1250 byte of a code point, or -1 when the code page lacks it.
 int UnicodeToCp1250(char32_t codePoint);

@@ -41,7 +41,9 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
 
 constexpr int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int DaysInMonth(int year, int month) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -64,9 +66,8 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
       day > DaysInMonth(year, month)) {
     return false;
   }
-  result = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                             static_cast<unsigned>(day)) -
-                               kEpochOffset);
+  result = static_cast<double>(
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kEpochOffset);
   return true;
 }
 

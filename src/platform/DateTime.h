@@ -35,9 +35,9 @@ TFormatSettings CroatianFormatSettings();
 // "%I:%M:%S %p"), its AM/PM strings (code page 1250) and decimal separator.
 // The first separator of each layout becomes the date or time separator.
 // An empty date or time layout keeps the Croatian one.
-TFormatSettings FormatSettingsFromLayouts(std::string_view dateLayout,
-                                          std::string_view timeLayout, std::string_view am,
-                                          std::string_view pm, char decimalSeparator);
+TFormatSettings FormatSettingsFromLayouts(std::string_view dateLayout, std::string_view timeLayout,
+                                          std::string_view am, std::string_view pm,
+                                          char decimalSeparator);
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& result);
 bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result);

@@ -87,7 +87,6 @@ class EStreamError : public Exception {
 
 // Raises EAssertionFailed with "<message> (<unit>, line <line>)" unless the
 // condition holds. The unit is the system's unit name, not a file path.
-void Assert(bool condition, const char* unit, int line,
-            const char* message = "Assertion failure");
+void Assert(bool condition, const char* unit, int line, const char* message = "Assertion failure");
 
 }  // namespace ormelin

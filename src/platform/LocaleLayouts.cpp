@@ -18,12 +18,24 @@ std::string ExpandComposites(std::string_view layout) {
     if (layout[k] == 'E' || layout[k] == 'O') ++k;  // alternative forms read as the plain ones
     if (k >= layout.size()) break;
     switch (layout[k]) {
-      case 'D': out += "%m/%d/%y"; break;
-      case 'F': out += "%Y-%m-%d"; break;
-      case 'T': out += "%H:%M:%S"; break;
-      case 'R': out += "%H:%M"; break;
-      case 'r': out += "%I:%M:%S %p"; break;
-      default: out.push_back('%'); out.push_back(layout[k]);
+      case 'D':
+        out += "%m/%d/%y";
+        break;
+      case 'F':
+        out += "%Y-%m-%d";
+        break;
+      case 'T':
+        out += "%H:%M:%S";
+        break;
+      case 'R':
+        out += "%H:%M";
+        break;
+      case 'r':
+        out += "%I:%M:%S %p";
+        break;
+      default:
+        out.push_back('%');
+        out.push_back(layout[k]);
     }
     i = k;
   }
@@ -46,22 +58,58 @@ std::string Translate(std::string_view layout, char separatorSymbol, char& separ
     if (c == '%' && i + 1 < expanded.size()) {
       char conversion = expanded[++i];
       switch (conversion) {
-        case 'd': out += "dd"; break;
-        case 'e': out += "d"; break;
-        case 'm': out += "mm"; break;
-        case 'y': out += "yy"; break;
-        case 'Y': case 'G': out += "yyyy"; break;
-        case 'b': case 'h': out += "mmm"; break;
-        case 'B': out += "mmmm"; break;
-        case 'a': out += "ddd"; break;
-        case 'A': out += "dddd"; break;
-        case 'H': case 'I': out += "hh"; break;
-        case 'k': case 'l': out += "h"; break;
-        case 'M': out += "nn"; break;
-        case 'S': out += "ss"; break;
-        case 'p': case 'P': out += "ampm"; break;
-        case '%': out += "'%'"; break;
-        default: break;  // nothing the system shows
+        case 'd':
+          out += "dd";
+          break;
+        case 'e':
+          out += "d";
+          break;
+        case 'm':
+          out += "mm";
+          break;
+        case 'y':
+          out += "yy";
+          break;
+        case 'Y':
+        case 'G':
+          out += "yyyy";
+          break;
+        case 'b':
+        case 'h':
+          out += "mmm";
+          break;
+        case 'B':
+          out += "mmmm";
+          break;
+        case 'a':
+          out += "ddd";
+          break;
+        case 'A':
+          out += "dddd";
+          break;
+        case 'H':
+        case 'I':
+          out += "hh";
+          break;
+        case 'k':
+        case 'l':
+          out += "h";
+          break;
+        case 'M':
+          out += "nn";
+          break;
+        case 'S':
+          out += "ss";
+          break;
+        case 'p':
+        case 'P':
+          out += "ampm";
+          break;
+        case '%':
+          out += "'%'";
+          break;
+        default:
+          break;  // nothing the system shows
       }
       continue;
     }
@@ -87,9 +135,9 @@ std::string Translate(std::string_view layout, char separatorSymbol, char& separ
 
 }  // namespace
 
-TFormatSettings FormatSettingsFromLayouts(std::string_view dateLayout,
-                                          std::string_view timeLayout, std::string_view am,
-                                          std::string_view pm, char decimalSeparator) {
+TFormatSettings FormatSettingsFromLayouts(std::string_view dateLayout, std::string_view timeLayout,
+                                          std::string_view am, std::string_view pm,
+                                          char decimalSeparator) {
   TFormatSettings settings = CroatianFormatSettings();
   if (!dateLayout.empty()) {
     char separator = settings.DateSeparator;

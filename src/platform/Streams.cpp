@@ -18,7 +18,9 @@ size_t ReadFrom(std::string_view data, int64_t& position, void* buffer, size_t c
   return n;
 }
 
-[[noreturn]] void RaiseWriteError() { throw EStreamError("Stream write error"); }
+[[noreturn]] void RaiseWriteError() {
+  throw EStreamError("Stream write error");
+}
 
 }  // namespace
 
@@ -52,7 +54,11 @@ size_t TReadOnlyMemoryStream::Read(void* buffer, size_t count) {
   return ReadFrom(data_, position_, buffer, count);
 }
 
-void TReadOnlyMemoryStream::Write(const void*, size_t) { RaiseWriteError(); }
-void TReadOnlyMemoryStream::SetSize(int64_t) { RaiseWriteError(); }
+void TReadOnlyMemoryStream::Write(const void*, size_t) {
+  RaiseWriteError();
+}
+void TReadOnlyMemoryStream::SetSize(int64_t) {
+  RaiseWriteError();
+}
 
 }  // namespace ormelin

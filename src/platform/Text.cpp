@@ -70,13 +70,21 @@ constexpr TCharTable BuildTable() {
 
 constexpr TCharTable kTable = BuildTable();
 
-inline unsigned char Byte(char c) { return static_cast<unsigned char>(c); }
-inline bool Has(char c, unsigned char flag) { return (kTable.flags[Byte(c)] & flag) != 0; }
+inline unsigned char Byte(char c) {
+  return static_cast<unsigned char>(c);
+}
+inline bool Has(char c, unsigned char flag) {
+  return (kTable.flags[Byte(c)] & flag) != 0;
+}
 
 }  // namespace
 
-char UpperChar(char c) { return static_cast<char>(kTable.upper[Byte(c)]); }
-char LowerChar(char c) { return static_cast<char>(kTable.lower[Byte(c)]); }
+char UpperChar(char c) {
+  return static_cast<char>(kTable.upper[Byte(c)]);
+}
+char LowerChar(char c) {
+  return static_cast<char>(kTable.lower[Byte(c)]);
+}
 
 std::string AnsiUpperCase(std::string_view text) {
   std::string result(text);
@@ -90,15 +98,31 @@ std::string AnsiLowerCase(std::string_view text) {
   return result;
 }
 
-bool IsLetter(char c) { return Has(c, kUpper | kLower); }
-bool IsUpperLetter(char c) { return Has(c, kUpper); }
-bool IsLowerLetter(char c) { return Has(c, kLower); }
-bool IsDigit(char c) { return Has(c, kDigit); }
-bool IsSpace(char c) { return Has(c, kSpace); }
-bool IsPunctuation(char c) { return Has(c, kPunct); }
-bool IsPrintable(char c) { return Has(c, kPrint); }
+bool IsLetter(char c) {
+  return Has(c, kUpper | kLower);
+}
+bool IsUpperLetter(char c) {
+  return Has(c, kUpper);
+}
+bool IsLowerLetter(char c) {
+  return Has(c, kLower);
+}
+bool IsDigit(char c) {
+  return Has(c, kDigit);
+}
+bool IsSpace(char c) {
+  return Has(c, kSpace);
+}
+bool IsPunctuation(char c) {
+  return Has(c, kPunct);
+}
+bool IsPrintable(char c) {
+  return Has(c, kPrint);
+}
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string AsciiLower(std::string_view text) {
   std::string result(text);
@@ -168,7 +192,7 @@ std::string ReplaceTextIgnoringCase(std::string_view text, std::string_view patt
   std::string result;
   result.reserve(text.size());
   const size_t last = text.size() - pattern.size();  // the last place a match may begin
-  size_t copied = 0;  // text before this is in the result
+  size_t copied = 0;                                 // text before this is in the result
   size_t i = 0;
   while (i <= last) {
     if (single) {
@@ -197,12 +221,23 @@ std::string HtmlEscape(std::string_view text) {
   result.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '<': result += "&lt;"; break;
-      case '>': result += "&gt;"; break;
-      case '&': result += "&amp;"; break;
-      case '"': result += "&quot;"; break;
-      case '\'': result += "&#39;"; break;
-      default: result.push_back(c);
+      case '<':
+        result += "&lt;";
+        break;
+      case '>':
+        result += "&gt;";
+        break;
+      case '&':
+        result += "&amp;";
+        break;
+      case '"':
+        result += "&quot;";
+        break;
+      case '\'':
+        result += "&#39;";
+        break;
+      default:
+        result.push_back(c);
     }
   }
   return result;

@@ -5,7 +5,9 @@
 
 namespace ormelin {
 
-void TorProjectList::Clear() { items_.clear(); }
+void TorProjectList::Clear() {
+  items_.clear();
+}
 
 TorProject& TorProjectList::Add() {
   items_.push_back(std::make_unique<TorProject>());

@@ -17,7 +17,9 @@ namespace {
   throw EFOpenError(shown, reason);
 }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
 
 // A part that names a parent folder. Besides "..", parts of dots and blanks
 // holding two dots or more count too: the Windows file system drops trailing

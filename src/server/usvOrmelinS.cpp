@@ -31,9 +31,9 @@ TZevanOrmelinS::TZevanOrmelinS(std::string configFileName)
       projects_(std::make_unique<TorProjectList>()) {
   // The log and the list exist from here on so that the settings can be
   // read and written without the listeners; ServiceCreate starts both afresh.
-  tcpServer_ = std::make_unique<TTCPServer>([this](TContext& context) { TCPServerConnect(context); },
-                                            [this](TContext& context) { TCPServerExecute(context); },
-                                            "TCPServer");
+  tcpServer_ = std::make_unique<TTCPServer>(
+      [this](TContext& context) { TCPServerConnect(context); },
+      [this](TContext& context) { TCPServerExecute(context); }, "TCPServer");
   tcpServer_->SetDefaultPort(kDefaultSyncPort);
   httpServer_ = std::make_unique<THTTPServer>();
   httpServer_->SetDefaultPort(kDefaultSyncPort + 1);
@@ -114,7 +114,9 @@ void TZevanOrmelinS::SetSyncPort(int port) {
   httpServer_->SetDefaultPort(port + 1);
 }
 
-bool TZevanOrmelinS::SyncListenerActive() const { return tcpServer_->Active(); }
+bool TZevanOrmelinS::SyncListenerActive() const {
+  return tcpServer_->Active();
+}
 
 namespace {
 
@@ -125,9 +127,13 @@ int FirstBoundPort(const TCustomTCPServer& server) {
 
 }  // namespace
 
-int TZevanOrmelinS::ListeningSyncPort() const { return FirstBoundPort(*tcpServer_); }
+int TZevanOrmelinS::ListeningSyncPort() const {
+  return FirstBoundPort(*tcpServer_);
+}
 
-int TZevanOrmelinS::ListeningConsolePort() const { return FirstBoundPort(*httpServer_); }
+int TZevanOrmelinS::ListeningConsolePort() const {
+  return FirstBoundPort(*httpServer_);
+}
 
 void TZevanOrmelinS::SetCommandGet(TCommandGetHandler handler) {
   auto shared = handler ? std::make_shared<TCommandGetHandler>(std::move(handler)) : nullptr;

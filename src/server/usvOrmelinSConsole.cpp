@@ -148,10 +148,13 @@ std::string FailedActionPage(const std::string& action, const std::string& messa
 void TZevanOrmelinS::RefuseRootChange(const std::string& address) {
   const std::string shown = HtmlEscape(address);
   Log("Odbijena promjena korijenske mape projekta s adrese " + shown);
-  throw Exception("Korijensku mapu projekta mogu mijenjati samo adrese navedene u elementu "
-                  "serversettings/consoleallow datoteke orServer.xml (bez njega samo 127.0.0.1 "
-                  "i ::1). Adresa " + address + " nije među njima: dodajte je ondje i ponovno "
-                  "pokrenite servis."_cp1250);
+  throw Exception(
+      "Korijensku mapu projekta mogu mijenjati samo adrese navedene u elementu "
+      "serversettings/consoleallow datoteke orServer.xml (bez njega samo 127.0.0.1 "
+      "i ::1). Adresa " +
+      address +
+      " nije među njima: dodajte je ondje i ponovno "
+      "pokrenite servis."_cp1250);
 }
 
 void TZevanOrmelinS::HTTPServerCommandGet(TContext& /*context*/, THTTPRequestInfo& request,
@@ -239,8 +242,8 @@ std::string TZevanOrmelinS::FillTemplate(const std::string& page, THTTPRequestIn
   result = ReplaceTextIgnoringCase(result, "{%PORT%}", IntToStr(SyncPort()));
   result = ReplaceTextIgnoringCase(result, "{%ROOTPATH%}", rootPath);
   result = ReplaceTextIgnoringCase(result, "{%SERVERSTATE%}", StateText(State()));
-  result = ReplaceTextIgnoringCase(result, "{%ONOFF%}",
-                                   SyncListenerActive() ? ActionStop : ActionStart);
+  result =
+      ReplaceTextIgnoringCase(result, "{%ONOFF%}", SyncListenerActive() ? ActionStop : ActionStart);
   result = ReplaceTextIgnoringCase(result, "{%LASTMESSAGE%}", LastMessage());
   result = ReplaceTextIgnoringCase(result, "{%FILTER%}", PageValue(filter));
   return DumpEventLog(EventLog(), result, Trim(request.Parameters.Value("page")), filter,

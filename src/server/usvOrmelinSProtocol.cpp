@@ -111,8 +111,7 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
     connection.WriteLine(ReplyLine(kReplyNoProject, name));
     return;
   }
-  Log(Format("Klijent %s sinkronizira projekt %s", ClientLink(context).c_str(),
-             shownName.c_str()));
+  Log(Format("Klijent %s sinkronizira projekt %s", ClientLink(context).c_str(), shownName.c_str()));
   connection.WriteLine(ReplyLine(kReplySyncStarted));
 
   // The project's folder is read while the client's tree comes in.
@@ -153,10 +152,10 @@ std::string TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjec
   trees.Server = scan.Take();
   const TScanReport& report = scan.Report();
   if (report.LeftOut > 0) {
-    Log(Format("U projektu %s preskočeno je %d stavki čije ime nije moguće "
-               "zapisati kao putanju; prva: %s"_cp1250,
-               ClientText(project.Name).c_str(), report.LeftOut,
-               ClientText(report.FirstLeftOut).c_str()));
+    Log(Format(
+        "U projektu %s preskočeno je %d stavki čije ime nije moguće "
+        "zapisati kao putanju; prva: %s"_cp1250,
+        ClientText(project.Name).c_str(), report.LeftOut, ClientText(report.FirstLeftOut).c_str()));
   }
   if (clientTreeError) std::rethrow_exception(clientTreeError);
 

@@ -58,17 +58,17 @@ TOutcome ReadAll(std::string_view bytes, uint32_t seed) {
     std::abort();
   }
   std::string out = r.RequestLine + '\n' + r.Method + '\n' + r.Version + '\n' + r.RequestPath +
-                    '\n' + r.QueryText + '\n' + r.ParamText + '\n' + r.Host + '\n' +
-                    r.ContentType + '\n' + std::to_string(r.ContentLength) + '\n' + r.BodyText +
-                    '\n' + r.AuthUser + ':' + r.AuthPassword + '\n';
+                    '\n' + r.QueryText + '\n' + r.ParamText + '\n' + r.Host + '\n' + r.ContentType +
+                    '\n' + std::to_string(r.ContentLength) + '\n' + r.BodyText + '\n' + r.AuthUser +
+                    ':' + r.AuthPassword + '\n';
   for (const std::string& line : r.Headers.Lines()) out += line + '\n';
   for (const std::string& entry : r.Parameters.Entries()) out += entry + '\n';
   for (const std::string& cookie : r.Cookies) out += cookie + '\n';
   // The lookups the console makes.
   out += r.Parameters.Value("page") + '\n' + r.Parameters.Value("filter") + '\n' +
          r.Parameters.Value("akcija") + '\n' + r.Headers.Values("Connection") + '\n';
-  const bool shortBody = r.ContentLength > 0 &&
-                         static_cast<int64_t>(r.BodyText.size()) < r.ContentLength;
+  const bool shortBody =
+      r.ContentLength > 0 && static_cast<int64_t>(r.BodyText.size()) < r.ContentLength;
   return {out, false, shortBody};
 }
 
@@ -76,8 +76,7 @@ bool HasContentLength(std::string_view bytes) {
   constexpr std::string_view kName = "content-length";
   for (size_t i = 0; i + kName.size() <= bytes.size(); ++i) {
     size_t j = 0;
-    while (j < kName.size() &&
-           std::tolower(static_cast<unsigned char>(bytes[i + j])) == kName[j])
+    while (j < kName.size() && std::tolower(static_cast<unsigned char>(bytes[i + j])) == kName[j])
       ++j;
     if (j == kName.size()) return true;
   }
@@ -97,8 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Content-Length counts as that case.
   const bool closeNoticedLater =
       (inPieces.SilentClose != inOne.SilentClose) &&
-      ((inPieces.SilentClose ? inOne.ShortBody : inPieces.ShortBody) ||
-       HasContentLength(bytes));
+      ((inPieces.SilentClose ? inOne.ShortBody : inPieces.ShortBody) || HasContentLength(bytes));
   if (inPieces.Text != inOne.Text && !closeNoticedLater) {
     std::fprintf(stderr, "read in pieces:\n%s\nread at once:\n%s\n", inPieces.Text.c_str(),
                  inOne.Text.c_str());

@@ -56,11 +56,12 @@ struct TFixture {
     fs::create_directories(Folder / "Demo2");
     WriteFile(Folder / "Demo2" / "b.txt", "beta");
     Config = (Folder / "orServer.xml").string();
-    WriteFile(Config, "<xml><serversettings><defaultport>1974</defaultport></serversettings>"
-                      "<projects><project><name>Demo</name><path>" +
-                          (Folder / "Demo").string() +
-                          "</path></project><project><name>Demo2</name><path>" +
-                          (Folder / "Demo2").string() + "\\</path></project></projects></xml>");
+    WriteFile(Config,
+              "<xml><serversettings><defaultport>1974</defaultport></serversettings>"
+              "<projects><project><name>Demo</name><path>" +
+                  (Folder / "Demo").string() +
+                  "</path></project><project><name>Demo2</name><path>" +
+                  (Folder / "Demo2").string() + "\\</path></project></projects></xml>");
   }
   ~TFixture() {
     std::error_code ignored;
@@ -147,8 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto transport = std::make_unique<fuzz::TFuzzTransport>(bytes, data[0]);
   fuzz::TFuzzTransport& peer = *transport;
   {
-    TContext context(module.TCPServer(),
-                     std::make_unique<TTCPConnection>(std::move(transport)));
+    TContext context(module.TCPServer(), std::make_unique<TTCPConnection>(std::move(transport)));
     try {
       module.TCPServerConnect(context);
       // Every command reads at least one byte, so the loop ends.

@@ -4,10 +4,10 @@
 // The page is rendered over a small log of 45 events. A filter either
 // renders or raises ERegexError; a rendered page lists at most one page of
 // rows, numbered consecutively from the first number of its page.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -33,7 +33,9 @@ TzeEventLog& Log() {
         "Inicijalizacija podataka",
         "Server pokrenut",
         "Klijent <A HREF=\"http://host:1976/\">host [127.0.0.1]</A> sinkronizira projekt Demo",
-        "Gre\x9A" "ka: Tag r zavr\x9A" "ava na tag /R",
+        "Gre\x9A"
+        "ka: Tag r zavr\x9A"
+        "ava na tag /R",
         "\x8Aifra \x9E\xE8\xE6\xF0 \x8E\xC8\xC6\xD0",
         "line one\r\nline two\nline three\r",
         "{%EVENTID%} $1 \\1 {%EVENTTEXT%}",

@@ -39,7 +39,9 @@ using test::WriteFile;
 // The start of every time-out message, in UTF-8.
 std::string Stalled(int port, int seconds) {
   return "Poslu\xC5\xBEitelj 127.0.0.1:" + std::to_string(port) + " ne odgovara ve\xC4\x87 " +
-         std::to_string(seconds) + " s; \xC4\x8D" "eka se ";
+         std::to_string(seconds) +
+         " s; \xC4\x8D"
+         "eka se ";
 }
 
 std::string Pattern(size_t size, unsigned seed) {
@@ -147,16 +149,28 @@ TEST(ClientTimeout, EveryWaitEndsWithTheServerAndWhatWasAwaitedAndLeavesTheFolde
       {"connecting", {}, "1", "32", "uspostava veze"},
       {"greeting", {""}, "1", "32", "pozdrav"},
       {"reply", {"200 Ready\r\n"}, "1", "32", "odgovor na 'Hello'"},
-      {"task list", {"200 Ready\r\n201 Ready\r\n202 Sync Started\r\n500\r\n<xml>"}, "1", "32",
+      {"task list",
+       {"200 Ready\r\n201 Ready\r\n202 Sync Started\r\n500\r\n<xml>"},
+       "1",
+       "32",
        "popis zadataka (stiglo 5 od 500 bajtova)"},
-      {"file, pipelined", {Synced({"a.txt"}) + kFileCut}, "1", "32",
+      {"file, pipelined",
+       {Synced({"a.txt"}) + kFileCut},
+       "1",
+       "32",
        "datoteka '\\b.txt' (stiglo 10 od 1000 bajtova)"},
-      {"file, one by one", {Synced({"a.txt"}) + kFileCut}, "1", "1",
+      {"file, one by one",
+       {Synced({"a.txt"}) + kFileCut},
+       "1",
+       "1",
        "datoteka '\\b.txt' (stiglo 10 od 1000 bajtova)"},
       // Two files on each connection; the second gets its greeting and no
       // reply. Whichever stalls first ends the run.
       {"files on two connections",
-       {Synced({"a.txt", "c.txt", "d.txt"}) + kFileCut, "200 Ready\r\n"}, "2", "2", ""},
+       {Synced({"a.txt", "c.txt", "d.txt"}) + kFileCut, "200 Ready\r\n"},
+       "2",
+       "2",
+       ""},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -230,7 +244,7 @@ void MirrorOntoAFullDisk(const fs::path& folder, const std::string& reason,
     WriteFile(folder / "velika.bin", old);
     const auto oldTime = now - std::chrono::hours(48);
     fs::last_write_time(folder / "velika.bin", oldTime);
-    const std::vector<std::string> arguments = {"--pipeline", pipeline, "--port",
+    const std::vector<std::string> arguments = {"--pipeline",         pipeline,    "--port",
                                                 std::to_string(port), "127.0.0.1", "Demo",
                                                 folder.string()};
     const TProgramResult full = RunClient(arguments, 240000, limit);
@@ -267,8 +281,8 @@ TEST(ClientFullDisk, NoSpaceLeftKeepsTheOldFileLeavesNoTemporaryFileAndTheNextRu
 
 TEST(ClientFullDisk, AFileSizeLimitKeepsTheOldFileLeavesNoTemporaryFileAndTheNextRunCompletes) {
   testing::TTempFolder temp;
-  MirrorOntoAFullDisk(fs::path(temp.Path()) / "kopija", "File too large", [](bool) {},
-                      LimitFileSize);
+  MirrorOntoAFullDisk(
+      fs::path(temp.Path()) / "kopija", "File too large", [](bool) {}, LimitFileSize);
 }
 
 }  // namespace

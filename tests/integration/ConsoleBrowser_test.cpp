@@ -77,9 +77,9 @@ TEST(ConsoleBrowser, TheConsoleWorksInHeadlessChromium) {
   std::string output;
   const int status =
       RunCommand("cd " + Quoted(browserFolder) + " && timeout 300 node console.test.mjs " +
-              std::to_string(port + 1) + " " + std::to_string(port) + " " +
-              std::to_string(newPort) + " " + Quoted(newRoot) + " " + Quoted(artifacts),
-          output);
+                     std::to_string(port + 1) + " " + std::to_string(port) + " " +
+                     std::to_string(newPort) + " " + Quoted(newRoot) + " " + Quoted(artifacts),
+                 output);
   EXPECT_EQ(status, 0) << output << "\nserver:\n" << server.Stderr();
   EXPECT_NE(output.find("all checks passed"), std::string::npos) << output;
 
@@ -93,9 +93,9 @@ TEST(ConsoleBrowser, TheConsoleWorksInHeadlessChromium) {
   EXPECT_NE(config.str().find("<path>" + server.Folder() + "/nova mapa \xE8</path>"),
             std::string::npos)
       << config.str();
-  for (const char* name : {"01-status", "02-stopped", "04-settings-saved", "05-eventlog-page1",
-                           "06-eventlog-page2", "07-eventlog-filtered", "09-about",
-                           "10-failed-action"}) {
+  for (const char* name :
+       {"01-status", "02-stopped", "04-settings-saved", "05-eventlog-page1", "06-eventlog-page2",
+        "07-eventlog-filtered", "09-about", "10-failed-action"}) {
     EXPECT_TRUE(fs::exists(artifacts + "/" + name + ".png")) << name;
   }
   EXPECT_EQ(server.Stop(), 0);

@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <regex>
@@ -80,7 +80,8 @@ struct TRow {
 
 std::vector<TRow> RowsOf(const std::string& page) {
   static const std::regex row(
-      "<tr>\\s*<td><p>(\\d+)</p></td>\\s*<td><p>([^<]*)</p></td>\\s*<td><p>([\\s\\S]*?)</p></td>\\s*</tr>");
+      "<tr>\\s*<td><p>(\\d+)</p></td>\\s*<td><p>([^<]*)</p></td>\\s*<td><p>([\\s\\S]*?)</p></"
+      "td>\\s*</tr>");
   std::vector<TRow> rows;
   for (std::sregex_iterator it(page.begin(), page.end(), row), end; it != end; ++it) {
     rows.push_back({std::stoi((*it)[1]), (*it)[2], (*it)[3]});
@@ -181,8 +182,9 @@ TEST_F(Console, EveryOtherDocumentIsTheStatusPage) {
   EXPECT_NE(first.Body.find("name=\"akcija\" value=\"Zaustavi\""), std::string::npos);
   const std::vector<TRow> newest = RowsOf(Page("/eventlog.html").Body);
   ASSERT_FALSE(newest.empty());
-  EXPECT_NE(first.Body.find("<p class=\"white\">" + newest[0].Time + "  - " + newest[0].Text + "</p>"),
-            std::string::npos)
+  EXPECT_NE(
+      first.Body.find("<p class=\"white\">" + newest[0].Time + "  - " + newest[0].Text + "</p>"),
+      std::string::npos)
       << first.Body;
   EXPECT_EQ(first.Body.find("{%"), std::string::npos);
   for (const char* target : {"/", "/nothing", "/favicon.ico", "/index.html?filter=abc"}) {
@@ -224,8 +226,9 @@ TEST_F(Console, SettingsAndAboutPagesShowTheModule) {
   std::smatch version;
   ASSERT_TRUE(std::regex_search(
       about.Body, version,
-      std::regex("<p align=\"center\" class=\"white\">Serverski modul ver. OrmelinS-([^<@]+)@(\\d+) "
-                 "\\((\\d+)\\) / Comparer-([^<@]+)@(\\d+) \\((\\d+)\\)</p>")))
+      std::regex(
+          "<p align=\"center\" class=\"white\">Serverski modul ver. OrmelinS-([^<@]+)@(\\d+) "
+          "\\((\\d+)\\) / Comparer-([^<@]+)@(\\d+) \\((\\d+)\\)</p>")))
       << about.Body;
   EXPECT_LE(std::stoi(version[2]), std::stoi(version[3]));
   EXPECT_LE(std::stoi(version[5]), std::stoi(version[6]));
@@ -248,7 +251,7 @@ TEST_F(Console, StopAndStartTheSynchronisationListener) {
   EXPECT_EQ(start.Status, 302);
   EXPECT_EQ(start.Header("Location"), "/index.html");
   EXPECT_TRUE(TRawClient::CanConnect("127.0.0.1", port_));  // on the same port as before
-  EXPECT_EQ(Page("/opcije?akcija=POKRENI").Status, 302);   // already running: no change
+  EXPECT_EQ(Page("/opcije?akcija=POKRENI").Status, 302);    // already running: no change
   status = Page("/");
   EXPECT_NE(status.Body.find("<p class=\"white\">Spreman</p>"), std::string::npos);
   EXPECT_NE(status.Body.find("value=\"Zaustavi\""), std::string::npos);
@@ -264,9 +267,8 @@ TEST_F(Console, StopAndStartTheSynchronisationListener) {
 TEST_F(Console, UnknownActionsAnswerEmptyAndChangeNothing) {
   StartWith({{"Demo", projectFolder_}});
   const size_t events = AllRows().size();
-  for (const char* target :
-       {"/opcije", "/opcije?akcija=", "/opcije?akcija=Nista", "/opcije?akcija=Postavi2",
-        "/opcije?port=2000&rootpath=/tmp"}) {
+  for (const char* target : {"/opcije", "/opcije?akcija=", "/opcije?akcija=Nista",
+                             "/opcije?akcija=Postavi2", "/opcije?port=2000&rootpath=/tmp"}) {
     const THttpReply reply = Page(target);
     EXPECT_EQ(reply.Status, 200) << target;
     EXPECT_EQ(reply.Body, "") << target;
@@ -284,8 +286,8 @@ TEST_F(Console, SettingsKeepAPortTheListenersCouldNotOpen) {
     const char* Text;
     std::string Expected;
   } cases[] = {
-      {"abc", original}, {"", original},         {"0", original},         {"-5", original},
-      {"65535", original}, {"70000", original},  {"99999999999", original}, {"$7D0", "2000"},
+      {"abc", original},   {"", original},         {"0", original},           {"-5", original},
+      {"65535", original}, {"70000", original},    {"99999999999", original}, {"$7D0", "2000"},
       {"65534", "65534"},  {"%203000%20", "3000"}, {"0x7d1", "2001"},
   };
   for (const auto& c : cases) {
@@ -324,9 +326,9 @@ TEST_F(Console, SettingsChangeThePortAndTheRootFolderForTheNextStart) {
   const int newPort = FreePortPair();
   const std::string newFolder = server_.Folder() + "/novi <b>\"mapa\"";
   ASSERT_FALSE(fs::exists(newFolder));
-  const THttpReply reply = Page("/opcije?akcija=Postavi&port=" + std::to_string(newPort) +
-                                "&rootpath=" + "%20" + server_.Folder() +
-                                "/novi+%3Cb%3E%22mapa%22%20");
+  const THttpReply reply =
+      Page("/opcije?akcija=Postavi&port=" + std::to_string(newPort) + "&rootpath=" + "%20" +
+           server_.Folder() + "/novi+%3Cb%3E%22mapa%22%20");
   EXPECT_EQ(reply.Status, 302);
   EXPECT_TRUE(fs::is_directory(newFolder));
   const std::string shown = server_.Folder() + "/novi &lt;b&gt;&quot;mapa&quot;";
@@ -541,8 +543,8 @@ TEST_F(Console, FortyFiveEventsOnThreePages) {
     int First, Count;
     std::string Prev, Next;
   } cases[] = {
-      {"1", 1, 20, "1", "2"},   {"2", 21, 20, "1", "3"}, {"3", 41, 5, "2", "4"},
-      {"4", 0, 0, "3", "5"},    {"", 1, 20, "1", "2"},   {"abc", 1, 20, "1", "2"},
+      {"1", 1, 20, "1", "2"},        {"2", 21, 20, "1", "3"}, {"3", 41, 5, "2", "4"},
+      {"4", 0, 0, "3", "5"},         {"", 1, 20, "1", "2"},   {"abc", 1, 20, "1", "2"},
       {"%202%20", 21, 20, "1", "3"}, {"$3", 41, 5, "2", "4"},
   };
   for (const auto& c : cases) {
@@ -557,8 +559,8 @@ TEST_F(Console, FortyFiveEventsOnThreePages) {
   }
   const std::vector<TRow> first = RowsOf(Page("/eventlog.html").Body);
   EXPECT_EQ(first[0].Text.rfind("Hello od <A HREF=\"http://", 0), 0u) << first[0].Text;
-  EXPECT_TRUE(std::regex_match(first[0].Time,
-                               std::regex("\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d")))
+  EXPECT_TRUE(
+      std::regex_match(first[0].Time, std::regex("\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d")))
       << first[0].Time;
   EXPECT_EQ(RowsOf(Page("/eventlog.html?page=3").Body).back().Text, "Inicijalizacija podataka");
 }
@@ -579,7 +581,8 @@ TEST_F(Console, FiltersListTheMatchingEventsNumberedAmongThemselves) {
     std::function<bool(const std::string&)> Listed;
   } cases[] = {
       {"server", [](const std::string& t) { return ContainsFolded(t, "server"); }},
-      {"%5EKlijent", [](const std::string& t) { return AnsiLowerCase(t).rfind("klijent", 0) == 0; }},
+      {"%5EKlijent",
+       [](const std::string& t) { return AnsiLowerCase(t).rfind("klijent", 0) == 0; }},
       {"x*", [](const std::string& t) { return ContainsFolded(t, "x"); }},
       {"hello", [](const std::string& t) { return ContainsFolded(t, "hello"); }},
   };
@@ -629,8 +632,9 @@ TEST_F(Console, TheFilterShowsAsTextInTheFieldAndTravelsEncodedInTheLinks) {
   const THttpReply reply = Page("/eventlog.html?filter=%22%3E%3Cscript%3E%7B%25PORT%25%7D+x%26y");
   EXPECT_EQ(reply.Status, 200);
   EXPECT_EQ(reply.Body.find("<script>"), std::string::npos);
-  EXPECT_NE(reply.Body.find("name=\"filter\" value=\"&quot;&gt;&lt;script&gt;&#123;%PORT%} x&amp;y\""),
-            std::string::npos)
+  EXPECT_NE(
+      reply.Body.find("name=\"filter\" value=\"&quot;&gt;&lt;script&gt;&#123;%PORT%} x&amp;y\""),
+      std::string::npos)
       << reply.Body;
   EXPECT_EQ(LinkOf(reply.Body, "&lt&lt"),
             "eventlog.html?page=1&filter=%22%3E%3Cscript%3E%7B%25PORT%25%7D%20x%26y");

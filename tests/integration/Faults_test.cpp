@@ -6,9 +6,9 @@
 // Test label: long
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,12 +32,12 @@ namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
-using test::WriteFile;
 using test::ReadFile;
 using test::RunClient;
 using test::TLoopbackClient;
 using test::TProgramResult;
 using test::TServerProcess;
+using test::WriteFile;
 
 std::string Pattern(size_t size, unsigned seed) {
   std::string bytes(size, '\0');
@@ -96,7 +96,8 @@ struct THttpReply {
 
 THttpReply Http(int port, const std::string& target) {
   TLoopbackClient client(port);
-  client.Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n");
+  client.Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+              "\r\n\r\n");
   const std::string raw = client.ReadUntilClose();
   THttpReply reply;
   if (raw.size() > 12) reply.Status = std::stoi(raw.substr(9, 3));
@@ -128,7 +129,8 @@ class Faults : public ::testing::Test {
     });
     if (!idle) {
       ADD_FAILURE() << CountEntries(server_.Pid(), "task") << " threads (idle " << threads_ << "), "
-                    << CountEntries(server_.Pid(), "fd") << " descriptors (idle " << descriptors_ << ")";
+                    << CountEntries(server_.Pid(), "fd") << " descriptors (idle " << descriptors_
+                    << ")";
     }
     return idle;
   }
@@ -171,9 +173,9 @@ TEST_F(Faults, ClientsLeavingAtEveryStageEndOnlyTheirOwnConnection) {
   struct TStage {
     const char* Name;
     std::string Sent;
-    const char* Reply;   // awaited before `More`, or null
+    const char* Reply;  // awaited before `More`, or null
     std::string More;
-    size_t ReadAfter;    // bytes read before leaving
+    size_t ReadAfter;  // bytes read before leaving
   };
   const TStage stages[] = {
       {"command line", "Sync Dem", nullptr, "", 0},
@@ -227,7 +229,8 @@ TEST_F(Faults, TwoThousandIdleConnectionsWhileAClientMirrors) {
       ASSERT_EQ(held.back().ReadLine(), "200 Ready") << "connection " << i;
     }
     const fs::path copy = fs::path(temp_.Path()) / "copy";
-    TProgramResult run = RunClient({"--port", std::to_string(port_), "127.0.0.1", "Demo", copy.string()});
+    TProgramResult run =
+        RunClient({"--port", std::to_string(port_), "127.0.0.1", "Demo", copy.string()});
     EXPECT_EQ(run.ExitCode, 0) << run.Stderr;
     EXPECT_EQ(ReadFile(copy / "a.txt"), "alpha");
     EXPECT_TRUE(ReadFile(copy / "mapa" / "b.bin") == ReadFile(root_ / "mapa" / "b.bin"));
@@ -285,8 +288,15 @@ TEST_F(Faults, AFileRemovedBetweenSyncAndGetFileFailsOnlyThatRequest) {
 TEST_F(Faults, EntriesThatCannotBeReadAreLeftOutAndNeverHang) {
   const bool honoured = LaterServersHonourPermissions();
   WriteFile(root_ / "a.txt", "alpha");
-  WriteFile(root_ / "zaklju\xC4\x8D" "ano" / "unutra.txt", "locked");
-  fs::permissions(root_ / "zaklju\xC4\x8D" "ano", fs::perms::none);
+  WriteFile(root_ /
+                "zaklju\xC4\x8D"
+                "ano" /
+                "unutra.txt",
+            "locked");
+  fs::permissions(root_ /
+                      "zaklju\xC4\x8D"
+                      "ano",
+                  fs::perms::none);
   WriteFile(root_ / "nije za \xC4\x8Ditanje.txt", "locked too");
   fs::permissions(root_ / "nije za \xC4\x8Ditanje.txt", fs::perms::none);
   fs::create_directory_symlink("petlja", root_ / "petlja");  // a link to itself
@@ -297,15 +307,21 @@ TEST_F(Faults, EntriesThatCannotBeReadAreLeftOutAndNeverHang) {
   auto client = Connect();
   const std::string tasks = Sync(*client);
   EXPECT_NE(tasks.find("<param>\\a.txt,"), std::string::npos) << tasks;
-  EXPECT_NE(tasks.find("<param>\\zaklju\xE8" "ano</param>"), std::string::npos) << tasks;
+  EXPECT_NE(tasks.find("<param>\\zaklju\xE8"
+                       "ano</param>"),
+            std::string::npos)
+      << tasks;
   for (const char* absent : {"unutra", "petlja", "visi", "cijev"}) {
     EXPECT_EQ(tasks.find(absent), std::string::npos) << absent << " in " << tasks;
   }
   // Asked for anyway: refused at once, never a read that waits for a writer.
-  const std::string refused[] = {"\\cijev", "\\zaklju\xE8" "ano\\unutra.txt", "\\nije za \xE8itanje.txt",
-                                 "\\petlja", "\\visi.txt"};
+  const std::string refused[] = {"\\cijev",
+                                 "\\zaklju\xE8"
+                                 "ano\\unutra.txt",
+                                 "\\nije za \xE8itanje.txt", "\\petlja", "\\visi.txt"};
   for (const std::string& path : refused) {
-    const bool byPermission = path.find("unutra") != std::string::npos || path.find("nije") != std::string::npos;
+    const bool byPermission =
+        path.find("unutra") != std::string::npos || path.find("nije") != std::string::npos;
     if (byPermission && !honoured) continue;  // root would read it
     auto asker = Connect();
     asker->Send("GetFile Demo " + path + "\r\n");
@@ -318,15 +334,20 @@ TEST_F(Faults, EntriesThatCannotBeReadAreLeftOutAndNeverHang) {
   EXPECT_TRUE(BackToIdle());
 
   const fs::path copy = fs::path(temp_.Path()) / "copy";
-  TProgramResult run = RunClient({"--port", std::to_string(port_), "127.0.0.1", "Demo", copy.string()});
+  TProgramResult run =
+      RunClient({"--port", std::to_string(port_), "127.0.0.1", "Demo", copy.string()});
   EXPECT_EQ(ReadFile(copy / "a.txt"), "alpha") << run.Stderr;
-  EXPECT_TRUE(fs::is_directory(copy / "zaklju\xC4\x8D" "ano"));
+  EXPECT_TRUE(fs::is_directory(copy / "zaklju\xC4\x8D"
+                                      "ano"));
   EXPECT_FALSE(fs::exists(copy / "cijev"));
   if (honoured) {
     EXPECT_EQ(run.ExitCode, 1) << run.Stdout;  // the unreadable file is reported
     EXPECT_NE(run.Stderr.find("Permission denied"), std::string::npos) << run.Stderr;
   }
-  fs::permissions(root_ / "zaklju\xC4\x8D" "ano", fs::perms::owner_all);
+  fs::permissions(root_ /
+                      "zaklju\xC4\x8D"
+                      "ano",
+                  fs::perms::owner_all);
   ExpectServedNormally();
 }
 
@@ -349,13 +370,18 @@ TEST(FaultyConfiguration, UnreadableOrTruncatedFilesAreReportedAndTheProcessStop
          fs::permissions(file, fs::perms::none);
        },
        honoured ? "ZevanOrmelinS: Cannot open file \"" : nullptr},
-      {"cut inside the settings end", [&](const std::string& file) { WriteFile(file, whole.substr(0, portEnd + 5)); },
-       nullptr},
+      {"cut inside the settings end",
+       [&](const std::string& file) { WriteFile(file, whole.substr(0, portEnd + 5)); }, nullptr},
       {"cut inside a project name",
-       [&](const std::string& file) { WriteFile(file, whole.substr(0, whole.find("Druga") + 2)); }, nullptr},
+       [&](const std::string& file) { WriteFile(file, whole.substr(0, whole.find("Druga") + 2)); },
+       nullptr},
       {"cut before the last end tag",
-       [&](const std::string& file) { WriteFile(file, whole.substr(0, whole.size() - 5)); }, nullptr},
-      {"a stray end tag", [&](const std::string& file) { WriteFile(file, whole.substr(0, portEnd) + "</xml>\r\n</projects>"); },
+       [&](const std::string& file) { WriteFile(file, whole.substr(0, whole.size() - 5)); },
+       nullptr},
+      {"a stray end tag",
+       [&](const std::string& file) {
+         WriteFile(file, whole.substr(0, portEnd) + "</xml>\r\n</projects>");
+       },
        "ZevanOrmelinS: Tag "},
   };
   for (const TCase& c : cases) {
@@ -394,7 +420,8 @@ TEST_F(Faults, ClientsSendingOneByteASecondHoldUpNobody) {
   }
   slowSync->Send(command.substr(seconds));
   EXPECT_EQ(slowSync->ReadLine(), "202 Sync Started");
-  EXPECT_NE(slowSync->ReadExactly(std::stoul(slowSync->ReadLine())).find("insert_file"), std::string::npos);
+  EXPECT_NE(slowSync->ReadExactly(std::stoul(slowSync->ReadLine())).find("insert_file"),
+            std::string::npos);
   slowConsole.Send(request.substr(seconds));
   EXPECT_EQ(slowConsole.ReadUntilClose().substr(0, 15), "HTTP/1.1 200 OK");
 }
@@ -415,8 +442,10 @@ TEST_F(Faults, TermDuringTransfersExitsCleanlyAndLeavesNoHalfWrittenFile) {
   });
   auto finished = [&] {
     std::error_code error;
-    for (fs::recursive_directory_iterator it(copy, error), end; !error && it != end; it.increment(error)) {
-      if (it->is_regular_file() && it->path().filename().string().rfind(".ormelin-", 0) != 0) return true;
+    for (fs::recursive_directory_iterator it(copy, error), end; !error && it != end;
+         it.increment(error)) {
+      if (it->is_regular_file() && it->path().filename().string().rfind(".ormelin-", 0) != 0)
+        return true;
     }
     return false;
   };

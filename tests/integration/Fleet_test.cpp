@@ -107,7 +107,9 @@ std::string HAProxyConfig(int listenPort, const std::vector<int>& serverPorts,
   std::string text =
       "global\n"
       "    log stderr format raw local0 info\n"
-      "    stats socket " + statsSocket + " mode 600 level user\n"
+      "    stats socket " +
+      statsSocket +
+      " mode 600 level user\n"
       "\n"
       "defaults\n"
       "    log global\n"
@@ -129,7 +131,8 @@ std::string HAProxyConfig(int listenPort, const std::vector<int>& serverPorts,
       std::string name, address, options;
       words >> name >> address;
       std::getline(words, options);
-      line = "    server " + name + " 127.0.0.1:" + std::to_string(serverPorts[servers++]) + options;
+      line =
+          "    server " + name + " 127.0.0.1:" + std::to_string(serverPorts[servers++]) + options;
     }
     text += line + "\n";
   }
@@ -196,7 +199,8 @@ std::map<std::string, int> OpenSessions(const std::string& statsSocket) {
   std::string answer;
   if (write(handle, request, sizeof request - 1) == sizeof request - 1) {
     char buffer[4096];
-    for (ssize_t n; (n = read(handle, buffer, sizeof buffer)) > 0;) answer.append(buffer, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(handle, buffer, sizeof buffer)) > 0;)
+      answer.append(buffer, static_cast<size_t>(n));
   }
   close(handle);
   // "# pxname,svname,qcur,qmax,scur,...": one line per proxy and server.
@@ -284,8 +288,9 @@ TEST(Fleet, AMirrorThroughHAProxyOutlivesAKilledServer) {
 
   // HAProxy logged the killed server's part of the mirror, and its health
   // check took the server out.
-  EXPECT_TRUE(Eventually([&] { return balancer.Log().find(victim + " is DOWN") != std::string::npos; }))
-      << balancer.Log();
+  EXPECT_TRUE(Eventually([&] {
+    return balancer.Log().find(victim + " is DOWN") != std::string::npos;
+  })) << balancer.Log();
   EXPECT_NE(balancer.Log().find(" ormelin/" + victim + " "), std::string::npos) << balancer.Log();
   EXPECT_TRUE(balancer.Running());
   EXPECT_TRUE(survivor.Running());

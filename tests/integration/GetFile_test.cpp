@@ -14,9 +14,9 @@ namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
-using test::WriteFile;
 using test::TRawClient;
 using test::TServerProcess;
+using test::WriteFile;
 
 std::string BigContent() {
   std::string bytes(3 * 1024 * 1024 + 17, '\0');
@@ -68,7 +68,7 @@ TEST_F(GetFile, ServesEachFileWithItsExactBytesOnOneConnection) {
       {"GetFile Demo \\\\sub\\\\\\inner.txt", "inner"},
       {"GetFile Demo \\.\\sub\\.\\inner.txt", "inner"},
       {"GetFile Demo \\\xC8\xE6\x9E\x9A\xF0.txt", "croatian"},  // code page 1250 on the wire
-      {"GetFile Demo \\link\\secret.txt", "secret"},  // a link the administrator placed
+      {"GetFile Demo \\link\\secret.txt", "secret"},            // a link the administrator placed
       {"GetFile Slash \\sub\\inner.txt", "inner"},
       {"GetFile Backslash \\sub\\inner.txt", "inner"},
       {"GetFile Demo \\big.bin", BigContent()},

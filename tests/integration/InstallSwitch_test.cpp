@@ -26,13 +26,15 @@ TProgramResult InstallInNamespace(const std::string& executable, const std::stri
                     {"--mount", "--propagation", "private", "--", "/bin/sh", "-c",
                      "mount -t tmpfs tmpfs /etc/systemd/system && "
                      "{ [ ! -d /run/systemd ] || mount -t tmpfs tmpfs /run/systemd; } && "
-                     "\"$0\" " + switches + " && cat /etc/systemd/system/ZevanOrmelinS.service",
+                     "\"$0\" " +
+                         switches + " && cat /etc/systemd/system/ZevanOrmelinS.service",
                      executable});
 }
 
 bool NamespacesWork() {
   return geteuid() == 0 &&
-         RunProgram("/usr/bin/unshare", {"--mount", "--propagation", "private", "true"}).ExitCode == 0;
+         RunProgram("/usr/bin/unshare", {"--mount", "--propagation", "private", "true"}).ExitCode ==
+             0;
 }
 
 // A server whose orServer.xml lies beside it saves its settings there, so
@@ -43,8 +45,9 @@ TEST(InstallSwitch, TheUnitLetsTheServiceWriteTheFolderOfItsConfiguration) {
   server.WriteConfig(ConfigText(FreePortPair(), {}));
   const TProgramResult run = InstallInNamespace(server.ExecutablePath(), "/install");
   ASSERT_EQ(run.ExitCode, 0) << run.Stdout << run.Stderr;
-  EXPECT_EQ(run.Stdout.rfind("Service installed successfully (not enabled: systemd is not running)\n", 0),
-            0u)
+  EXPECT_EQ(
+      run.Stdout.rfind("Service installed successfully (not enabled: systemd is not running)\n", 0),
+      0u)
       << run.Stdout;
   EXPECT_NE(run.Stdout.find("\nExecStart=" + server.ExecutablePath() + "\n"), std::string::npos)
       << run.Stdout;

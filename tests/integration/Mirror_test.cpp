@@ -31,13 +31,15 @@ namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
-using test::WriteFile;
 using test::ReadFile;
 using test::RunClient;
 using test::TProgramResult;
 using test::TServerProcess;
+using test::WriteFile;
 
-void SetTime(const fs::path& path, fs::file_time_type time) { fs::last_write_time(path, time); }
+void SetTime(const fs::path& path, fs::file_time_type time) {
+  fs::last_write_time(path, time);
+}
 
 // Every file of a folder as the server's scan sees it: path -> time, and the
 // set of folders.
@@ -88,15 +90,18 @@ void ExpectMirror(const fs::path& server, const fs::path& client) {
 void GenerateTree(const fs::path& root) {
   auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
   WriteFile(root / "prazna.txt", "");
-  WriteFile(root / "Dokumenti i slike" / "Ivan's & Ana's" / "pismo \"hitno\".txt", "Dragi Ivane,\r\n");
+  WriteFile(root / "Dokumenti i slike" / "Ivan's & Ana's" / "pismo \"hitno\".txt",
+            "Dragi Ivane,\r\n");
   WriteFile(root / "Dokumenti i slike" / "prazno", "");
-  WriteFile(root / "\xC4\x8C\xC4\x87\xC5\xBE\xC5\xA1\xC4\x91 \xC4\x8C\xC4\x86\xC5\xBD\xC5\xA0\xC4\x90" /
-                "duboko" / "jo\xC5\xA1 dublje" / "bilje\xC5\xA1ka.txt",
-            "\xC4\x8D\xC4\x87\xC5\xBE\xC5\xA1\xC4\x91");
+  WriteFile(
+      root / "\xC4\x8C\xC4\x87\xC5\xBE\xC5\xA1\xC4\x91 \xC4\x8C\xC4\x86\xC5\xBD\xC5\xA0\xC4\x90" /
+          "duboko" / "jo\xC5\xA1 dublje" / "bilje\xC5\xA1ka.txt",
+      "\xC4\x8D\xC4\x87\xC5\xBE\xC5\xA1\xC4\x91");
   WriteFile(root / ".skriveno" / ".tajna", "x");
   fs::create_directories(root / "prazna mapa");
   for (int i = 0; i < 150; ++i) {
-    WriteFile(root / "mnogo" / ("datoteka " + std::to_string(i) + ".txt"), std::string(i * 37, 'a' + i % 26));
+    WriteFile(root / "mnogo" / ("datoteka " + std::to_string(i) + ".txt"),
+              std::string(i * 37, 'a' + i % 26));
   }
   std::string big(40 * 1024 * 1024 + 123, '\0');
   uint32_t state = 12345;
@@ -106,7 +111,8 @@ void GenerateTree(const fs::path& root) {
   }
   WriteFile(root / "velika datoteka.bin", big);
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) SetTime(entry.path(), old + std::chrono::seconds(entry.path().string().size()));
+    if (entry.is_regular_file())
+      SetTime(entry.path(), old + std::chrono::seconds(entry.path().string().size()));
   }
 }
 
@@ -130,7 +136,8 @@ class Mirror : public ::testing::Test {
   }
   TProgramResult Client(const std::string& project, const fs::path& folder,
                         std::vector<std::string> options = {}) {
-    options.insert(options.end(), {"--port", std::to_string(port_), "127.0.0.1", project, folder.string()});
+    options.insert(options.end(),
+                   {"--port", std::to_string(port_), "127.0.0.1", project, folder.string()});
     return RunClient(options);
   }
 
@@ -146,7 +153,9 @@ fs::path Mirror::big_;
 fs::path Mirror::small_;
 int Mirror::port_ = 0;
 
-const char* const kAlreadyLevel = "Mapa je ve\xC4\x87 uskla\xC4\x91" "ena";
+const char* const kAlreadyLevel =
+    "Mapa je ve\xC4\x87 uskla\xC4\x91"
+    "ena";
 
 TEST_F(Mirror, GeneratedTreeIsMirroredExactlyAndTheSecondRunTransfersNothing) {
   fs::path folder = fs::path(temp_.Path()) / "nova" / "kopija";  // created with its parent
@@ -200,7 +209,8 @@ TEST_F(Mirror, RefusalsAndUsageErrorsHaveTheirExitCodes) {
   fs::path folder = fs::path(temp_.Path()) / "nikad";
   TProgramResult unknown = Client("Nepostoje\xC4\x87i", folder);
   EXPECT_EQ(unknown.ExitCode, 1);
-  EXPECT_NE(unknown.Stderr.find("401 Project 'Nepostoje\xC4\x87i' does not exist"), std::string::npos)
+  EXPECT_NE(unknown.Stderr.find("401 Project 'Nepostoje\xC4\x87i' does not exist"),
+            std::string::npos)
       << unknown.Stderr;
   EXPECT_FALSE(fs::exists(folder));
 
@@ -208,9 +218,12 @@ TEST_F(Mirror, RefusalsAndUsageErrorsHaveTheirExitCodes) {
   EXPECT_EQ(dry.ExitCode, 0) << dry.Stderr;
   EXPECT_FALSE(fs::exists(folder));
 
-  for (std::vector<std::string> arguments :
-       {std::vector<std::string>{}, {"127.0.0.1", "Mali"}, {"--port", "0", "h", "p", "f"},
-        {"--port"}, {"--bogus", "h", "p", "f"}, {"h", "two words", "f"}}) {
+  for (std::vector<std::string> arguments : {std::vector<std::string>{},
+                                             {"127.0.0.1", "Mali"},
+                                             {"--port", "0", "h", "p", "f"},
+                                             {"--port"},
+                                             {"--bogus", "h", "p", "f"},
+                                             {"h", "two words", "f"}}) {
     TProgramResult usage = RunClient(arguments);
     EXPECT_EQ(usage.ExitCode, 2) << usage.Stderr;
     EXPECT_NE(usage.Stderr.find("--help"), std::string::npos);
@@ -306,8 +319,9 @@ class TScriptedServer {
       } else if (line.rfind("GetFile P ", 0) == 0) {
         auto file = files_.find(line.substr(10));
         if (file == files_.end()) {
-          Send(client, "500-Cannot open file \"" + line.substr(10) + "\". No such file\r\n"
-                       "500 Better luck next time\r\n");
+          Send(client, "500-Cannot open file \"" + line.substr(10) +
+                           "\". No such file\r\n"
+                           "500 Better luck next time\r\n");
           shutdown(client, SHUT_WR);
           while (ReadAny(client)) {
           }
@@ -344,7 +358,8 @@ class TScriptedServer {
 
 std::string TaskListXML(const std::vector<std::pair<std::string, std::string>>& tasks) {
   std::string xml = "<xml>";
-  for (const auto& [name, param] : tasks) xml += "\r\n<task>" + name + "\r\n<param>" + param + "</param>\r\n</task>";
+  for (const auto& [name, param] : tasks)
+    xml += "\r\n<task>" + name + "\r\n<param>" + param + "</param>\r\n</task>";
   return xml + "\r\n</xml>";
 }
 
@@ -353,21 +368,22 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
   fs::path folder = fs::path(temp.Path()) / "kopija";
   WriteFile(folder / "postoji.txt", "keep");
   const std::string time = ",&quot;2010-05-06 07-08-10&quot;";
-  TScriptedServer server(
-      TaskListXML({{"insert_dir", "\\..\\izvan"},
-                   {"insert_file", "\\..\\izvan.txt" + time},
-                   {"insert_file", "\\izvan\\..\\..\\izvan.txt" + time},
-                   {"delete_file", "\\postoji.txt"},
-                   {"delete_dir", "\\"},
-                   {"rename_file", "\\postoji.txt"},
-                   {"insert_dir", "\\nova"},
-                   {"insert_file", "\\a.txt" + time},
-                   {"insert_file", "\\nova\\b.txt" + time},
-                   {"insert_file", "\\nova\\c.txt"},
-                   {"insert_file", "\\nova\\kratka.txt" + time},
-                   {"update_file", "\\nema.txt" + time}}),
-      {{"\\..\\izvan.txt", "evil"}, {"\\nova\\b.txt", "bbb"}, {"\\nova\\c.txt", "ccc"},
-       {"\\nova\\kratka.txt", "SHORT:cut off"}});
+  TScriptedServer server(TaskListXML({{"insert_dir", "\\..\\izvan"},
+                                      {"insert_file", "\\..\\izvan.txt" + time},
+                                      {"insert_file", "\\izvan\\..\\..\\izvan.txt" + time},
+                                      {"delete_file", "\\postoji.txt"},
+                                      {"delete_dir", "\\"},
+                                      {"rename_file", "\\postoji.txt"},
+                                      {"insert_dir", "\\nova"},
+                                      {"insert_file", "\\a.txt" + time},
+                                      {"insert_file", "\\nova\\b.txt" + time},
+                                      {"insert_file", "\\nova\\c.txt"},
+                                      {"insert_file", "\\nova\\kratka.txt" + time},
+                                      {"update_file", "\\nema.txt" + time}}),
+                         {{"\\..\\izvan.txt", "evil"},
+                          {"\\nova\\b.txt", "bbb"},
+                          {"\\nova\\c.txt", "ccc"},
+                          {"\\nova\\kratka.txt", "SHORT:cut off"}});
   for (const char* pipeline : {"32", "1"}) {
     SCOPED_TRACE(pipeline);
     TProgramResult run = RunClient({"--port", std::to_string(server.Port()), "--connections", "1",
@@ -388,7 +404,9 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
     EXPECT_NE(run.Stderr.find("Neuspjelo '\\nema.txt': Brisanje"), std::string::npos) << run.Stderr;
     EXPECT_NE(run.Stderr.find("Neuspjelo '\\..\\izvan': Putanja zadatka"), std::string::npos);
     EXPECT_NE(run.Stderr.find("Class rename_file not found"), std::string::npos);
-    EXPECT_NE(run.Stderr.find("ni\xC5\xA1ta ne bri\xC5\xA1""e"), std::string::npos);
+    EXPECT_NE(run.Stderr.find("ni\xC5\xA1ta ne bri\xC5\xA1"
+                              "e"),
+              std::string::npos);
     EXPECT_NE(run.Stderr.find("Neuspjelo '\\nova\\kratka.txt': Veza je prekinuta nakon 13 od 1000"),
               std::string::npos)
         << run.Stderr;

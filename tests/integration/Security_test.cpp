@@ -18,9 +18,9 @@ namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
-using test::WriteFile;
 using test::TLoopbackClient;
 using test::TServerProcess;
+using test::WriteFile;
 
 // Resident memory of a process in KiB (0 when unknown).
 long ResidentKiB(pid_t pid) {
@@ -112,7 +112,8 @@ TEST_F(Security, AbsoluteEncodedAndOddPathsNeverLeaveTheProject) {
     EXPECT_EQ(message.rfind("Cannot open file \"", 0), 0u) << path << ": " << message;
   }
   // Neither a project name nor a path can pick another folder.
-  for (const char* line : {"GetFile .. secret.txt", "GetFile ../project a.txt", "GetFile / etc/passwd"}) {
+  for (const char* line :
+       {"GetFile .. secret.txt", "GetFile ../project a.txt", "GetFile / etc/passwd"}) {
     auto client = Connect();
     client->Send(std::string(line) + "\r\n");
     EXPECT_EQ(Failure(*client).rfind("Klijent ", 0), 0u) << line;
@@ -199,13 +200,15 @@ TEST_F(Security, MarkupFromClientsReachesTheConsoleOnlyAsText) {
     client->Send(std::string(line) + "\r\n");
     client->ReadLine();
   }
-  for (const char* target : {"/", "/eventlog.html", "/eventlog.html?filter=alert", "/postavke.html"}) {
+  for (const char* target :
+       {"/", "/eventlog.html", "/eventlog.html?filter=alert", "/postavke.html"}) {
     const std::string page = Page(target);
     EXPECT_EQ(page.find("<script>alert"), std::string::npos) << target;
     EXPECT_EQ(page.find("<img src=x"), std::string::npos) << target;
   }
   const std::string log = Page("/eventlog.html?filter=alert");
-  for (const char* shown : {"&lt;script&gt;alert(1)", "&lt;script&gt;alert(2)", "&lt;img src=x onerror=alert(3)&gt;"}) {
+  for (const char* shown :
+       {"&lt;script&gt;alert(1)", "&lt;script&gt;alert(2)", "&lt;img src=x onerror=alert(3)&gt;"}) {
     EXPECT_NE(log.find(shown), std::string::npos) << shown;
   }
 }
@@ -217,12 +220,14 @@ TEST_F(Security, CrossSiteActionsWithoutOriginOrRefererAreRefused) {
     const std::string reply =
         Page("/opcije?akcija=Zaustavi", std::string("Sec-Fetch-Site: ") + site + "\r\n");
     EXPECT_EQ(reply.substr(0, 15), "HTTP/1.1 200 OK") << site;
-    EXPECT_NE(reply.find("Akcija Zaustavi <STRONG>nije</STRONG> pokrenuta:"), std::string::npos) << site;
+    EXPECT_NE(reply.find("Akcija Zaustavi <STRONG>nije</STRONG> pokrenuta:"), std::string::npos)
+        << site;
     EXPECT_TRUE(test::TRawClient::CanConnect("127.0.0.1", port_)) << site;
   }
   // Typed into the address bar, or sent from the console's own page.
   for (const char* site : {"none", "same-origin"}) {
-    EXPECT_EQ(Page("/opcije?akcija=Zaustavi", std::string("Sec-Fetch-Site: ") + site + "\r\n").substr(0, 12),
+    EXPECT_EQ(Page("/opcije?akcija=Zaustavi", std::string("Sec-Fetch-Site: ") + site + "\r\n")
+                  .substr(0, 12),
               "HTTP/1.1 302")
         << site;
     EXPECT_EQ(Page("/opcije?akcija=Pokreni").substr(0, 12), "HTTP/1.1 302");

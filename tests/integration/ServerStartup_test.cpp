@@ -30,7 +30,9 @@ TEST(ServerStartup, AMalformedConfigurationIsReportedAndNothingListens) {
   server.WriteConfig("<xml><serversettings><defaultport>" + std::to_string(port) +
                      "</defaultport></serversettings></x>\r\n");
   server.Start();
-  ASSERT_TRUE(server.WaitForStderr("ZevanOrmelinS: Tag xml zavr\x9A" "ava na tag /x\n"))
+  ASSERT_TRUE(
+      server.WaitForStderr("ZevanOrmelinS: Tag xml zavr\x9A"
+                           "ava na tag /x\n"))
       << server.Stderr();
   EXPECT_TRUE(server.Running());
   EXPECT_FALSE(TRawClient::CanConnect("127.0.0.1", port));

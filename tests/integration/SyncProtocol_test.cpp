@@ -16,9 +16,9 @@ namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
-using test::WriteFile;
 using test::TRawClient;
 using test::TServerProcess;
+using test::WriteFile;
 
 // Sets a local modification time (whole seconds, even, so the DOS rounding
 // keeps it).
@@ -38,7 +38,9 @@ void SetLocalTime(const fs::path& path, int year, int month, int day, int hour, 
 
 // The tree XML a client sends: the server's layout below, with the times
 // given in the tree's text form.
-std::string Tree(std::string_view body) { return "<tree>" + std::string(body) + "</tree>"; }
+std::string Tree(std::string_view body) {
+  return "<tree>" + std::string(body) + "</tree>";
+}
 std::string File(std::string_view name, std::string_view time) {
   return "<file><name>" + std::string(name) + "</name><datemodified>" + std::string(time) +
          "</datemodified></file>";
@@ -171,8 +173,12 @@ TEST_F(SyncProtocol, MalformedClientTreesGetTheStartThenTheFailurePair) {
     std::string Message;
   };
   const TCase cases[] = {
-      {"<tree></b>", "Tag tree zavr\x9A" "ava na tag /b"},
-      {"<tree<x>", "Po\xE8" "etak taga u tagu"},
+      {"<tree></b>",
+       "Tag tree zavr\x9A"
+       "ava na tag /b"},
+      {"<tree<x>",
+       "Po\xE8"
+       "etak taga u tagu"},
       // Client texts come back as they were sent, NUL bytes and markup
       // included.
       {Tree(File("x", "&lt;script&gt;")), "'<script>' is not a valid date and time"},

@@ -42,7 +42,9 @@ TLoopbackClient::TLoopbackClient(int port, bool ipv6, int timeoutMs) {
   }
 }
 
-TLoopbackClient::~TLoopbackClient() { Close(); }
+TLoopbackClient::~TLoopbackClient() {
+  Close();
+}
 
 TLoopbackClient::TLoopbackClient(TLoopbackClient&& other) noexcept
     : handle_(other.handle_), pending_(std::move(other.pending_)), closed_(other.closed_) {
@@ -66,7 +68,9 @@ bool TLoopbackClient::SendWhileOpen(std::string_view bytes) {
   return true;
 }
 
-void TLoopbackClient::ShutdownWrite() { ::shutdown(handle_, SHUT_WR); }
+void TLoopbackClient::ShutdownWrite() {
+  ::shutdown(handle_, SHUT_WR);
+}
 
 bool TLoopbackClient::Fill() {
   if (closed_) return false;
@@ -96,13 +100,16 @@ std::string TLoopbackClient::ReadLine() {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       return line;
     }
-    if (!Fill()) throw std::runtime_error("connection closed before the line ended: '" + pending_ + "'");
+    if (!Fill())
+      throw std::runtime_error("connection closed before the line ended: '" + pending_ + "'");
   }
 }
 
 std::string TLoopbackClient::ReadExactly(size_t count) {
   while (pending_.size() < count) {
-    if (!Fill()) throw std::runtime_error("connection closed after " + std::to_string(pending_.size()) + " bytes");
+    if (!Fill())
+      throw std::runtime_error("connection closed after " + std::to_string(pending_.size()) +
+                               " bytes");
   }
   std::string result = pending_.substr(0, count);
   pending_.erase(0, count);

@@ -71,7 +71,8 @@ class TScriptedIO : public TIOHandler {
 // Every way of cutting `text` into two pieces, the uncut text included.
 inline std::vector<std::vector<std::string>> TwoPieceSplits(const std::string& text) {
   std::vector<std::vector<std::string>> splits;
-  for (size_t cut = 0; cut <= text.size(); ++cut) splits.push_back({text.substr(0, cut), text.substr(cut)});
+  for (size_t cut = 0; cut <= text.size(); ++cut)
+    splits.push_back({text.substr(0, cut), text.substr(cut)});
   return splits;
 }
 

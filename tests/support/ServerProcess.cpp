@@ -92,14 +92,14 @@ int FreePortPair() {
   throw std::runtime_error("no free pair of ports");
 }
 
-std::string ConfigText(int port,
-                       const std::vector<std::pair<std::string, std::string>>& projects) {
+std::string ConfigText(int port, const std::vector<std::pair<std::string, std::string>>& projects) {
   std::string text = "<xml>\r\n<serversettings>\r\n<defaultport>" + std::to_string(port) +
                      "</defaultport>\r\n</serversettings>\r\n";
   if (!projects.empty()) {
     text += "<projects>\r\n";
     for (const auto& [name, path] : projects) {
-      text += "<project>\r\n<name>" + name + "</name>\r\n<path>" + path + "</path>\r\n</project>\r\n";
+      text +=
+          "<project>\r\n<name>" + name + "</name>\r\n<path>" + path + "</path>\r\n</project>\r\n";
     }
     text += "</projects>\r\n";
   }
@@ -300,7 +300,9 @@ TRawClient::TRawClient(const std::string& address, int port, const std::string& 
   }
 }
 
-TRawClient::~TRawClient() { Close(); }
+TRawClient::~TRawClient() {
+  Close();
+}
 
 bool TRawClient::CanConnect(const std::string& address, int port) {
   try {
@@ -350,8 +352,9 @@ std::string TRawClient::ReadLine() {
 
 std::string TRawClient::ReadExactly(size_t count) {
   while (pending_.size() < count) {
-    if (!Fill()) throw std::runtime_error("closed after " + std::to_string(pending_.size()) +
-                                          " of " + std::to_string(count) + " bytes");
+    if (!Fill())
+      throw std::runtime_error("closed after " + std::to_string(pending_.size()) + " of " +
+                               std::to_string(count) + " bytes");
   }
   std::string bytes = pending_.substr(0, count);
   pending_.erase(0, count);

@@ -161,14 +161,20 @@ std::string TCollator::Key(std::string_view text) const {
   return std::string(reinterpret_cast<const char*>(large.data()), length > 0 ? length - 1 : 0);
 }
 
-const std::string& TCollator::LocaleName() const { return impl_->localeName; }
+const std::string& TCollator::LocaleName() const {
+  return impl_->localeName;
+}
 
 int AnsiCompareText(std::string_view a, std::string_view b) {
   return ProcessCollator().Compare(a, b);
 }
 
-bool AnsiSameText(std::string_view a, std::string_view b) { return AnsiCompareText(a, b) == 0; }
+bool AnsiSameText(std::string_view a, std::string_view b) {
+  return AnsiCompareText(a, b) == 0;
+}
 
-std::string CollationKey(std::string_view text) { return ProcessCollator().Key(text); }
+std::string CollationKey(std::string_view text) {
+  return ProcessCollator().Key(text);
+}
 
 }  // namespace ormelin

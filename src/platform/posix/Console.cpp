@@ -12,7 +12,9 @@ int Descriptor(TConsoleStream stream) {
 
 }  // namespace
 
-bool IsTerminal(TConsoleStream stream) { return isatty(Descriptor(stream)) == 1; }
+bool IsTerminal(TConsoleStream stream) {
+  return isatty(Descriptor(stream)) == 1;
+}
 
 int TerminalWidth(TConsoleStream stream) {
   winsize size{};

@@ -66,8 +66,12 @@ size_t TFileStream::Read(void* buffer, size_t count) {
   return done;
 }
 
-void TFileStream::Write(const void*, size_t) { throw EStreamError("Stream write error"); }
-void TFileStream::SetSize(int64_t) { throw EStreamError("Stream write error"); }
+void TFileStream::Write(const void*, size_t) {
+  throw EStreamError("Stream write error");
+}
+void TFileStream::SetSize(int64_t) {
+  throw EStreamError("Stream write error");
+}
 
 TFileWriteStream::TFileWriteStream(std::string_view path, std::string_view shownPath)
     : shownPath_(shownPath.empty() ? path : shownPath) {
@@ -85,7 +89,9 @@ void TFileWriteStream::RaiseWriteError(int error) const {
   throw EFCreateError(shownPath_, SystemErrorMessage(error));
 }
 
-size_t TFileWriteStream::Read(void*, size_t) { throw EStreamError("Stream read error"); }
+size_t TFileWriteStream::Read(void*, size_t) {
+  throw EStreamError("Stream read error");
+}
 
 void TFileWriteStream::Write(const void* buffer, size_t count) {
   if (handle_ < 0) RaiseWriteError(EBADF);
@@ -117,6 +123,8 @@ void TFileWriteStream::Close() {
   if (close(handle) != 0) RaiseWriteError(errno);
 }
 
-void ReportFileSizeLimitAsError() { signal(SIGXFSZ, SIG_IGN); }
+void ReportFileSizeLimitAsError() {
+  signal(SIGXFSZ, SIG_IGN);
+}
 
 }  // namespace ormelin

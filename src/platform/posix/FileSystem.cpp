@@ -352,9 +352,13 @@ TFolderEnumerator::~TFolderEnumerator() {
   if (impl_->dir != nullptr) closedir(impl_->dir);
 }
 
-bool TFolderEnumerator::IsOpen() const { return impl_->dir != nullptr; }
+bool TFolderEnumerator::IsOpen() const {
+  return impl_->dir != nullptr;
+}
 
-TFolderIdentity TFolderEnumerator::Identity() const { return impl_->identity; }
+TFolderIdentity TFolderEnumerator::Identity() const {
+  return impl_->identity;
+}
 
 bool TFolderEnumerator::Next(TFolderEntry& entry) {
   if (impl_->dir == nullptr) return false;
@@ -368,7 +372,8 @@ bool TFolderEnumerator::Next(TFolderEntry& entry) {
     // Pipes, sockets and devices are no files a client could be sent.
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
     entry.Name = Utf8ToCp1250(name);
-    entry.NameIsPath = name.find('\\') == std::string_view::npos && Cp1250ToUtf8(entry.Name) == name;
+    entry.NameIsPath =
+        name.find('\\') == std::string_view::npos && Cp1250ToUtf8(entry.Name) == name;
     entry.IsDirectory = S_ISDIR(st.st_mode);
     entry.DateModified = DosRoundedTime(static_cast<int64_t>(st.st_mtim.tv_sec));
     return true;

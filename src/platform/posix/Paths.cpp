@@ -41,6 +41,8 @@ std::string ExecutableFolder() {
   return Utf8ToCp1250(path.substr(0, slash + 1));
 }
 
-std::string CommonAppDataFolder() { return "/etc"; }
+std::string CommonAppDataFolder() {
+  return "/etc";
+}
 
 }  // namespace ormelin

@@ -1,8 +1,8 @@
 #include "platform/ServiceHost.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -309,9 +309,13 @@ std::string UninstallService(const TServiceDescription& service, const TServiceM
   return remark;
 }
 
-void ShowInformation(std::string_view text) { WriteLineTo(stdout, text); }
+void ShowInformation(std::string_view text) {
+  WriteLineTo(stdout, text);
+}
 
-void ShowError(std::string_view text) { WriteLineTo(stderr, text); }
+void ShowError(std::string_view text) {
+  WriteLineTo(stderr, text);
+}
 
 std::string ExecutablePath() {
   std::vector<char> buffer(4096);

@@ -31,67 +31,117 @@ void SendWithoutDelay(int handle) {
   ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-
 // The one place where an errno value becomes a Windows socket error code.
 int WindowsCodeOf(int err) {
   switch (err) {
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: case EPERM: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: case ENFILE: return 10024;
-    case EAGAIN: return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return kSocketErrorAddressInUse;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return kSocketErrorConnectionAborted;
+    case EINTR:
+      return 10004;
+    case EBADF:
+      return 10009;
+    case EACCES:
+    case EPERM:
+      return 10013;
+    case EFAULT:
+      return 10014;
+    case EINVAL:
+      return 10022;
+    case EMFILE:
+    case ENFILE:
+      return 10024;
+    case EAGAIN:
+      return 10035;
+    case EINPROGRESS:
+      return 10036;
+    case EALREADY:
+      return 10037;
+    case ENOTSOCK:
+      return 10038;
+    case EDESTADDRREQ:
+      return 10039;
+    case EMSGSIZE:
+      return 10040;
+    case EPROTOTYPE:
+      return 10041;
+    case ENOPROTOOPT:
+      return 10042;
+    case EPROTONOSUPPORT:
+      return 10043;
+    case ESOCKTNOSUPPORT:
+      return 10044;
+    case EOPNOTSUPP:
+      return 10045;
+    case EPFNOSUPPORT:
+      return 10046;
+    case EAFNOSUPPORT:
+      return 10047;
+    case EADDRINUSE:
+      return kSocketErrorAddressInUse;
+    case EADDRNOTAVAIL:
+      return 10049;
+    case ENETDOWN:
+      return 10050;
+    case ENETUNREACH:
+      return 10051;
+    case ENETRESET:
+      return 10052;
+    case ECONNABORTED:
+      return kSocketErrorConnectionAborted;
     // A write to a peer that has gone away: Windows reports the reset.
-    case ECONNRESET: case EPIPE: return kSocketErrorConnectionReset;
-    case ENOBUFS: case ENOMEM: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ESHUTDOWN: return 10058;
-    case ETIMEDOUT: return kSocketErrorTimedOut;
-    case ECONNREFUSED: return kSocketErrorConnectionRefused;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    default: return err;
+    case ECONNRESET:
+    case EPIPE:
+      return kSocketErrorConnectionReset;
+    case ENOBUFS:
+    case ENOMEM:
+      return 10055;
+    case EISCONN:
+      return 10056;
+    case ENOTCONN:
+      return 10057;
+    case ESHUTDOWN:
+      return 10058;
+    case ETIMEDOUT:
+      return kSocketErrorTimedOut;
+    case ECONNREFUSED:
+      return kSocketErrorConnectionRefused;
+    case EHOSTDOWN:
+      return 10064;
+    case EHOSTUNREACH:
+      return 10065;
+    default:
+      return err;
   }
 }
 
 // Resolver results in the same code space.
 int WindowsCodeOfResolver(int result) {
   switch (result) {
-    case EAI_NONAME: return kSocketErrorHostNotFound;
+    case EAI_NONAME:
+      return kSocketErrorHostNotFound;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return 11004;
+    case EAI_NODATA:
+      return 11004;
 #endif
-    case EAI_AGAIN: return 11002;
-    case EAI_FAIL: return 11003;
-    case EAI_MEMORY: return 10055;
-    case EAI_FAMILY: return 10047;
-    case EAI_SYSTEM: return WindowsCodeOf(errno);
-    default: return kSocketErrorHostNotFound;
+    case EAI_AGAIN:
+      return 11002;
+    case EAI_FAIL:
+      return 11003;
+    case EAI_MEMORY:
+      return 10055;
+    case EAI_FAMILY:
+      return 10047;
+    case EAI_SYSTEM:
+      return WindowsCodeOf(errno);
+    default:
+      return kSocketErrorHostNotFound;
   }
 }
 
-[[noreturn]] void RaiseCode(int code) { throw ESocketError(code, SocketErrorDescription(code)); }
-[[noreturn]] void RaiseLastError() { RaiseCode(WindowsCodeOf(errno)); }
+[[noreturn]] void RaiseCode(int code) {
+  throw ESocketError(code, SocketErrorDescription(code));
+}
+[[noreturn]] void RaiseLastError() {
+  RaiseCode(WindowsCodeOf(errno));
+}
 // After a blocking call: EAGAIN there means its idle time-out ran out.
 [[noreturn]] void RaiseTransferError() {
   if (errno == EAGAIN || errno == EWOULDBLOCK) RaiseCode(kSocketErrorTimedOut);
@@ -172,44 +222,82 @@ ESocketError::ESocketError(int code, std::string_view description)
 
 std::string SocketErrorDescription(int code) {
   switch (code) {
-    case 10004: return "Interrupted system call.";
-    case 10009: return "Bad file number.";
-    case 10013: return "Access denied.";
-    case 10014: return "Bad address.";
-    case 10022: return "Invalid argument.";
-    case 10024: return "Too many open files.";
-    case 10035: return "Operation would block.";
-    case 10036: return "Operation now in progress.";
-    case 10037: return "Operation already in progress.";
-    case 10038: return "Socket operation on non-socket.";
-    case 10039: return "Destination address required.";
-    case 10040: return "Message too long.";
-    case 10041: return "Protocol wrong type for socket.";
-    case 10042: return "Bad protocol option.";
-    case 10043: return "Protocol not supported.";
-    case 10044: return "Socket type not supported.";
-    case 10045: return "Operation not supported on socket.";
-    case 10046: return "Protocol family not supported.";
-    case 10047: return "Address family not supported by protocol family.";
-    case 10048: return "Address already in use.";
-    case 10049: return "Cannot assign requested address.";
-    case 10050: return "Network is down.";
-    case 10051: return "Network is unreachable.";
-    case 10052: return "Net dropped connection or reset.";
-    case 10053: return "Software caused connection abort.";
-    case 10054: return "Connection reset by peer.";
-    case 10055: return "No buffer space available.";
-    case 10056: return "Socket is already connected.";
-    case 10057: return "Socket is not connected.";
-    case 10058: return "Cannot send or receive after socket is closed.";
-    case 10060: return "Connection timed out.";
-    case 10061: return "Connection refused.";
-    case 10064: return "Host is down.";
-    case 10065: return "No route to host.";
-    case 11001: return "Host not found.";
-    case 11002: return "Non-authoritative response: Host not found.";
-    case 11003: return "Non-recoverable error.";
-    case 11004: return "Valid name, no data record of requested type.";
+    case 10004:
+      return "Interrupted system call.";
+    case 10009:
+      return "Bad file number.";
+    case 10013:
+      return "Access denied.";
+    case 10014:
+      return "Bad address.";
+    case 10022:
+      return "Invalid argument.";
+    case 10024:
+      return "Too many open files.";
+    case 10035:
+      return "Operation would block.";
+    case 10036:
+      return "Operation now in progress.";
+    case 10037:
+      return "Operation already in progress.";
+    case 10038:
+      return "Socket operation on non-socket.";
+    case 10039:
+      return "Destination address required.";
+    case 10040:
+      return "Message too long.";
+    case 10041:
+      return "Protocol wrong type for socket.";
+    case 10042:
+      return "Bad protocol option.";
+    case 10043:
+      return "Protocol not supported.";
+    case 10044:
+      return "Socket type not supported.";
+    case 10045:
+      return "Operation not supported on socket.";
+    case 10046:
+      return "Protocol family not supported.";
+    case 10047:
+      return "Address family not supported by protocol family.";
+    case 10048:
+      return "Address already in use.";
+    case 10049:
+      return "Cannot assign requested address.";
+    case 10050:
+      return "Network is down.";
+    case 10051:
+      return "Network is unreachable.";
+    case 10052:
+      return "Net dropped connection or reset.";
+    case 10053:
+      return "Software caused connection abort.";
+    case 10054:
+      return "Connection reset by peer.";
+    case 10055:
+      return "No buffer space available.";
+    case 10056:
+      return "Socket is already connected.";
+    case 10057:
+      return "Socket is not connected.";
+    case 10058:
+      return "Cannot send or receive after socket is closed.";
+    case 10060:
+      return "Connection timed out.";
+    case 10061:
+      return "Connection refused.";
+    case 10064:
+      return "Host is down.";
+    case 10065:
+      return "No route to host.";
+    case 11001:
+      return "Host not found.";
+    case 11002:
+      return "Non-authoritative response: Host not found.";
+    case 11003:
+      return "Non-recoverable error.";
+    case 11004:
+      return "Valid name, no data record of requested type.";
     default: {
       const char* text = std::strerror(code);
       return text ? std::string(text) + "." : std::string("Unknown error.");
@@ -217,7 +305,9 @@ std::string SocketErrorDescription(int code) {
   }
 }
 
-TSocket::~TSocket() { Close(); }
+TSocket::~TSocket() {
+  Close();
+}
 
 TSocket::TSocket(TSocket&& other) noexcept
     : handle_(other.handle_),
@@ -417,7 +507,8 @@ std::string ReverseLookup(std::string_view address) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   const std::string text(address);
-  if (::inet_pton(AF_INET, text.c_str(), &target.sin_addr) != 1) RaiseCode(kSocketErrorHostNotFound);
+  if (::inet_pton(AF_INET, text.c_str(), &target.sin_addr) != 1)
+    RaiseCode(kSocketErrorHostNotFound);
   char host[NI_MAXHOST] = {};
   const int result = ::getnameinfo(reinterpret_cast<sockaddr*>(&target), sizeof target, host,
                                    sizeof host, nullptr, 0, NI_NAMEREQD);
@@ -446,7 +537,8 @@ void SetOpenFileLimit(int value) {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
   limit.rlim_cur = static_cast<rlim_t>(value);
-  if (limit.rlim_max != RLIM_INFINITY && limit.rlim_cur > limit.rlim_max) limit.rlim_cur = limit.rlim_max;
+  if (limit.rlim_max != RLIM_INFINITY && limit.rlim_cur > limit.rlim_max)
+    limit.rlim_cur = limit.rlim_max;
   ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 

@@ -53,7 +53,9 @@ TThread::TThread(std::function<void()> body, size_t stackSize, std::string_view 
 
 TThread::TThread() noexcept = default;
 
-TThread::~TThread() { Join(); }
+TThread::~TThread() {
+  Join();
+}
 
 TThread::TThread(TThread&& other) noexcept : state_(std::move(other.state_)) {}
 
