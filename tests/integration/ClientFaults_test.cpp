@@ -30,6 +30,7 @@ namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Pattern;
 using test::ReadFile;
 using test::RunClient;
 using test::TProgramResult;
@@ -42,15 +43,6 @@ std::string Stalled(int port, int seconds) {
          std::to_string(seconds) +
          " s; \xC4\x8D"
          "eka se ";
-}
-
-std::string Pattern(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (char& c : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 23);
-  }
-  return bytes;
 }
 
 // The names in a folder, sorted; temporary files show up here.

@@ -32,30 +32,14 @@ namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Eventually;
+using test::Pattern;
 using test::ReadFile;
 using test::RunClient;
 using test::TLoopbackClient;
 using test::TProgramResult;
 using test::TServerProcess;
 using test::WriteFile;
-
-std::string Pattern(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (char& c : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 23);
-  }
-  return bytes;
-}
-
-bool Eventually(const std::function<bool()>& condition, int seconds = 60) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // The process whose command line has `argument` among its arguments, or 0.
 pid_t ProcessWithArgument(const std::string& argument) {

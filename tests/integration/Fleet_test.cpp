@@ -33,6 +33,8 @@ namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Eventually;
+using test::Pattern;
 using test::ReadFile;
 using test::RunProgram;
 using test::TProgramResult;
@@ -41,24 +43,6 @@ using test::TServerProcess;
 using test::WriteFile;
 
 constexpr const char* kHAProxy = "/usr/sbin/haproxy";
-
-std::string Pattern(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (char& c : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 23);
-  }
-  return bytes;
-}
-
-bool Eventually(const std::function<bool()>& condition, int seconds = 60) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // The stopped process whose command line has `argument` among its
 // arguments, or 0.

@@ -1,7 +1,9 @@
 #include "support/TestFiles.h"
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace ormelin::test {
 
@@ -16,6 +18,24 @@ std::string ReadFile(const std::filesystem::path& path) {
   std::stringstream out;
   out << in.rdbuf();
   return out.str();
+}
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (char& c : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 23);
+  }
+  return bytes;
+}
+
+bool Eventually(const std::function<bool()>& condition, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 }  // namespace ormelin::test

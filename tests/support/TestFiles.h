@@ -2,7 +2,9 @@
 // and mirror folders. Failures show up as the test's own assertions.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,5 +14,11 @@ namespace ormelin::test {
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 // The file's bytes; empty when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path);
+
+// `size` bytes of every value, the same for the same seed.
+std::string Pattern(size_t size, unsigned seed);
+
+// Polls the condition until it holds (true) or `seconds` have passed (false).
+bool Eventually(const std::function<bool()>& condition, int seconds = 60);
 
 }  // namespace ormelin::test
