@@ -107,7 +107,7 @@ struct TCp1250Literal {
 
 // "Greška"_cp1250: the text in code page 1250, made by the compiler.
 template <TCp1250Literal Literal>
-consteval const char* operator""_cp1250() {
+constexpr const char* operator""_cp1250() {
   return Literal.Text;
 }
 
