@@ -219,6 +219,7 @@ TEST_F(ModuleSettings, SaveWithoutProjectsLeavesTheProjectsOut) {
 
 TEST_F(ModuleSettings, SaveLogsItsStepsInTheSystemsOwnWords) {
   TZevanOrmelinS module(ConfigPath());
+  TMutexLock lock(module.SettingsLock);
   module.SaveSettings();
   // "Snimajne" is the system's own spelling of the second entry, not a slip
   // to correct: the console shows it as it stands.
