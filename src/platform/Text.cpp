@@ -216,7 +216,9 @@ std::string ReplaceTextIgnoringCase(std::string_view text, std::string_view patt
   return result;
 }
 
-std::string HtmlEscape(std::string_view text) {
+namespace {
+
+std::string EscapeMarkup(std::string_view text, bool quotes) {
   std::string result;
   result.reserve(text.size());
   for (char c : text) {
@@ -231,16 +233,26 @@ std::string HtmlEscape(std::string_view text) {
         result += "&amp;";
         break;
       case '"':
-        result += "&quot;";
+        result += quotes ? "&quot;" : "\"";
         break;
       case '\'':
-        result += "&#39;";
+        result += quotes ? "&#39;" : "'";
         break;
       default:
         result.push_back(c);
     }
   }
   return result;
+}
+
+}  // namespace
+
+std::string HtmlEscape(std::string_view text) {
+  return EscapeMarkup(text, true);
+}
+
+std::string HtmlEscapeMarkup(std::string_view text) {
+  return EscapeMarkup(text, false);
 }
 
 }  // namespace ormelin

@@ -49,5 +49,7 @@ std::string ReplaceTextIgnoringCase(std::string_view text, std::string_view patt
 // HTML escaping of the five characters < > & " ' for texts put into pages
 // and into log messages that the console shows.
 std::string HtmlEscape(std::string_view text);
+// Only < > & escaped: text that stands between tags and keeps its quotes.
+std::string HtmlEscapeMarkup(std::string_view text);
 
 }  // namespace ormelin

@@ -37,36 +37,23 @@ std::string FailureLine(std::string_view message) {
   return ReplyLineBefore(kReplyFailure.Code, CrLfToBlank(message));
 }
 
-std::string ClientText(std::string_view text) {
-  std::string escaped = HtmlEscape(text);
-  for (char& c : escaped) {
+namespace {
+
+std::string NulShownAsQuestionMark(std::string text) {
+  for (char& c : text) {
     if (c == '\0') c = '?';
   }
-  return escaped;
+  return text;
+}
+
+}  // namespace
+
+std::string ClientText(std::string_view text) {
+  return NulShownAsQuestionMark(HtmlEscape(text));
 }
 
 std::string MessageAsText(std::string_view message) {
-  std::string result;
-  result.reserve(message.size());
-  for (char c : message) {
-    switch (c) {
-      case '<':
-        result += "&lt;";
-        break;
-      case '>':
-        result += "&gt;";
-        break;
-      case '&':
-        result += "&amp;";
-        break;
-      case '\0':
-        result += '?';
-        break;
-      default:
-        result += c;
-    }
-  }
-  return result;
+  return NulShownAsQuestionMark(HtmlEscapeMarkup(message));
 }
 
 }  // namespace ormelin
