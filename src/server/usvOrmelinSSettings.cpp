@@ -70,13 +70,13 @@ void TZevanOrmelinS::LoadSettings() {
 
 void TZevanOrmelinS::LoadConnectionSettings(TorXMLNode& root) {
   Log("Dohvat postavki spajanja");
-  TorXMLNode* port = root.ChildByName("serversettings", true)->ChildByName("defaultport", true);
+  TorXMLNode* settings = root.ChildByName("serversettings", true);
+  TorXMLNode* port = settings->ChildByName("defaultport", true);
   int32_t value = kDefaultSyncPort;
   if (!TryStrToInt(port->Text(), value)) value = kDefaultSyncPort;
   SetSyncPort(value);
 
-  const TorXMLNode* allow =
-      root.ChildByName("serversettings", true)->ChildByName("consoleallow", false);
+  const TorXMLNode* allow = settings->ChildByName("consoleallow", false);
   consoleAllowText_.reset();
   consoleAllow_ = TAddressAllowList::LocalMachine();
   if (allow != nullptr) {
