@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -372,8 +373,12 @@ bool TFolderEnumerator::Next(TFolderEntry& entry) {
     // Pipes, sockets and devices are no files a client could be sent.
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
     entry.Name = Utf8ToCp1250(name);
+    // An ASCII name always comes back as it was; only others are converted
+    // back to see whether the code page held every letter.
+    const bool ascii = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     entry.NameIsPath =
-        name.find('\\') == std::string_view::npos && Cp1250ToUtf8(entry.Name) == name;
+        name.find('\\') == std::string_view::npos && (ascii || Cp1250ToUtf8(entry.Name) == name);
     entry.IsDirectory = S_ISDIR(st.st_mode);
     entry.DateModified = DosRoundedTime(static_cast<int64_t>(st.st_mtim.tv_sec));
     return true;
