@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "support/Loopback.h"
 
@@ -157,6 +160,34 @@ TEST(TTCPServer, DeactivationFromAConnectionOfAnotherServerAndOfItsOwn) {
   EXPECT_TRUE(self.WaitClosed());
   EXPECT_TRUE(
       Eventually([&] { return !target.server.Active() && target.server.ContextCount() == 0; }));
+}
+
+TEST(TTCPServer, AThreadWhoseConnectionEndedServesTheNextAndEndsWithTheServer) {
+  std::mutex mutex;
+  std::vector<std::thread::id> served;
+  auto server = std::make_unique<TTCPServer>(
+      [&](TContext& c) {
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          served.push_back(std::this_thread::get_id());
+        }
+        c.Connection().WriteLine("200 Ready");
+        c.Connection().Disconnect();
+      },
+      nullptr);
+  server->SetDefaultPort(0);
+  server->SetActive(true);
+  const int port = server->Bindings().at(0).Port;
+  for (int i = 0; i < 2; ++i) {
+    TLoopbackClient client(port);
+    EXPECT_EQ(client.ReadLine(), "200 Ready");
+    ASSERT_TRUE(Eventually([&] { return server->IdleThreadCount() == 1; }));
+  }
+  ASSERT_EQ(served.size(), 2u);
+  EXPECT_EQ(served[0], served[1]);
+  // The idle thread is ended and waited for: it must not touch the server
+  // once it is gone (the sanitizer builds see to that).
+  server.reset();
 }
 
 // A server whose first connection thread cannot be created.

@@ -116,9 +116,15 @@ void TCustomTCPServer::WaitForContexts(TMutexLock& lock, size_t remaining) {
 
 void TCustomTCPServer::StopAndWait() {
   SetActive(false);
-  TMutexLock lock(contextsMutex_);
-  for (TContext* context : contexts_) context->Connection().Disconnect();
-  WaitForContexts(lock, 0);
+  {
+    TMutexLock lock(contextsMutex_);
+    for (TContext* context : contexts_) context->Connection().Disconnect();
+    WaitForContexts(lock, 0);
+  }
+  TMutexLock lock(threadsMutex_);
+  endThreads_ = true;
+  threadsChanged_.notify_all();
+  while (connectionThreads_ > 0) threadsChanged_.wait(lock);
 }
 
 void TCustomTCPServer::ListenLoop(TSocketHandle& binding) {
@@ -152,7 +158,47 @@ void TCustomTCPServer::Accept(TSocketHandle& binding) {
 }
 
 void TCustomTCPServer::StartConnectionThread(std::function<void()> body) {
-  TThread(std::move(body), kConnectionStackSize, name_ + " Connection").Detach();
+  {
+    TMutexLock lock(threadsMutex_);
+    if (idleThreads_ > handedOver_.size()) {
+      handedOver_.push_back(std::move(body));
+      threadsChanged_.notify_one();
+      return;
+    }
+    ++connectionThreads_;
+  }
+  try {
+    TThread([this, first = std::move(body)]() mutable { ServeConnections(std::move(first)); },
+            kConnectionStackSize, name_ + " Connection")
+        .Detach();
+  } catch (...) {
+    TMutexLock lock(threadsMutex_);
+    --connectionThreads_;
+    threadsChanged_.notify_all();
+    throw;
+  }
+}
+
+void TCustomTCPServer::ServeConnections(std::function<void()> body) {
+  for (;;) {
+    body();
+    body = nullptr;
+    TMutexLock lock(threadsMutex_);
+    ++idleThreads_;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kIdleThreadMs);
+    while (handedOver_.empty() && !endThreads_ &&
+           threadsChanged_.wait_until(lock, until) != std::cv_status::timeout) {
+    }
+    --idleThreads_;
+    if (handedOver_.empty()) {
+      // The last touch of the server: StopAndWait may return now.
+      --connectionThreads_;
+      threadsChanged_.notify_all();
+      return;
+    }
+    body = std::move(handedOver_.front());
+    handedOver_.pop_front();
+  }
 }
 
 void TCustomTCPServer::RunConnection(TContext* raw) {
@@ -170,7 +216,7 @@ void TCustomTCPServer::RunConnection(TContext* raw) {
   } catch (...) {
   }
   currentServer = nullptr;
-  context.reset();  // the last touch of the server: deactivation may return now
+  context.reset();  // deactivation may return now
 }
 
 std::vector<TBindingInfo> TCustomTCPServer::Bindings() const {
@@ -181,6 +227,11 @@ std::vector<TBindingInfo> TCustomTCPServer::Bindings() const {
 size_t TCustomTCPServer::ContextCount() const {
   TMutexLock lock(contextsMutex_);
   return contexts_.size();
+}
+
+size_t TCustomTCPServer::IdleThreadCount() const {
+  TMutexLock lock(threadsMutex_);
+  return idleThreads_;
 }
 
 TTCPServer::TTCPServer(TContextEvent onConnect, TContextEvent onExecute, std::string name)

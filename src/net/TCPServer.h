@@ -2,7 +2,10 @@
 // the IPv6 any-address where the machine offers it), accepts connections in
 // 250 ms polls on one listener thread per binding, and serves each accepted
 // connection on a thread of its own through the connect callback and the
-// per-connection routine. Threads are not pooled and not limited.
+// per-connection routine. The number of threads is not limited. A thread
+// whose connection has ended waits a while for the next accepted connection
+// before it ends, so that a burst of short connections (a browser, a load
+// balancer's checks) does not pay for a new thread each.
 //
 // Threading: SetActive, DefaultPort and the bindings may be used from any
 // thread, also from a connection thread of another server (the console
@@ -18,6 +21,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
@@ -73,6 +77,9 @@ class TCustomTCPServer {
  public:
   static constexpr int kAcceptPollMs = 250;
   static constexpr size_t kConnectionStackSize = 256 * 1024;
+  // How long a connection thread with nothing to serve waits for the next
+  // connection before it ends.
+  static constexpr int kIdleThreadMs = 5000;
 
   explicit TCustomTCPServer(std::string name);
   // Deactivates and waits for every connection thread. A descendant that
@@ -101,19 +108,23 @@ class TCustomTCPServer {
 
   std::vector<TBindingInfo> Bindings() const;
   size_t ContextCount() const;
+  // Connection threads waiting for their next connection.
+  size_t IdleThreadCount() const;
 
  protected:
   // The per-connection routine, run again and again on the connection's
   // thread while it reports true.
   virtual bool DoExecute(TContext& context) = 0;
-  // Runs `body` on a new connection thread with a small stack; raises
-  // EThreadError when no thread can be created (the caller then closes the
-  // connection and the listener goes on).
+  // Runs `body` on a connection thread with a small stack: an idle one when
+  // there is one, otherwise a new one. Raises EThreadError when no thread
+  // can be created (the caller then closes the connection and the listener
+  // goes on).
   virtual void StartConnectionThread(std::function<void()> body);
   // Called at activation before any socket is created.
   virtual void BeforeActivate() {}
   // Deactivates and waits until no connection thread is left, also one that
-  // deactivated the server itself: what a destructor does.
+  // deactivated the server itself, and ends the idle ones: what a
+  // destructor does.
   void StopAndWait();
 
  private:
@@ -128,6 +139,9 @@ class TCustomTCPServer {
   void ListenLoop(TSocketHandle& binding);
   void Accept(TSocketHandle& binding);
   void RunConnection(TContext* context);
+  // The life of a connection thread: `body`, then whatever connections are
+  // handed to it while it waits idle.
+  void ServeConnections(std::function<void()> body);
 
   const std::string name_;
   std::atomic<int> defaultPort_{0};
@@ -151,6 +165,16 @@ class TCustomTCPServer {
   mutable TMutex contextsMutex_;
   std::condition_variable_any contextsChanged_;
   std::list<TContext*> contexts_ GUARDED_BY(contextsMutex_);
+
+  // Guards the connection threads' hand-over; threadsChanged_ is signalled
+  // when work is handed over, when the server ends its threads, and when a
+  // thread ends.
+  mutable TMutex threadsMutex_;
+  std::condition_variable_any threadsChanged_;
+  std::deque<std::function<void()>> handedOver_ GUARDED_BY(threadsMutex_);
+  size_t idleThreads_ GUARDED_BY(threadsMutex_) = 0;
+  size_t connectionThreads_ GUARDED_BY(threadsMutex_) = 0;
+  bool endThreads_ GUARDED_BY(threadsMutex_) = false;
 };
 
 // The listener with the two callbacks given at construction: the connect
