@@ -1,8 +1,10 @@
 #include "client/MirrorClient.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "client/FileFetcher.h"
+#include "comparer/DiskTreeXML.h"
 #include "comparer/FileStructures.h"
 #include "comparer/StructStreamer.h"
 #include "comparer/orXMLParser.h"
@@ -30,6 +32,12 @@ std::string TaskPath(const TBaseTask& task) {
   if (IsKind(task, kTaskInsertDir) || IsKind(task, kTaskDeleteDir)) return task.Params();
   std::vector<std::string> items = ReadDelimitedText(task.Params());
   return items.empty() ? std::string() : items[0];
+}
+
+// The folder is read with a thread per core: most of a scan's time is the
+// file system's, which serves several readers at once.
+int ScanThreads() {
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 }  // namespace
@@ -133,9 +141,7 @@ int TMirrorClient::Run() {
     // The folder is read only now, while the server reads the project's.
     // A missing folder is an empty one; it is created once the server has
     // answered, so a failed connection leaves nothing behind.
-    TDirectory tree;
-    TLoader::LoadFromDisk(options_.Folder, &tree);
-    TMemoryStream treeXML(TLoader::SaveToXML(tree));
+    TMemoryStream treeXML(DiskTreeToXML(options_.Folder, ScanThreads()));
     connection->SendStream(treeXML);
     TMemoryStream tasks;
     connection->ReceiveStream(tasks);

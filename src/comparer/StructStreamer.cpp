@@ -87,6 +87,25 @@ TTimeLayout ReadTimeLayout(std::string_view layout) {
   return result;
 }
 
+// Appends `value` in decimal with at least `width` digits, as "%0*d" would
+// (a minus sign counts towards the width).
+void AppendNumber(std::string& out, int value, int width) {
+  char digits[16];
+  int count = 0;
+  const bool negative = value < 0;
+  unsigned magnitude = negative ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (negative) {
+    out += '-';
+    --width;
+  }
+  for (int i = count; i < width; ++i) out += '0';
+  while (count > 0) out += digits[--count];
+}
+
 const std::string& AmText(const TFormatSettings& settings) {
   static const std::string fallback = "AM";
   return settings.TimeAMString.empty() ? fallback : settings.TimeAMString;
@@ -385,14 +404,24 @@ std::string TLoader::DateTimeToText(TDateTime value, const TFormatSettings& sett
   int year, month, day, hour, minute, second, millisecond;
   DecodeDate(value, year, month, day);
   DecodeTime(value, hour, minute, second, millisecond);
-  std::string text = Format("%04d-%02d-%02d", year, month, day);
+  std::string text;
+  text.reserve(32);
+  AppendNumber(text, year, 4);
+  text += '-';
+  AppendNumber(text, month, 2);
+  text += '-';
+  AppendNumber(text, day, 2);
   if (hour == 0 && minute == 0 && second == 0) return text;
 
   const TTimeLayout layout = ReadTimeLayout(settings.LongTimeFormat);
   int shownHour = hour;
   if (layout.TwelveHour) shownHour = hour % 12 == 0 ? 12 : hour % 12;
-  std::string time =
-      Format(layout.LeadingZero ? "%02d-%02d-%02d" : "%d-%02d-%02d", shownHour, minute, second);
+  std::string time;
+  AppendNumber(time, shownHour, layout.LeadingZero ? 2 : 1);
+  time += '-';
+  AppendNumber(time, minute, 2);
+  time += '-';
+  AppendNumber(time, second, 2);
   text += ' ';
   if (!layout.TwelveHour) return text + time;
   const std::string& designator = hour < 12 ? AmText(settings) : PmText(settings);

@@ -339,6 +339,10 @@ std::string XMLEscape(std::string_view text) {
   return out;
 }
 
+void AppendEscapedXML(std::string& out, std::string_view text) {
+  AppendEscaped(out, text);
+}
+
 std::string XMLUnescape(std::string_view text) {
   std::string out;
   out.reserve(text.size());

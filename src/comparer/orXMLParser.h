@@ -105,6 +105,8 @@ class TorXMLNode {
 
 // Replaces < > & ' " by their entities.
 std::string XMLEscape(std::string_view text);
+// The same, appended to `out`.
+void AppendEscapedXML(std::string& out, std::string_view text);
 // Replaces the five entities (letter case ignored) by their characters; any
 // other "&...;" sequence is copied unchanged.
 std::string XMLUnescape(std::string_view text);
