@@ -52,8 +52,18 @@ void Write(const fs::path& path, int64_t unixSeconds) {
 // folder may hold both), a separator of the system's paths (left out), a letter code page
 // 1250 lacks.
 const char* const kNames[] = {
-    "a.txt",   "A.TXT", " blank ", "x&y<z>'\"", "\xC4\x8D\xC4\x87\xC5\xBE", "\xC4\x8C\xC4\x86\xC5\xBD",
-    "back\\slash", "\xE6\x97\xA5", ".hidden", "b",  "B",     "plain",
+    "a.txt",
+    "A.TXT",
+    " blank ",
+    "x&y<z>'\"",
+    "\xC4\x8D\xC4\x87\xC5\xBE",
+    "\xC4\x8C\xC4\x86\xC5\xBD",
+    "back\\slash",
+    "\xE6\x97\xA5",
+    ".hidden",
+    "b",
+    "B",
+    "plain",
 };
 
 // A random tree of `entries` entries below `root`, some of them links back

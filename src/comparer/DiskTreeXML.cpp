@@ -67,6 +67,7 @@ class TParallelScan {
     }
     Work();
     for (TThread& helper : helpers) helper.Join();
+    TMutexLock lock(mutex_);
     if (failure_) std::rethrow_exception(failure_);
   }
 

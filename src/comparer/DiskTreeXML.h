@@ -1,7 +1,7 @@
 // The directory-tree XML of a folder on disk, written straight from the
 // file system: byte for byte what TLoader::SaveToXML gives for the tree that
-// TLoader::LoadFromDisk reads, without building that tree. The folders are read by several threads at once, the text is then
-// written in one pass. It is the client's side of a sync, where the tree
+// TLoader::LoadFromDisk reads, without building that tree. The folders are read by several threads
+// at once, the text is then written in one pass. It is the client's side of a sync, where the tree
 // serves only to be sent.
 //
 // Threading: safe from any thread; the reading threads touch only the disk
