@@ -1,4 +1,5 @@
 #include "comparer/DiskTreeXML.h"
+// Test label: concurrency
 
 #include <gtest/gtest.h>
 
