@@ -43,6 +43,23 @@ def make_project(root, folders, files_per_folder, seed):
     open(os.path.join(root, ".complete"), "w").close()
 
 
+def make_empty_project(root, folders, files_per_folder):
+    """`folders` folders under `root`, each with `files_per_folder` empty
+    files: the scale test, where the count of entries is all that matters."""
+    if os.path.isdir(root) and os.path.exists(os.path.join(root, ".complete")):
+        return
+    os.makedirs(root, exist_ok=True)
+    for d in range(folders):
+        folder = os.path.join(root, "mapa_%05d" % d)
+        os.makedirs(folder, exist_ok=True)
+        for f in range(files_per_folder):
+            path = os.path.join(folder, "datoteka_%03d" % f)
+            open(path, "wb").close()
+            os.utime(path, (BASE_TIME, BASE_TIME))
+        os.utime(folder, (BASE_TIME, BASE_TIME))
+    open(os.path.join(root, ".complete"), "w").close()
+
+
 def make_big(path, size):
     if os.path.exists(path) and os.path.getsize(path) == size:
         return
@@ -179,6 +196,17 @@ def clients_at_once(count, argv):
     print("%.6f" % elapsed)
 
 
+def peak(argv):
+    """Runs a command, prints the peak resident memory in MiB of the largest
+    of its processes (the command and every process it waited for)."""
+    import resource
+    result = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if result.returncode != 0:
+        sys.stderr.write(result.stderr.decode(errors="replace"))
+        sys.exit("command failed (%d): %s" % (result.returncode, " ".join(argv)))
+    print("%.1f" % (resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024))
+
+
 def median(values):
     print("%.6f" % statistics.median(float(v) for v in values))
 
@@ -239,6 +267,8 @@ def fmt(value, unit):
     v = float(value)
     if unit == "s":
         return "%.3f s" % v
+    if unit == "us":
+        return "%.2f us" % v
     if unit == "MiB":
         return "%.1f MiB" % v
     if unit == "MB/s":
@@ -250,6 +280,10 @@ def main():
     command, args = sys.argv[1], sys.argv[2:]
     if command == "project":
         make_project(args[0], int(args[1]), int(args[2]), int(args[3]))
+    elif command == "empty":
+        make_empty_project(args[0], int(args[1]), int(args[2]))
+    elif command == "peak":
+        peak(args)
     elif command == "big":
         make_big(args[0], int(args[1]))
     elif command == "raw":
