@@ -38,7 +38,8 @@ bool IsDeviceName(std::string_view part) {
   for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
     if (SameAscii(base, device)) return true;
   }
-  return base.size() == 4 && (SameAscii(base.substr(0, 3), "COM") || SameAscii(base.substr(0, 3), "LPT")) &&
+  return base.size() == 4 &&
+         (SameAscii(base.substr(0, 3), "COM") || SameAscii(base.substr(0, 3), "LPT")) &&
          base[3] >= '1' && base[3] <= '9';
 }
 
