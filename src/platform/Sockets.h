@@ -1,14 +1,16 @@
 // TCP sockets in the system's terms: listening on the IPv4 or IPv6
 // any-address, accepting in timed polls, connecting, blocking byte I/O (for
-// a client, both with a time-out if it wants one), zero-copy file
-// sends, peer address texts and the reverse host-name lookup. Every failure
-// is an ESocketError carrying the Windows socket error code and its usual
-// English description ("Socket Error # 10054\r\nConnection reset by peer.").
+// a client, both with a time-out if it wants one), file sends (zero-copy
+// where the system offers it), peer address texts and the reverse host-name
+// lookup. Every failure is an ESocketError carrying the Windows socket error
+// code and its usual English description ("Socket Error # 10054\r\n
+// Connection reset by peer.").
 //
 // Threading: a TSocket belongs to one thread, except Shutdown(), which any
-// thread may call while the owner is blocked in Receive/Send/WaitReadable;
-// the owner then sees the connection closed. Writing to a peer that has gone
-// away raises the socket error; it never raises a signal.
+// thread may call while the owner is blocked in Receive or Send; the owner
+// then sees the connection closed (a WaitReadable returns by its time-out at
+// the latest). Writing to a peer that has gone away raises the socket error;
+// it never raises a signal.
 #pragma once
 
 #include <cstddef>
@@ -56,10 +58,12 @@ class TSocket {
   TSocket(const TSocket&) = delete;
   TSocket& operator=(const TSocket&) = delete;
 
-  // A new stream socket for a listener that a port in use cannot be bound
-  // by, while one held only by closed connections (TIME_WAIT) can: on Linux
-  // SO_REUSEADDR gives that, on Windows SO_EXCLUSIVEADDRUSE. IPV6_V6ONLY
-  // for IPv6, so the two any-addresses share a port as two sockets.
+  // A new stream socket for a listener, which cannot bind a port that
+  // another socket listens on. Linux sets SO_REUSEADDR (a port held only by
+  // connections in TIME_WAIT binds again, as on Windows by default); Windows
+  // sets SO_EXCLUSIVEADDRUSE and never SO_REUSEADDR, which there would let
+  // a second socket take the port. IPV6_V6ONLY for IPv6, so the two
+  // any-addresses share a port as two sockets.
   static TSocket CreateListening(TIPVersion version);
   // A connection to host:port (a name or an address text), resolved by the
   // system resolver, trying each address in turn. With `timeoutMs` above 0

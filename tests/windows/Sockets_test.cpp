@@ -3,6 +3,7 @@
 // system picks.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "net/TCPServer.h"
 #include "platform/IPAddress.h"
 #include "platform/Sockets.h"
+#include "platform/Streams.h"
 
 namespace ormelin {
 namespace {
@@ -60,6 +62,39 @@ TEST(WinsockSockets, CarryBytesBothWaysOnLoopback) {
     SendAll(pair.server, "200 Ready\r\n");
     EXPECT_EQ(ReceiveExactly(pair.client, 11), "200 Ready\r\n");
   }
+}
+
+TEST(WinsockSockets, SendsAFileFromAnOffset) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "ormelin-sendfile.bin").string();
+  std::string content(200 * 1024 + 17, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 13 + 1);
+  {
+    TFileWriteStream writer(path);
+    writer.Write(content.data(), content.size());
+    writer.Close();
+  }
+  {
+    TFileStream file(path);
+    TLoopbackPair pair;
+    const int64_t offset = 5;
+    auto received = std::async(
+        std::launch::async, [&] { return ReceiveExactly(pair.client, content.size() - offset); });
+    int64_t position = offset;
+    while (position < file.Size()) {
+      const size_t count = pair.server.SendFile(file.NativeHandle(), position,
+                                                static_cast<size_t>(file.Size() - position));
+      if (count == 0) {
+        ADD_FAILURE() << "the file ended early at " << position;
+        break;
+      }
+      position += static_cast<int64_t>(count);
+    }
+    EXPECT_EQ(pair.server.SendFile(file.NativeHandle(), file.Size(), 100), 0u);
+    pair.server.Shutdown();  // the end of the bytes for the receiver
+    EXPECT_TRUE(received.get() == content.substr(offset));
+  }
+  std::filesystem::remove(path);
 }
 
 TEST(WinsockSockets, TryReceiveTellsNothingYetFromAClosedPeer) {
@@ -194,7 +229,8 @@ TEST(WinsockSockets, ErrorTextsCarryTheNativeCode) {
       {10093, "Socket Error # 10093\r\nSuccessful WSAStartup not yet performed."},
       {11001, "Socket Error # 11001\r\nHost not found."},
   };
-  for (const auto& c : cases) EXPECT_EQ(ESocketError(c.Code, SocketErrorDescription(c.Code)).Message(), c.Message);
+  for (const auto& c : cases)
+    EXPECT_EQ(ESocketError(c.Code, SocketErrorDescription(c.Code)).Message(), c.Message);
   // A code outside the table gets the system's own text.
   const std::string other = SocketErrorDescription(5);
   ASSERT_FALSE(other.empty());
@@ -219,10 +255,14 @@ TEST(WinsockSockets, AddressTextsAreReadStrictly) {
     bool Valid;
     TIPVersion Version;
   } cases[] = {
-      {"10.0.0.1", true, TIPVersion::IPv4},     {"::1", true, TIPVersion::IPv6},
-      {"::ffff:10.0.0.1", true, TIPVersion::IPv6}, {"fe80::1", true, TIPVersion::IPv6},
-      {"localhost", false, {}},                 {"10.0.0.256", false, {}},
-      {"", false, {}},                          {"10.0.0.1 ", false, {}},
+      {"10.0.0.1", true, TIPVersion::IPv4},
+      {"::1", true, TIPVersion::IPv6},
+      {"::ffff:10.0.0.1", true, TIPVersion::IPv6},
+      {"fe80::1", true, TIPVersion::IPv6},
+      {"localhost", false, {}},
+      {"10.0.0.256", false, {}},
+      {"", false, {}},
+      {"10.0.0.1 ", false, {}},
   };
   for (const auto& c : cases) {
     TIPAddress address;

@@ -54,7 +54,8 @@ void StartWinsock() {
 std::wstring WideOf(std::string_view text) {
   std::wstring wide;
   wide.reserve(text.size());
-  for (char c : text) wide.push_back(static_cast<wchar_t>(Cp1250ToUnicode(static_cast<unsigned char>(c))));
+  for (char c : text)
+    wide.push_back(static_cast<wchar_t>(Cp1250ToUnicode(static_cast<unsigned char>(c))));
   return wide;
 }
 
@@ -149,7 +150,8 @@ std::string SystemMessage(DWORD code) {
       reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string result = length > 0 && text ? Cp1250Of(text) : std::string();
   if (text) ::LocalFree(text);
-  while (!result.empty() && (result.back() == '\r' || result.back() == '\n' || result.back() == ' '))
+  while (!result.empty() &&
+         (result.back() == '\r' || result.back() == '\n' || result.back() == ' '))
     result.pop_back();
   if (result.empty()) return "Unknown error.";
   if (result.back() != '.') result.push_back('.');
@@ -319,8 +321,7 @@ TSocket TSocket::Accept() {
   result.wait_ = std::make_unique<TWaitState>();
   result.wait_->Attach(handle, FD_READ | FD_WRITE | FD_CLOSE);
   SendWithoutDelay(handle);
-  TextOfAddress(reinterpret_cast<sockaddr*>(&peer), length, result.peerAddress_,
-                result.peerPort_);
+  TextOfAddress(reinterpret_cast<sockaddr*>(&peer), length, result.peerAddress_, result.peerPort_);
   return result;
 }
 
