@@ -141,15 +141,20 @@ struct TSocket::TWaitState {
 
 namespace {
 
-// The system's English text for an error code, ending in ".".
+// The system's text for an error code, ending in ".": in English where the
+// system has it, else in its own language.
 std::string SystemMessage(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-      reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string result = length > 0 && text ? Cp1250Of(text) : std::string();
-  if (text) ::LocalFree(text);
+  std::string result;
+  for (const DWORD language :
+       {static_cast<DWORD>(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), static_cast<DWORD>(0)}) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, language, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    if (length > 0 && text) result = Cp1250Of(text);
+    if (text) ::LocalFree(text);
+    if (!result.empty()) break;
+  }
   while (!result.empty() &&
          (result.back() == '\r' || result.back() == '\n' || result.back() == ' '))
     result.pop_back();
