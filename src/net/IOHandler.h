@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/NativeHandle.h"
 #include "platform/Sockets.h"
 
 namespace ormelin {
@@ -23,7 +24,7 @@ class TIOHandler {
   virtual size_t Send(const void* buffer, size_t count) = 0;
   // Zero-copy sending of a file's bytes, where the transport offers it.
   virtual bool CanSendFile() const { return false; }
-  virtual size_t SendFile(int fileHandle, int64_t offset, size_t count) { return 0; }
+  virtual size_t SendFile(TNativeHandle fileHandle, int64_t offset, size_t count) { return 0; }
   // Ends the transport from any thread; blocked calls return as if closed.
   virtual void Shutdown() = 0;
   virtual std::string PeerAddress() const = 0;
@@ -40,7 +41,7 @@ class TIOHandlerSocket : public TIOHandler {
   }
   size_t Send(const void* buffer, size_t count) override { return socket_.Send(buffer, count); }
   bool CanSendFile() const override { return true; }
-  size_t SendFile(int fileHandle, int64_t offset, size_t count) override {
+  size_t SendFile(TNativeHandle fileHandle, int64_t offset, size_t count) override {
     return socket_.SendFile(fileHandle, offset, count);
   }
   void Shutdown() override { socket_.Shutdown(); }

@@ -1,23 +1,27 @@
 // TCP sockets in the system's terms: listening on the IPv4 or IPv6
 // any-address, accepting in timed polls, connecting, blocking byte I/O (for
-// a client, both with a time-out if it wants one), zero-copy file
-// sends, peer address texts and the reverse host-name lookup. Every failure
-// is an ESocketError carrying the Windows socket error code and its usual
-// English description ("Socket Error # 10054\r\nConnection reset by peer.").
+// a client, both with a time-out if it wants one), file sends (zero-copy
+// where the system offers it), peer address texts and the reverse host-name
+// lookup. Every failure is an ESocketError carrying the Windows socket error
+// code and its usual English description ("Socket Error # 10054\r\n
+// Connection reset by peer.").
 //
 // Threading: a TSocket belongs to one thread, except Shutdown(), which any
-// thread may call while the owner is blocked in Receive/Send/WaitReadable;
-// the owner then sees the connection closed. Writing to a peer that has gone
-// away raises the socket error; it never raises a signal.
+// thread may call while the owner is blocked in Receive or Send; the owner
+// then sees the connection closed (a WaitReadable returns by its time-out at
+// the latest). Writing to a peer that has gone away raises the socket error;
+// it never raises a signal.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/Exceptions.h"
+#include "platform/NativeHandle.h"
 
 namespace ormelin {
 
@@ -39,23 +43,27 @@ constexpr int kSocketErrorTimedOut = 10060;
 constexpr int kSocketErrorConnectionRefused = 10061;
 constexpr int kSocketErrorHostNotFound = 11001;
 
-// The usual English description of a Windows socket error code.
+// The usual English description of a Windows socket error code; a code
+// outside the table gets the operating system's text for it.
 std::string SocketErrorDescription(int code);
 
 enum class TIPVersion { IPv4, IPv6 };
 
 class TSocket {
  public:
-  TSocket() = default;  // no socket
+  TSocket() noexcept;  // no socket
   ~TSocket();
   TSocket(TSocket&& other) noexcept;
   TSocket& operator=(TSocket&& other) noexcept;
   TSocket(const TSocket&) = delete;
   TSocket& operator=(const TSocket&) = delete;
 
-  // A new stream socket for a listener: SO_REUSEADDR set (a port held only by
-  // connections in TIME_WAIT binds again, one another socket listens on does
-  // not), and IPV6_V6ONLY for IPv6 so the two any-addresses share a port.
+  // A new stream socket for a listener, which cannot bind a port that
+  // another socket listens on. Linux sets SO_REUSEADDR (a port held only by
+  // connections in TIME_WAIT binds again, as on Windows by default); Windows
+  // sets SO_EXCLUSIVEADDRUSE and never SO_REUSEADDR, which there would let
+  // a second socket take the port. IPV6_V6ONLY for IPv6, so the two
+  // any-addresses share a port as two sockets.
   static TSocket CreateListening(TIPVersion version);
   // A connection to host:port (a name or an address text), resolved by the
   // system resolver, trying each address in turn. With `timeoutMs` above 0
@@ -84,10 +92,11 @@ class TSocket {
   // Sends some of the bytes (blocking until at least one is accepted) and
   // returns how many went out.
   size_t Send(const void* buffer, size_t count);
-  // Sends up to `count` bytes of the open file `fileHandle` starting at
-  // `offset` without copying them through user space; returns how many went
-  // out, 0 when the file ends before `offset`.
-  size_t SendFile(int fileHandle, int64_t offset, size_t count);
+  // Sends up to `count` bytes of the open file `fileHandle` (a
+  // TFileStream's NativeHandle()) starting at `offset`, without copying them
+  // through user space where the system can; returns how many went out, 0
+  // when the file ends before `offset`.
+  size_t SendFile(TNativeHandle fileHandle, int64_t offset, size_t count);
 
   // Ends both directions at once, from any thread: blocked calls of the owner
   // return as for a closed peer. The handle stays valid until Close().
@@ -101,9 +110,14 @@ class TSocket {
   int PeerPort() const { return peerPort_; }
 
  private:
-  TSocket(int handle, TIPVersion version) : handle_(handle), version_(version) {}
+  // What a platform needs beside the handle to wake blocked calls (Windows:
+  // the socket's events); none on Linux.
+  struct TWaitState;
 
-  int handle_ = -1;
+  TSocket(TNativeHandle handle, TIPVersion version);
+
+  TNativeHandle handle_ = kNoNativeHandle;
+  std::unique_ptr<TWaitState> wait_;
   TIPVersion version_ = TIPVersion::IPv4;
   std::string peerAddress_;
   int peerPort_ = 0;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/NativeHandle.h"
+
 namespace ormelin {
 
 class TStream {
@@ -73,11 +75,12 @@ class TFileStream : public TStream {
   void Write(const void* buffer, size_t count) override;  // raises
   void SetSize(int64_t size) override;                    // raises
 
-  // The operating system's handle, for zero-copy sends by the socket layer.
-  int NativeHandle() const { return handle_; }
+  // The operating system's handle (a descriptor, a Windows HANDLE), for the
+  // socket layer's file sends.
+  TNativeHandle NativeHandle() const { return handle_; }
 
  private:
-  int handle_ = -1;
+  TNativeHandle handle_ = kNoNativeHandle;
   int64_t size_ = 0;
   int64_t position_ = 0;
 };
@@ -108,7 +111,7 @@ class TFileWriteStream : public TStream {
   [[noreturn]] void RaiseWriteError(int error) const;
 
   std::string shownPath_;
-  int handle_ = -1;
+  TNativeHandle handle_ = kNoNativeHandle;
   int64_t size_ = 0;
   int64_t position_ = 0;
 };

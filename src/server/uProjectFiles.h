@@ -14,7 +14,7 @@ namespace ormelin {
 // The full path of `path` below `root`. Raises EFOpenError
 // "Cannot open file "%s". %s" with the joined path and the reason when the
 // path holds a NUL byte or a ".." part, or otherwise resolves outside the
-// root after the platform's path mapping.
+// root under the platform's rules (platform/PathConfinement.h).
 std::string ProjectFilePath(std::string_view root, std::string_view path);
 
 }  // namespace ormelin

@@ -12,6 +12,10 @@
 namespace ormelin {
 namespace {
 
+int Fd(TNativeHandle handle) {
+  return static_cast<int>(handle);
+}
+
 [[noreturn]] void RaiseOpenError(std::string_view path, const std::string& reason) {
   throw EFOpenError(std::string(path), reason);
 }
@@ -48,14 +52,14 @@ TFileStream::TFileStream(std::string_view path) {
 }
 
 TFileStream::~TFileStream() {
-  if (handle_ >= 0) close(handle_);
+  if (handle_ != kNoNativeHandle) close(Fd(handle_));
 }
 
 size_t TFileStream::Read(void* buffer, size_t count) {
   if (position_ < 0) return 0;
   size_t done = 0;
   while (done < count) {
-    ssize_t n = pread(handle_, static_cast<char*>(buffer) + done, count - done,
+    ssize_t n = pread(Fd(handle_), static_cast<char*>(buffer) + done, count - done,
                       static_cast<off_t>(position_));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw EStreamError("Stream read error. " + SystemErrorMessage(errno));
@@ -82,7 +86,7 @@ TFileWriteStream::TFileWriteStream(std::string_view path, std::string_view shown
 }
 
 TFileWriteStream::~TFileWriteStream() {
-  if (handle_ >= 0) close(handle_);
+  if (handle_ != kNoNativeHandle) close(Fd(handle_));
 }
 
 void TFileWriteStream::RaiseWriteError(int error) const {
@@ -94,10 +98,10 @@ size_t TFileWriteStream::Read(void*, size_t) {
 }
 
 void TFileWriteStream::Write(const void* buffer, size_t count) {
-  if (handle_ < 0) RaiseWriteError(EBADF);
+  if (handle_ == kNoNativeHandle) RaiseWriteError(EBADF);
   size_t done = 0;
   while (done < count) {
-    ssize_t n = pwrite(handle_, static_cast<const char*>(buffer) + done, count - done,
+    ssize_t n = pwrite(Fd(handle_), static_cast<const char*>(buffer) + done, count - done,
                        static_cast<off_t>(position_));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) RaiseWriteError(errno);
@@ -108,18 +112,18 @@ void TFileWriteStream::Write(const void* buffer, size_t count) {
 }
 
 void TFileWriteStream::SetSize(int64_t size) {
-  if (handle_ < 0) RaiseWriteError(EBADF);
+  if (handle_ == kNoNativeHandle) RaiseWriteError(EBADF);
   if (size < 0) size = 0;
   if (size == size_) return;  // the common case: cut back to where the writing ended
-  if (ftruncate(handle_, static_cast<off_t>(size)) != 0) RaiseWriteError(errno);
+  if (ftruncate(Fd(handle_), static_cast<off_t>(size)) != 0) RaiseWriteError(errno);
   size_ = size;
   if (position_ > size_) position_ = size_;
 }
 
 void TFileWriteStream::Close() {
-  if (handle_ < 0) return;
-  const int handle = handle_;
-  handle_ = -1;
+  if (handle_ == kNoNativeHandle) return;
+  const int handle = Fd(handle_);
+  handle_ = kNoNativeHandle;
   if (close(handle) != 0) RaiseWriteError(errno);
 }
 

@@ -19,10 +19,15 @@
 #include <ctime>
 
 #include "platform/Format.h"
+#include "platform/SocketErrors.h"
 
 namespace ormelin {
 
 namespace {
+
+int Fd(TNativeHandle handle) {
+  return static_cast<int>(handle);
+}
 
 // Both peers send short lines (commands, replies, size lines) that the other
 // side answers at once: coalescing them only adds a delay to every exchange.
@@ -215,95 +220,17 @@ class TSigPipeBlock {
 
 }  // namespace
 
-ESocketError::ESocketError(int code, std::string_view description)
-    : Exception(Format("Socket Error # %d\r\n%.*s", code, static_cast<int>(description.size()),
-                       description.data())),
-      code_(code) {}
-
-std::string SocketErrorDescription(int code) {
-  switch (code) {
-    case 10004:
-      return "Interrupted system call.";
-    case 10009:
-      return "Bad file number.";
-    case 10013:
-      return "Access denied.";
-    case 10014:
-      return "Bad address.";
-    case 10022:
-      return "Invalid argument.";
-    case 10024:
-      return "Too many open files.";
-    case 10035:
-      return "Operation would block.";
-    case 10036:
-      return "Operation now in progress.";
-    case 10037:
-      return "Operation already in progress.";
-    case 10038:
-      return "Socket operation on non-socket.";
-    case 10039:
-      return "Destination address required.";
-    case 10040:
-      return "Message too long.";
-    case 10041:
-      return "Protocol wrong type for socket.";
-    case 10042:
-      return "Bad protocol option.";
-    case 10043:
-      return "Protocol not supported.";
-    case 10044:
-      return "Socket type not supported.";
-    case 10045:
-      return "Operation not supported on socket.";
-    case 10046:
-      return "Protocol family not supported.";
-    case 10047:
-      return "Address family not supported by protocol family.";
-    case 10048:
-      return "Address already in use.";
-    case 10049:
-      return "Cannot assign requested address.";
-    case 10050:
-      return "Network is down.";
-    case 10051:
-      return "Network is unreachable.";
-    case 10052:
-      return "Net dropped connection or reset.";
-    case 10053:
-      return "Software caused connection abort.";
-    case 10054:
-      return "Connection reset by peer.";
-    case 10055:
-      return "No buffer space available.";
-    case 10056:
-      return "Socket is already connected.";
-    case 10057:
-      return "Socket is not connected.";
-    case 10058:
-      return "Cannot send or receive after socket is closed.";
-    case 10060:
-      return "Connection timed out.";
-    case 10061:
-      return "Connection refused.";
-    case 10064:
-      return "Host is down.";
-    case 10065:
-      return "No route to host.";
-    case 11001:
-      return "Host not found.";
-    case 11002:
-      return "Non-authoritative response: Host not found.";
-    case 11003:
-      return "Non-recoverable error.";
-    case 11004:
-      return "Valid name, no data record of requested type.";
-    default: {
-      const char* text = std::strerror(code);
-      return text ? std::string(text) + "." : std::string("Unknown error.");
-    }
-  }
+std::string SystemSocketErrorDescription(int code) {
+  const char* text = std::strerror(code);
+  return text ? std::string(text) + "." : std::string("Unknown error.");
 }
+
+// Blocked calls wake through shutdown(2) alone.
+struct TSocket::TWaitState {};
+
+TSocket::TSocket() noexcept = default;
+
+TSocket::TSocket(TNativeHandle handle, TIPVersion version) : handle_(handle), version_(version) {}
 
 TSocket::~TSocket() {
   Close();
@@ -311,20 +238,22 @@ TSocket::~TSocket() {
 
 TSocket::TSocket(TSocket&& other) noexcept
     : handle_(other.handle_),
+      wait_(std::move(other.wait_)),
       version_(other.version_),
       peerAddress_(std::move(other.peerAddress_)),
       peerPort_(other.peerPort_) {
-  other.handle_ = -1;
+  other.handle_ = kNoNativeHandle;
 }
 
 TSocket& TSocket::operator=(TSocket&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    wait_ = std::move(other.wait_);
     version_ = other.version_;
     peerAddress_ = std::move(other.peerAddress_);
     peerPort_ = other.peerPort_;
-    other.handle_ = -1;
+    other.handle_ = kNoNativeHandle;
   }
   return *this;
 }
@@ -393,23 +322,23 @@ void TSocket::BindAny(int port) {
     address.sin6_family = AF_INET6;
     address.sin6_addr = in6addr_any;
     address.sin6_port = htons(static_cast<uint16_t>(port));
-    result = ::bind(handle_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    result = ::bind(Fd(handle_), reinterpret_cast<sockaddr*>(&address), sizeof address);
   } else {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    result = ::bind(handle_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    result = ::bind(Fd(handle_), reinterpret_cast<sockaddr*>(&address), sizeof address);
   }
   if (result != 0) RaiseLastError();
 }
 
 void TSocket::Listen(int backlog) {
-  if (::listen(handle_, backlog) != 0) RaiseLastError();
+  if (::listen(Fd(handle_), backlog) != 0) RaiseLastError();
 }
 
 bool TSocket::WaitReadable(int timeoutMs) {
-  pollfd entry{handle_, POLLIN, 0};
+  pollfd entry{Fd(handle_), POLLIN, 0};
   for (;;) {
     const int result = ::poll(&entry, 1, timeoutMs);
     if (result > 0) return true;
@@ -423,7 +352,7 @@ TSocket TSocket::Accept() {
   socklen_t length = sizeof peer;
   int handle;
   do {
-    handle = ::accept4(handle_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    handle = ::accept4(Fd(handle_), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
   } while (handle < 0 && errno == EINTR);
   if (handle < 0) RaiseLastError();
   SendWithoutDelay(handle);
@@ -434,15 +363,15 @@ TSocket TSocket::Accept() {
 
 void TSocket::SetIdleTimeout(int timeoutMs) {
   const timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  if (::setsockopt(handle_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0 ||
-      ::setsockopt(handle_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0) {
+  if (::setsockopt(Fd(handle_), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0 ||
+      ::setsockopt(Fd(handle_), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0) {
     RaiseLastError();
   }
 }
 
 size_t TSocket::Receive(void* buffer, size_t count) {
   for (;;) {
-    const ssize_t got = ::recv(handle_, buffer, count, 0);
+    const ssize_t got = ::recv(Fd(handle_), buffer, count, 0);
     if (got >= 0) return static_cast<size_t>(got);
     if (errno != EINTR) RaiseTransferError();
   }
@@ -450,7 +379,7 @@ size_t TSocket::Receive(void* buffer, size_t count) {
 
 std::optional<size_t> TSocket::TryReceive(void* buffer, size_t count) {
   for (;;) {
-    const ssize_t got = ::recv(handle_, buffer, count, MSG_DONTWAIT);
+    const ssize_t got = ::recv(Fd(handle_), buffer, count, MSG_DONTWAIT);
     if (got >= 0) return static_cast<size_t>(got);
     if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
     if (errno != EINTR) RaiseLastError();
@@ -459,37 +388,38 @@ std::optional<size_t> TSocket::TryReceive(void* buffer, size_t count) {
 
 size_t TSocket::Send(const void* buffer, size_t count) {
   for (;;) {
-    const ssize_t sent = ::send(handle_, buffer, count, MSG_NOSIGNAL);
+    const ssize_t sent = ::send(Fd(handle_), buffer, count, MSG_NOSIGNAL);
     if (sent >= 0) return static_cast<size_t>(sent);
     if (errno != EINTR) RaiseTransferError();
   }
 }
 
-size_t TSocket::SendFile(int fileHandle, int64_t offset, size_t count) {
+size_t TSocket::SendFile(TNativeHandle fileHandle, int64_t offset, size_t count) {
   TSigPipeBlock block;
   off_t position = static_cast<off_t>(offset);
   for (;;) {
-    const ssize_t sent = ::sendfile(handle_, fileHandle, &position, count);
+    const ssize_t sent = ::sendfile(Fd(handle_), Fd(fileHandle), &position, count);
     if (sent >= 0) return static_cast<size_t>(sent);
     if (errno != EINTR) RaiseTransferError();
   }
 }
 
 void TSocket::Shutdown() {
-  if (handle_ >= 0) ::shutdown(handle_, SHUT_RDWR);
+  if (handle_ != kNoNativeHandle) ::shutdown(Fd(handle_), SHUT_RDWR);
 }
 
 void TSocket::Close() {
-  if (handle_ >= 0) {
-    ::close(handle_);
-    handle_ = -1;
+  if (handle_ != kNoNativeHandle) {
+    ::close(Fd(handle_));
+    handle_ = kNoNativeHandle;
   }
 }
 
 int TSocket::LocalPort() const {
   sockaddr_storage local{};
   socklen_t length = sizeof local;
-  if (::getsockname(handle_, reinterpret_cast<sockaddr*>(&local), &length) != 0) RaiseLastError();
+  if (::getsockname(Fd(handle_), reinterpret_cast<sockaddr*>(&local), &length) != 0)
+    RaiseLastError();
   std::string text;
   int port = 0;
   TextOfAddress(local, text, port);
