@@ -304,5 +304,41 @@ TEST(TTCPConnection, FileStreamsGoOutWithoutCopies) {
       ESocketError);
 }
 
+// Bytes already buffered with the size line go to the file first, the rest
+// straight from the socket; a peer that closes early leaves the file at
+// what came.
+TEST(TTCPConnection, FileStreamsComeInWithoutCopies) {
+  testing::TTempFolder folder;
+  std::string payload;
+  for (int i = 0; i < 3000000; ++i) payload += static_cast<char>(i % 253);
+  struct TCase {
+    int64_t announced;
+    bool complete;
+  };
+  for (const TCase& c : {TCase{static_cast<int64_t>(payload.size()), true},
+                         TCase{static_cast<int64_t>(payload.size()) + 5, false}}) {
+    TSocketPair pair;
+    std::thread writer([&] {
+      pair.server->Write("first line\r\n" + std::to_string(c.announced) + "\r\n" +
+                         payload.substr(0, 1000));
+      pair.server->Write(payload.substr(1000));
+      pair.server.reset();
+    });
+    const std::string path = folder.Path() + "/in" + std::to_string(c.complete) + ".bin";
+    TFileWriteStream file(path);
+    file.Write("head", 4);
+    EXPECT_EQ(pair.client->ReadLine(), "first line");
+    if (c.complete) {
+      ReceiveStream(*pair.client, file);
+    } else {
+      EXPECT_THROW(ReceiveStream(*pair.client, file), EConnClosedGracefully);
+    }
+    writer.join();
+    EXPECT_EQ(file.Position(), static_cast<int64_t>(payload.size()) + 4);
+    file.Close();
+    EXPECT_TRUE(ReadFileToString(path) == "head" + payload) << path;
+  }
+}
+
 }  // namespace
 }  // namespace ormelin

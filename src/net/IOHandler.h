@@ -25,6 +25,13 @@ class TIOHandler {
   // Zero-copy sending of a file's bytes, where the transport offers it.
   virtual bool CanSendFile() const { return false; }
   virtual size_t SendFile(TNativeHandle fileHandle, int64_t offset, size_t count) { return 0; }
+  // Receiving into a file without passing the bytes through the process,
+  // where the transport offers it (see TSocket::ReceiveToFile).
+  virtual bool ReceivesToFiles() const { return false; }
+  virtual TSocket::TFileReceipt ReceiveToFile(TNativeHandle fileHandle, int64_t offset,
+                                              size_t count) {
+    return {};
+  }
   // Ends the transport from any thread; blocked calls return as if closed.
   virtual void Shutdown() = 0;
   virtual std::string PeerAddress() const = 0;
@@ -43,6 +50,11 @@ class TIOHandlerSocket : public TIOHandler {
   bool CanSendFile() const override { return true; }
   size_t SendFile(TNativeHandle fileHandle, int64_t offset, size_t count) override {
     return socket_.SendFile(fileHandle, offset, count);
+  }
+  bool ReceivesToFiles() const override { return TSocket::ReceivesToFilesDirectly(); }
+  TSocket::TFileReceipt ReceiveToFile(TNativeHandle fileHandle, int64_t offset,
+                                      size_t count) override {
+    return socket_.ReceiveToFile(fileHandle, offset, count);
   }
   void Shutdown() override { socket_.Shutdown(); }
   std::string PeerAddress() const override { return socket_.PeerAddress(); }

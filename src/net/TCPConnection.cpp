@@ -157,6 +157,11 @@ void TTCPConnection::ReadStreamBytes(TStream& stream, int64_t count) {
     Consume(first);
     remaining -= static_cast<int64_t>(first);
   }
+  auto* file = dynamic_cast<TFileWriteStream*>(&stream);
+  if (file != nullptr && remaining > 0 && handler_->ReceivesToFiles()) {
+    ReceiveToFile(*file, remaining);
+    return;
+  }
   while (remaining > 0) {
     if (!IsOpen()) break;
     const size_t piece = static_cast<size_t>(std::min<int64_t>(remaining, kStreamPieceSize));
@@ -169,6 +174,27 @@ void TTCPConnection::ReadStreamBytes(TStream& stream, int64_t count) {
     stream.Write(storage_.data() + start_, piece);
     Consume(piece);
     remaining -= static_cast<int64_t>(piece);
+  }
+}
+
+void TTCPConnection::ReceiveToFile(TFileWriteStream& file, int64_t count) {
+  while (count > 0) {
+    if (disconnected_.load(std::memory_order_acquire)) return;
+    const size_t piece = static_cast<size_t>(std::min<int64_t>(count, kStreamPieceSize));
+    size_t done = 0;
+    while (done < piece) {
+      const TSocket::TFileReceipt got =
+          handler_->ReceiveToFile(file.NativeHandle(), file.Position(), piece - done);
+      file.Advance(static_cast<int64_t>(got.Bytes));
+      if (got.FileError != 0) file.RaiseWriteError(got.FileError);
+      if (got.Bytes == 0) {
+        peerClosed_ = true;
+        if (done == 0) return;  // found closed between pieces
+        throw EConnClosedGracefully();
+      }
+      done += got.Bytes;
+    }
+    count -= static_cast<int64_t>(piece);
   }
 }
 

@@ -63,7 +63,9 @@ class TTCPConnection {
   // bytes arrive, so an announced size costs no memory before its bytes
   // come. A peer found closed between pieces ends the call normally with
   // fewer bytes; one that closes while a piece is awaited raises
-  // EConnClosedGracefully. Either way the stream ends at its position.
+  // EConnClosedGracefully. Either way the stream ends at its position. A
+  // file stream gets the bytes without their passing through memory where
+  // the transport allows it.
   void ReadStreamBytes(TStream& stream, int64_t count);
   // Writes everything until the peer closes at the stream's position; false
   // (the connection then being of no further use) when more than `limit`
@@ -89,6 +91,9 @@ class TTCPConnection {
   // One blocking receive of up to `room` bytes into the buffer; false when
   // the peer has closed.
   bool ReadFromTransport(size_t room = kRecvBufferSize);
+  // ReadStreamBytes for a file, once the buffered bytes are written: the
+  // rest goes from the transport straight into the file.
+  void ReceiveToFile(TFileWriteStream& file, int64_t count);
   // Gives back what a stream's large pieces took of the buffer.
   void ShrinkBuffer();
   void ThrowIfDisconnected() const;

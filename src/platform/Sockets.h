@@ -97,6 +97,18 @@ class TSocket {
   // through user space where the system can; returns how many went out, 0
   // when the file ends before `offset`.
   size_t SendFile(TNativeHandle fileHandle, int64_t offset, size_t count);
+  // Moves up to `count` received bytes into the open file `fileHandle` (a
+  // TFileWriteStream's NativeHandle()) at `offset`: Bytes, 0 when the peer
+  // has closed. Waits and fails like Receive. A write to the file that
+  // fails is no socket error: FileError then holds the system's code, and
+  // Bytes what reached the file before. Where ReceivesToFilesDirectly(),
+  // the bytes do not pass through user space.
+  struct TFileReceipt {
+    size_t Bytes = 0;
+    int FileError = 0;
+  };
+  TFileReceipt ReceiveToFile(TNativeHandle fileHandle, int64_t offset, size_t count);
+  static bool ReceivesToFilesDirectly();
 
   // Ends both directions at once, from any thread: blocked calls of the owner
   // return as for a closed peer. The handle stays valid until Close().

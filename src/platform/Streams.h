@@ -107,9 +107,17 @@ class TFileWriteStream : public TStream {
   // Closes the file, reporting what the system could only tell then.
   void Close();
 
- private:
+  // For bytes written to the file at Position() by other means (a socket's
+  // ReceiveToFile): the handle, and the count that moves the position on.
+  TNativeHandle NativeHandle() const { return handle_; }
+  void Advance(int64_t count) {
+    position_ += count;
+    if (position_ > size_) size_ = position_;
+  }
+  // Raises the failure of a write with the system's `error` code.
   [[noreturn]] void RaiseWriteError(int error) const;
 
+ private:
   std::string shownPath_;
   TNativeHandle handle_ = kNoNativeHandle;
   int64_t size_ = 0;

@@ -408,6 +408,33 @@ size_t TSocket::SendFile(TNativeHandle fileHandle, int64_t offset, size_t count)
   return done;
 }
 
+bool TSocket::ReceivesToFilesDirectly() {
+  return false;
+}
+
+TSocket::TFileReceipt TSocket::ReceiveToFile(TNativeHandle fileHandle, int64_t offset,
+                                             size_t count) {
+  constexpr size_t kPiece = 64 * 1024;
+  std::vector<char> piece(std::min(count, kPiece));
+  TFileReceipt receipt;
+  const size_t got = piece.empty() ? 0 : Receive(piece.data(), piece.size());
+  while (receipt.Bytes < got) {
+    const uint64_t at = static_cast<uint64_t>(offset) + receipt.Bytes;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD written = 0;
+    if (!::WriteFile(reinterpret_cast<HANDLE>(fileHandle), piece.data() + receipt.Bytes,
+                     static_cast<DWORD>(got - receipt.Bytes), &written, &where) ||
+        written == 0) {
+      receipt.FileError = static_cast<int>(::GetLastError());
+      return receipt;
+    }
+    receipt.Bytes += written;
+  }
+  return receipt;
+}
+
 void TSocket::Shutdown() {
   if (handle_ == kNoNativeHandle) return;
   if (wait_) {
