@@ -21,28 +21,8 @@ const char* const kUnit = "StructStreamer";
 const int kDiskAssertLine = 59;
 const int kXMLAssertLine = 118;
 
-// ---- element names ----
-
-enum class TElement { Name, DateModified, Directory, File, Other };
-
+// In the order of TTreeElement.
 constexpr std::array<const char*, 4> kElementNames = {"name", "datemodified", "directory", "file"};
-
-// Element names are compared like every other name (locale-aware, case
-// ignored). A name equal to a word but for ASCII letter case is that word
-// under the locale comparison too, so the usual spellings cost no collation.
-TElement Classify(const std::string& name) {
-  for (size_t i = 0; i < kElementNames.size(); ++i) {
-    if (SameTextFolded(name, kElementNames[i])) return static_cast<TElement>(i);
-  }
-  static const std::array<std::string, 4> keys = {
-      CollationKey(kElementNames[0]), CollationKey(kElementNames[1]),
-      CollationKey(kElementNames[2]), CollationKey(kElementNames[3])};
-  const std::string key = CollationKey(name);
-  for (size_t i = 0; i < keys.size(); ++i) {
-    if (key == keys[i]) return static_cast<TElement>(i);
-  }
-  return TElement::Other;
-}
 
 // ---- date-time text ----
 
@@ -213,6 +193,24 @@ TDateTime Combine(TDateTime date, TDateTime time) {
 
 }  // namespace
 
+// ---- element names ----
+
+TTreeElement ClassifyTreeElement(std::string_view name) {
+  // A name equal to a word but for ASCII letter case is that word under the
+  // locale comparison too, so the usual spellings cost no collation.
+  for (size_t i = 0; i < kElementNames.size(); ++i) {
+    if (SameTextFolded(name, kElementNames[i])) return static_cast<TTreeElement>(i);
+  }
+  static const std::array<std::string, 4> keys = {
+      CollationKey(kElementNames[0]), CollationKey(kElementNames[1]),
+      CollationKey(kElementNames[2]), CollationKey(kElementNames[3])};
+  const std::string key = CollationKey(name);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (key == keys[i]) return static_cast<TTreeElement>(i);
+  }
+  return TTreeElement::Other;
+}
+
 // ---- disk ----
 
 void TLoader::LoadFromDisk(std::string_view path, TDirectory* target, TScanReport* report) {
@@ -318,20 +316,20 @@ void TLoader::ReadDirectoryNode(TDirectory* folder, const TorXMLNode* node,
     }
     TDirectory* current = frame.folder;
     const TorXMLNode* child = frame.node->GetChild(frame.next++);
-    switch (Classify(child->Name())) {
-      case TElement::Name:
+    switch (ClassifyTreeElement(child->Name())) {
+      case TTreeElement::Name:
         current->SetName(child->Text());
         break;
-      case TElement::DateModified:
+      case TTreeElement::DateModified:
         current->SetDateModified(TextToDateTime(child->Text(), settings));
         break;
-      case TElement::Directory:
+      case TTreeElement::Directory:
         stack.push_back({new TDirectory(current), child, 0});
         break;
-      case TElement::File:
+      case TTreeElement::File:
         ReadFileNode(new TFile(current), child, settings);
         break;
-      case TElement::Other:
+      case TTreeElement::Other:
         break;
     }
   }

@@ -108,5 +108,7 @@ std::string XMLEscape(std::string_view text);
 // Replaces the five entities (letter case ignored) by their characters; any
 // other "&...;" sequence is copied unchanged.
 std::string XMLUnescape(std::string_view text);
+// XMLUnescape(text) appended to `out`.
+void AppendXMLUnescaped(std::string& out, std::string_view text);
 
 }  // namespace ormelin
