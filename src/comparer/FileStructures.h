@@ -137,13 +137,18 @@ class TDirectory : public TBaseFile {
 
  private:
   friend class TBaseFile;
-  // The names of one kind of entry: the keys of the named ones, and how
-  // many have no name yet.
+  // The names of one kind of entry: how many have no name yet, and the keys
+  // of the named ones. The keys are only gathered when a check first needs
+  // them: trees that are loaded attach every entry unnamed, so their checks
+  // never do, and they pay nothing per name.
   struct TNameIndex {
-    std::unordered_map<std::string, int> Keys;
+    mutable std::unordered_map<std::string, int> Keys;
+    mutable bool KeysGathered = false;
     int Unnamed = 0;
 
-    bool Holds(std::string_view name, const std::string& key) const;
+    template <typename T>
+    bool Holds(std::string_view name, const std::string& key,
+               const std::vector<std::unique_ptr<T>>& entries) const;
     void Add(std::string_view name, const std::string& key);
     void Drop(std::string_view name, const std::string& key);
     void Clear();
