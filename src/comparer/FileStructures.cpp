@@ -50,10 +50,14 @@ bool ReleaseFrom(std::vector<std::unique_ptr<T>>& list, T* entry) {
 TBaseFile::TBaseFile(bool isDirectory) : nameKey_(EmptyNameKey()), isDirectory_(isDirectory) {}
 
 void TBaseFile::SetName(std::string_view name) {
+  SetName(name, KeyOf(name));
+}
+
+void TBaseFile::SetName(std::string_view name, const std::string& key) {
   std::string oldKey = std::move(nameKey_);
   std::string oldName = std::move(name_);
   name_.assign(name);
-  nameKey_ = KeyOf(name_);
+  nameKey_ = key;
   if (parent_ != nullptr) parent_->Rekey(*this, oldName, oldKey);
 }
 

@@ -57,6 +57,9 @@ class TBaseFile {
   // Plain assignment; an attached entry also moves its key in the parent's
   // duplicate index so that later checks see the new name.
   void SetName(std::string_view name);
+  // SetName for a caller that already holds the name's key (CollationKey of
+  // the name): a loader that keeps the keys of the names it has seen.
+  void SetName(std::string_view name, const std::string& key);
   void SetDateModified(TDateTime value) { dateModified_ = value; }
 
   virtual std::string GetFullPath() const = 0;

@@ -5,6 +5,7 @@
 #include "comparer/FileStructures.h"
 #include "comparer/StructStreamer.h"
 #include "comparer/orXMLParser.h"
+#include "platform/Collation.h"
 #include "platform/Cp1250.h"
 #include "platform/Exceptions.h"
 
@@ -15,6 +16,9 @@ namespace {
 // The assertion LoadFromXML makes on a missing target.
 const char* const kUnit = "StructStreamer";
 const int kXMLAssertLine = 118;
+
+// How many names' keys a reader keeps at most.
+constexpr size_t kMaxKeptKeys = 65536;
 
 bool IsTrimmed(char c) {
   return static_cast<unsigned char>(c) <= 32;
@@ -196,13 +200,13 @@ void TStreamingTreeReader::Apply(const TFrame& frame) {
   try {
     switch (frame.Role) {
       case TRole::FolderName:
-        frame.Folder->SetName(text_);
+        frame.Folder->SetName(text_, NameKey(text_));
         break;
       case TRole::FolderDate:
         frame.Folder->SetDateModified(TLoader::TextToDateTime(text_, settings_));
         break;
       case TRole::FileName:
-        frame.File->SetName(text_);
+        frame.File->SetName(text_, NameKey(text_));
         break;
       case TRole::FileDate:
         frame.File->SetDateModified(TLoader::TextToDateTime(text_, settings_));
@@ -215,6 +219,14 @@ void TStreamingTreeReader::Apply(const TFrame& frame) {
   } catch (...) {
     treeError_ = std::current_exception();
   }
+}
+
+const std::string& TStreamingTreeReader::NameKey(const std::string& name) {
+  auto found = keys_.find(std::string_view(name));
+  if (found != keys_.end()) return found->second;
+  // A tree of names that never recur would otherwise keep them all twice.
+  if (keys_.size() >= kMaxKeptKeys) keys_.clear();
+  return keys_.emplace(name, CollationKey(name)).first->second;
 }
 
 std::string_view TStreamingTreeReader::TopName() const {

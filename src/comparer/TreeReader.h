@@ -21,6 +21,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/DateTime.h"
@@ -85,6 +86,14 @@ class TStreamingTreeReader {
   void Apply(const TFrame& frame);
   std::string_view TopName() const;
   [[noreturn]] void SyntaxError(std::string message);
+  // The collation key of a name, from the keys of names already read where
+  // it is one of them: most names recur in many folders.
+  const std::string& NameKey(const std::string& name);
+
+  struct TNameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+  };
 
   TDirectory* target_;
   const TFormatSettings settings_;
@@ -92,6 +101,7 @@ class TStreamingTreeReader {
   std::string names_;         // the open elements' names, one after another
   std::string text_;          // the text of the open text role, trimmed
   std::string pending_;       // a tag or collected run cut by a chunk's end
+  std::unordered_map<std::string, std::string, TNameHash, std::equal_to<>> keys_;
   bool inTag_ = false;
   // A syntax error (or a lack of memory): final, reported whatever else
   // the text holds.
