@@ -191,6 +191,42 @@ TDateTime Combine(TDateTime date, TDateTime time) {
   return date < 0 ? date - time : date + time;
 }
 
+// The value of `count` digits at `text`, or -1 when one is not a digit.
+int Digits(const char* text, int count) {
+  int value = 0;
+  for (int i = 0; i < count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+// The form this system writes, "yyyy-mm-dd" or "yyyy-mm-dd hh-nn-ss", read
+// without the scanner: the scanner would read the same fields and encode
+// them the same way. False for any other text, and where a designator of
+// the locale could begin with a digit.
+bool ReadWrittenForm(std::string_view text, const TFormatSettings& settings, TDateTime& value) {
+  if (text.size() != 10 && text.size() != 19) return false;
+  for (const std::string* designator : {&settings.TimeAMString, &settings.TimePMString})
+    if (!designator->empty() && IsDigit((*designator)[0])) return false;
+  const char* t = text.data();
+  const int year = Digits(t, 4), month = Digits(t + 5, 2), day = Digits(t + 8, 2);
+  if (year < 0 || month < 0 || day < 0 || t[4] != '-' || t[7] != '-') return false;
+  TDateTime date = 0;
+  if (!TryEncodeDate(year, month, day, date)) return false;
+  if (text.size() == 10) {
+    value = date;
+    return true;
+  }
+  const int hour = Digits(t + 11, 2), minute = Digits(t + 14, 2), second = Digits(t + 17, 2);
+  if (t[10] != ' ' || hour < 0 || minute < 0 || second < 0 || t[13] != '-' || t[16] != '-')
+    return false;
+  TDateTime time = 0;
+  if (!TryEncodeTime(hour, minute, second, 0, time)) return false;
+  value = Combine(date, time);
+  return true;
+}
+
 }  // namespace
 
 // ---- element names ----
@@ -398,8 +434,9 @@ std::string TLoader::DateTimeToText(TDateTime value, const TFormatSettings& sett
 }
 
 TDateTime TLoader::TextToDateTime(std::string_view text, const TFormatSettings& settings) {
-  TDateTimeScanner scanner(text, settings);
   TDateTime date = 0;
+  if (ReadWrittenForm(text, settings, date)) return date;
+  TDateTimeScanner scanner(text, settings);
   TDateTime time = 0;
   if (scanner.Date(date) && (scanner.AtEnd() || scanner.Time(time))) return Combine(date, time);
   scanner.Restart();
