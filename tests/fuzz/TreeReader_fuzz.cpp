@@ -36,7 +36,8 @@ std::string Describe(const TDirectory& root) {
   while (!pending.empty()) {
     const auto [folder, depth] = pending.back();
     pending.pop_back();
-    for (int i = 0; i < folder->FileCount(); ++i) Describe(*folder->GetFile(i), 'F', depth + 1, out);
+    for (int i = 0; i < folder->FileCount(); ++i)
+      Describe(*folder->GetFile(i), 'F', depth + 1, out);
     for (int i = folder->DirectoryCount(); i-- > 0;) {
       Describe(*folder->GetDirectory(i), 'D', depth + 1, out);
       pending.emplace_back(folder->GetDirectory(i), depth + 1);
@@ -93,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   if (streamed != expected) {
-    std::fprintf(stderr, "the streaming reader differs from LoadFromXML\nnode path:\n%s\nstreamed:\n%s\n",
+    std::fprintf(stderr,
+                 "the streaming reader differs from LoadFromXML\nnode path:\n%s\nstreamed:\n%s\n",
                  expected.c_str(), streamed.c_str());
     std::abort();
   }
