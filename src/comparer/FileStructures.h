@@ -7,15 +7,16 @@
 //
 // Names are compared and ordered by the locale-aware, case-ignoring
 // comparison (AnsiCompareText). Each entry keeps the collation key of its
-// name, computed once per name, and each folder keeps a count of the keys of
-// its named files and sub-folders, so the duplicate checks are O(1) and
-// sorting pays no conversion per comparison. Entries that are still unnamed
+// name, computed once per name, and each folder counts the keys of its named
+// files and sub-folders from the first check of a name on, so the duplicate
+// checks are O(1) and sorting pays no conversion per comparison. Entries that are still unnamed
 // are counted apart: a name made only of characters the collation ignores
 // has the empty name's key, but it is a name, and no unnamed sibling
 // collides with it. Every walk over the tree (destroying,
 // sorting, full paths) is iterative: depth costs no stack.
 //
-// Threading: none. A tree is built, compared and destroyed by one thread.
+// Threading: none. A tree is built, compared and destroyed by one thread;
+// even HasFile and HasDirectory may fill the folder's count of keys.
 #pragma once
 
 #include <memory>
