@@ -5,81 +5,20 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <random>
 #include <string>
-#include <typeinfo>
 #include <vector>
 
 #include "comparer/FileStructures.h"
-#include "comparer/StructStreamer.h"
 #include "comparer/orXMLParser.h"
-#include "platform/Exceptions.h"
+#include "fuzz/support/TreeOutcome.h"
 
 namespace ormelin {
 namespace {
 
-// Every entry in list order with its name and the exact bits of its time.
-void Describe(const TBaseFile& entry, char kind, int depth, std::string& out) {
-  const double date = entry.DateModified();
-  uint64_t bits = 0;
-  std::memcpy(&bits, &date, sizeof bits);
-  out += std::string(static_cast<size_t>(depth), ' ') + kind + " [" + entry.Name() + "] " +
-         std::to_string(bits) + "\n";
-}
-
-std::string Describe(const TDirectory& root) {
-  std::string out;
-  struct TFrame {
-    const TDirectory* folder;
-    int depth;
-  };
-  std::vector<TFrame> pending{{&root, 0}};
-  Describe(root, 'D', 0, out);
-  while (!pending.empty()) {
-    const TFrame frame = pending.back();
-    pending.pop_back();
-    for (int i = 0; i < frame.folder->FileCount(); ++i)
-      Describe(*frame.folder->GetFile(i), 'F', frame.depth + 1, out);
-    for (int i = frame.folder->DirectoryCount(); i-- > 0;) {
-      Describe(*frame.folder->GetDirectory(i), 'D', frame.depth + 1, out);
-      pending.push_back({frame.folder->GetDirectory(i), frame.depth + 1});
-    }
-  }
-  return out;
-}
-
-std::string Failure(const std::exception& error) {
-  const auto* own = dynamic_cast<const Exception*>(&error);
-  return std::string("! ") + typeid(error).name() + ": " + (own ? own->Message() : error.what());
-}
-
-std::string ByNodes(const std::string& xml) {
-  TDirectory tree;
-  try {
-    TLoader::LoadFromXML(xml, &tree);
-  } catch (const std::exception& error) {
-    return Failure(error);
-  }
-  return Describe(tree);
-}
-
-std::string Streamed(const std::string& xml, const std::vector<size_t>& cuts) {
-  TDirectory tree;
-  TStreamingTreeReader reader(&tree);
-  size_t from = 0;
-  for (size_t cut : cuts) {
-    reader.Feed(std::string_view(xml).substr(from, cut - from));
-    from = cut;
-  }
-  reader.Feed(std::string_view(xml).substr(from));
-  try {
-    reader.Finish();
-  } catch (const std::exception& error) {
-    return Failure(error);
-  }
-  return Describe(tree);
-}
+using testing::OutcomeByNodes;
+using testing::OutcomeStreamed;
 
 // Random ascending cut points, from none to many.
 std::vector<size_t> RandomCuts(size_t size, std::mt19937& random) {
@@ -95,17 +34,18 @@ std::vector<size_t> RandomCuts(size_t size, std::mt19937& random) {
 // The reader's outcome in the whole, a byte at a time, and in random
 // splits (every split into two for short inputs) equals the node path's.
 void ExpectSame(const std::string& xml, std::mt19937& random, const std::string& label) {
-  const std::string expected = ByNodes(xml);
-  ASSERT_EQ(Streamed(xml, {}), expected) << label << "\n" << xml;
+  const std::string expected = OutcomeByNodes(xml);
+  ASSERT_EQ(OutcomeStreamed(xml, {}), expected) << label << "\n" << xml;
   std::vector<size_t> bytes;
   for (size_t i = 1; i < xml.size(); ++i) bytes.push_back(i);
-  ASSERT_EQ(Streamed(xml, bytes), expected) << label << " byte by byte\n" << xml;
+  ASSERT_EQ(OutcomeStreamed(xml, bytes), expected) << label << " byte by byte\n" << xml;
   if (xml.size() <= 200) {
     for (size_t i = 1; i < xml.size(); ++i)
-      ASSERT_EQ(Streamed(xml, {i}), expected) << label << " cut at " << i << "\n" << xml;
+      ASSERT_EQ(OutcomeStreamed(xml, {i}), expected) << label << " cut at " << i << "\n" << xml;
   }
   for (int i = 0; i < 4; ++i)
-    ASSERT_EQ(Streamed(xml, RandomCuts(xml.size(), random)), expected) << label << "\n" << xml;
+    ASSERT_EQ(OutcomeStreamed(xml, RandomCuts(xml.size(), random)), expected) << label << "\n"
+                                                                              << xml;
 }
 
 std::string Nested(const char* name, int depth) {
@@ -357,7 +297,7 @@ TEST(TreeReader, ReadsGeneratedAndMutatedTreesAsTheNodePathDoes) {
     if (i % 50 == 0) xml = "<t>" + Nested("directory", MaxXMLDepth - 2 + generator.Pick(3)) + xml;
     ExpectSame(xml, generator.Random(), "input " + std::to_string(i));
     if (HasFatalFailure()) return;
-    (ByNodes(xml)[0] == '!' ? failed : loaded)++;
+    (OutcomeByNodes(xml)[0] == '!' ? failed : loaded)++;
   }
   // Both outcomes are well represented.
   EXPECT_GT(loaded, 600);
