@@ -10,8 +10,9 @@
 // first in document order counts.
 //
 // Bytes may come split anywhere, down to one at a time. What the reader keeps
-// is the open elements' names and the text of the one "name" or
-// "datemodified" element being read; text of any other element is skipped.
+// is the open elements' names, the text of the one "name" or "datemodified"
+// element being read (text of any other element is skipped), and the
+// collation keys of up to 65,536 names it has read, for names that recur.
 //
 // Threading: a reader and its tree belong to one thread.
 #pragma once
@@ -41,14 +42,15 @@ class TStreamingTreeReader {
   TStreamingTreeReader(const TStreamingTreeReader&) = delete;
   TStreamingTreeReader& operator=(const TStreamingTreeReader&) = delete;
 
-  // Reads the next bytes. Never raises: a failure is kept, the bytes after
-  // it are only checked for what could still change the error reported, and
-  // Finish raises it.
+  // Reads the next bytes. Never raises: a syntax error (or a lack of memory)
+  // is kept and what follows it ignored; after an error of the tree the rest
+  // is only read for its syntax, which may still change the error reported.
+  // Finish raises what was kept.
   void Feed(std::string_view bytes);
   // Ends the text as LoadFromXML ends it (a trailing run and an unfinished
   // tag are dropped, open elements count as closed) and raises what reading
   // it raised. The tree is complete when it returns; after a failure it is
-  // left partly filled, for the caller to destroy.
+  // left partly filled, for the caller to destroy. Called once.
   void Finish();
 
   // True once the text is known to fail whatever follows.
