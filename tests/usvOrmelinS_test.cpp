@@ -613,6 +613,44 @@ TEST_F(RunningModule, ASyncSaysOnceWhatItsScanLeftOut) {
   EXPECT_EQ(lines, 2);  // one per scan
 }
 
+// The client's tree is read as it arrives; a fault in it is told only after
+// the whole payload, after what the scan has to say, and a syntax error late
+// in the text before an unreadable time early in it.
+TEST_F(RunningModule, AClientTreeFaultIsToldAfterThePayloadAndTheScan) {
+  fs::create_directory(folder_.Path() + "/project/x\\y");
+  std::string filler;
+  while (filler.size() < 300000)
+    filler += "<file><name>f" + std::to_string(filler.size()) + "</name></file>";
+  const std::string pieces[] = {"<tree><datemodified>bad</datemodified>", filler, "<a<b></tree>"};
+  size_t size = 0;
+  for (const std::string& piece : pieces) size += piece.size();
+  TRawClient client(port_);
+  ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
+  client.Send("Sync Demo\r\n");
+  ASSERT_EQ(client.ReadLine(), "202 Sync Started\r\n");
+  client.Send(std::to_string(size) + "\r\n");
+  for (const std::string& piece : pieces) client.Send(piece);
+  EXPECT_EQ(client.ReadLine(),
+            "500-Po\xE8"
+            "etak taga u tagu\r\n");
+  EXPECT_EQ(client.ReadLine(), "500 Better luck next time\r\n");
+  EXPECT_TRUE(client.WaitClosed());
+
+  const std::vector<std::string> texts = LogTexts(*module_);
+  auto position = [&texts](std::string_view start) {
+    for (size_t i = 0; i < texts.size(); ++i)
+      if (texts[i].rfind(start, 0) == 0) return static_cast<int>(i);
+    return -1;
+  };
+  const int scan = position("U projektu Demo presko");
+  const int failure = position(
+      "Gre\x9Aka: Po\xE8"
+      "etak taga u tagu");
+  ASSERT_GE(scan, 0);
+  ASSERT_GE(failure, 0);
+  EXPECT_LT(scan, failure);
+}
+
 TEST_F(RunningModule, APeerThatGoesAwayMidCommandLeavesNoTrace) {
   size_t before;
   {

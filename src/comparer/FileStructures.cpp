@@ -50,10 +50,14 @@ bool ReleaseFrom(std::vector<std::unique_ptr<T>>& list, T* entry) {
 TBaseFile::TBaseFile(bool isDirectory) : nameKey_(EmptyNameKey()), isDirectory_(isDirectory) {}
 
 void TBaseFile::SetName(std::string_view name) {
+  SetName(name, KeyOf(name));
+}
+
+void TBaseFile::SetName(std::string_view name, const std::string& key) {
   std::string oldKey = std::move(nameKey_);
   std::string oldName = std::move(name_);
   name_.assign(name);
-  nameKey_ = KeyOf(name_);
+  nameKey_ = key;
   if (parent_ != nullptr) parent_->Rekey(*this, oldName, oldKey);
 }
 
@@ -117,14 +121,22 @@ TDirectory::~TDirectory() {
   }
 }
 
-bool TDirectory::TNameIndex::Holds(std::string_view name, const std::string& key) const {
-  return name.empty() ? Unnamed > 0 : Keys.count(key) != 0;
+template <typename T>
+bool TDirectory::TNameIndex::Holds(std::string_view name, const std::string& key,
+                                   const std::vector<std::unique_ptr<T>>& entries) const {
+  if (name.empty()) return Unnamed > 0;
+  if (!KeysGathered) {
+    for (const auto& entry : entries)
+      if (!entry->Name().empty()) ++Keys[entry->NameKey()];
+    KeysGathered = true;
+  }
+  return Keys.count(key) != 0;
 }
 
 void TDirectory::TNameIndex::Add(std::string_view name, const std::string& key) {
   if (name.empty()) {
     ++Unnamed;
-  } else {
+  } else if (KeysGathered) {
     ++Keys[key];
   }
 }
@@ -134,6 +146,7 @@ void TDirectory::TNameIndex::Drop(std::string_view name, const std::string& key)
     if (Unnamed > 0) --Unnamed;
     return;
   }
+  if (!KeysGathered) return;
   auto found = Keys.find(key);
   if (found == Keys.end()) return;
   if (--found->second == 0) Keys.erase(found);
@@ -141,6 +154,7 @@ void TDirectory::TNameIndex::Drop(std::string_view name, const std::string& key)
 
 void TDirectory::TNameIndex::Clear() {
   Keys.clear();
+  KeysGathered = false;
   Unnamed = 0;
 }
 
@@ -153,7 +167,7 @@ void TDirectory::Rekey(TBaseFile& entry, std::string_view oldName, const std::st
 void TDirectory::AddDirectory(TDirectory* directory) {
   if (directory == nullptr) return;
   Assert(directory->parent_ == nullptr && directory != this, kUnit, __LINE__);
-  if (directoryNames_.Holds(directory->Name(), directory->NameKey())) {
+  if (directoryNames_.Holds(directory->Name(), directory->NameKey(), directories_)) {
     throw EDuplicateDirectoryName("Direktorij već sadrži direktorij '"_cp1250 + directory->Name() +
                                   "'");
   }
@@ -165,7 +179,7 @@ void TDirectory::AddDirectory(TDirectory* directory) {
 void TDirectory::AddFile(TFile* file) {
   if (file == nullptr) return;
   Assert(file->parent_ == nullptr, kUnit, __LINE__);
-  if (fileNames_.Holds(file->Name(), file->NameKey())) {
+  if (fileNames_.Holds(file->Name(), file->NameKey(), files_)) {
     throw EDuplicateFileName("Direktorij već sadrži datoteku '"_cp1250 + file->Name() + "'");
   }
   files_.emplace_back(file);
@@ -174,11 +188,11 @@ void TDirectory::AddFile(TFile* file) {
 }
 
 bool TDirectory::HasDirectory(std::string_view name) const {
-  return directoryNames_.Holds(name, KeyOf(name));
+  return directoryNames_.Holds(name, KeyOf(name), directories_);
 }
 
 bool TDirectory::HasFile(std::string_view name) const {
-  return fileNames_.Holds(name, KeyOf(name));
+  return fileNames_.Holds(name, KeyOf(name), files_);
 }
 
 void TDirectory::RemoveDirectory(TDirectory* directory) {

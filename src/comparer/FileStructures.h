@@ -7,15 +7,16 @@
 //
 // Names are compared and ordered by the locale-aware, case-ignoring
 // comparison (AnsiCompareText). Each entry keeps the collation key of its
-// name, computed once per name, and each folder keeps a count of the keys of
-// its named files and sub-folders, so the duplicate checks are O(1) and
-// sorting pays no conversion per comparison. Entries that are still unnamed
+// name, computed once per name, and each folder counts the keys of its named
+// files and sub-folders from the first check of a name on, so the duplicate
+// checks are O(1) and sorting pays no conversion per comparison. Entries that are still unnamed
 // are counted apart: a name made only of characters the collation ignores
 // has the empty name's key, but it is a name, and no unnamed sibling
 // collides with it. Every walk over the tree (destroying,
 // sorting, full paths) is iterative: depth costs no stack.
 //
-// Threading: none. A tree is built, compared and destroyed by one thread.
+// Threading: none. A tree is built, compared and destroyed by one thread;
+// even HasFile and HasDirectory may fill the folder's count of keys.
 #pragma once
 
 #include <memory>
@@ -57,6 +58,9 @@ class TBaseFile {
   // Plain assignment; an attached entry also moves its key in the parent's
   // duplicate index so that later checks see the new name.
   void SetName(std::string_view name);
+  // SetName for a caller that already holds the name's key (CollationKey of
+  // the name): a loader that keeps the keys of the names it has seen.
+  void SetName(std::string_view name, const std::string& key);
   void SetDateModified(TDateTime value) { dateModified_ = value; }
 
   virtual std::string GetFullPath() const = 0;
@@ -137,13 +141,18 @@ class TDirectory : public TBaseFile {
 
  private:
   friend class TBaseFile;
-  // The names of one kind of entry: the keys of the named ones, and how
-  // many have no name yet.
+  // The names of one kind of entry: how many have no name yet, and the keys
+  // of the named ones. The keys are only gathered when a check first needs
+  // them: trees that are loaded attach every entry unnamed, so their checks
+  // never do, and they pay nothing per name.
   struct TNameIndex {
-    std::unordered_map<std::string, int> Keys;
+    mutable std::unordered_map<std::string, int> Keys;
+    mutable bool KeysGathered = false;
     int Unnamed = 0;
 
-    bool Holds(std::string_view name, const std::string& key) const;
+    template <typename T>
+    bool Holds(std::string_view name, const std::string& key,
+               const std::vector<std::unique_ptr<T>>& entries) const;
     void Add(std::string_view name, const std::string& key);
     void Drop(std::string_view name, const std::string& key);
     void Clear();

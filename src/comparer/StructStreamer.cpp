@@ -21,28 +21,8 @@ const char* const kUnit = "StructStreamer";
 const int kDiskAssertLine = 59;
 const int kXMLAssertLine = 118;
 
-// ---- element names ----
-
-enum class TElement { Name, DateModified, Directory, File, Other };
-
+// In the order of TTreeElement.
 constexpr std::array<const char*, 4> kElementNames = {"name", "datemodified", "directory", "file"};
-
-// Element names are compared like every other name (locale-aware, case
-// ignored). A name equal to a word but for ASCII letter case is that word
-// under the locale comparison too, so the usual spellings cost no collation.
-TElement Classify(const std::string& name) {
-  for (size_t i = 0; i < kElementNames.size(); ++i) {
-    if (SameTextFolded(name, kElementNames[i])) return static_cast<TElement>(i);
-  }
-  static const std::array<std::string, 4> keys = {
-      CollationKey(kElementNames[0]), CollationKey(kElementNames[1]),
-      CollationKey(kElementNames[2]), CollationKey(kElementNames[3])};
-  const std::string key = CollationKey(name);
-  for (size_t i = 0; i < keys.size(); ++i) {
-    if (key == keys[i]) return static_cast<TElement>(i);
-  }
-  return TElement::Other;
-}
 
 // ---- date-time text ----
 
@@ -230,7 +210,61 @@ TDateTime Combine(TDateTime date, TDateTime time) {
   return date < 0 ? date - time : date + time;
 }
 
+// The value of `count` digits at `text`, or -1 when one is not a digit.
+int Digits(const char* text, int count) {
+  int value = 0;
+  for (int i = 0; i < count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+// The form this system writes, "yyyy-mm-dd" or "yyyy-mm-dd hh-nn-ss", read
+// without the scanner: the scanner would read the same fields and encode
+// them the same way. False for any other text, and where a designator of
+// the locale could begin with a digit.
+bool ReadWrittenForm(std::string_view text, const TFormatSettings& settings, TDateTime& value) {
+  if (text.size() != 10 && text.size() != 19) return false;
+  for (const std::string* designator : {&settings.TimeAMString, &settings.TimePMString})
+    if (!designator->empty() && IsDigit((*designator)[0])) return false;
+  const char* t = text.data();
+  const int year = Digits(t, 4), month = Digits(t + 5, 2), day = Digits(t + 8, 2);
+  if (year < 0 || month < 0 || day < 0 || t[4] != '-' || t[7] != '-') return false;
+  TDateTime date = 0;
+  if (!TryEncodeDate(year, month, day, date)) return false;
+  if (text.size() == 10) {
+    value = date;
+    return true;
+  }
+  const int hour = Digits(t + 11, 2), minute = Digits(t + 14, 2), second = Digits(t + 17, 2);
+  if (t[10] != ' ' || hour < 0 || minute < 0 || second < 0 || t[13] != '-' || t[16] != '-')
+    return false;
+  TDateTime time = 0;
+  if (!TryEncodeTime(hour, minute, second, 0, time)) return false;
+  value = Combine(date, time);
+  return true;
+}
+
 }  // namespace
+
+// ---- element names ----
+
+TTreeElement ClassifyTreeElement(std::string_view name) {
+  // A name equal to a word but for ASCII letter case is that word under the
+  // locale comparison too, so the usual spellings cost no collation.
+  for (size_t i = 0; i < kElementNames.size(); ++i) {
+    if (SameTextFolded(name, kElementNames[i])) return static_cast<TTreeElement>(i);
+  }
+  static const std::array<std::string, 4> keys = {
+      CollationKey(kElementNames[0]), CollationKey(kElementNames[1]),
+      CollationKey(kElementNames[2]), CollationKey(kElementNames[3])};
+  const std::string key = CollationKey(name);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (key == keys[i]) return static_cast<TTreeElement>(i);
+  }
+  return TTreeElement::Other;
+}
 
 // ---- disk ----
 
@@ -337,20 +371,20 @@ void TLoader::ReadDirectoryNode(TDirectory* folder, const TorXMLNode* node,
     }
     TDirectory* current = frame.folder;
     const TorXMLNode* child = frame.node->GetChild(frame.next++);
-    switch (Classify(child->Name())) {
-      case TElement::Name:
+    switch (ClassifyTreeElement(child->Name())) {
+      case TTreeElement::Name:
         current->SetName(child->Text());
         break;
-      case TElement::DateModified:
+      case TTreeElement::DateModified:
         current->SetDateModified(TextToDateTime(child->Text(), settings));
         break;
-      case TElement::Directory:
+      case TTreeElement::Directory:
         stack.push_back({new TDirectory(current), child, 0});
         break;
-      case TElement::File:
+      case TTreeElement::File:
         ReadFileNode(new TFile(current), child, settings);
         break;
-      case TElement::Other:
+      case TTreeElement::Other:
         break;
     }
   }
@@ -429,8 +463,9 @@ std::string TLoader::DateTimeToText(TDateTime value, const TFormatSettings& sett
 }
 
 TDateTime TLoader::TextToDateTime(std::string_view text, const TFormatSettings& settings) {
-  TDateTimeScanner scanner(text, settings);
   TDateTime date = 0;
+  if (ReadWrittenForm(text, settings, date)) return date;
+  TDateTimeScanner scanner(text, settings);
   TDateTime time = 0;
   if (scanner.Date(date) && (scanner.AtEnd() || scanner.Time(time))) return Combine(date, time);
   scanner.Restart();

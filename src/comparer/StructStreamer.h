@@ -38,6 +38,11 @@ struct TScanReport {
   std::string FirstLeftOut;  // full path in the tree, as "\a\b"
 };
 
+// What an element of the directory-tree XML stands for, by its name
+// (locale-aware, letter case ignored).
+enum class TTreeElement { Name, DateModified, Directory, File, Other };
+TTreeElement ClassifyTreeElement(std::string_view name);
+
 class TLoader {
  public:
   TLoader() = delete;

@@ -54,10 +54,11 @@ void AppendEscaped(std::string& out, std::string_view text) {
   out.append(text.substr(copied));
 }
 
-// Appends the unescaped form of `text` to `out`. The first semicolon at or
-// after an ampersand is remembered while it lies ahead, so a run of many
-// ampersands is still scanned once.
-void AppendUnescaped(std::string& out, std::string_view text) {
+}  // namespace
+
+// The first semicolon at or after an ampersand is remembered while it lies
+// ahead, so a run of many ampersands is still scanned once.
+void AppendXMLUnescaped(std::string& out, std::string_view text) {
   size_t i = 0;
   size_t semicolon = 0;
   bool semicolonKnown = false;
@@ -95,6 +96,8 @@ void AppendUnescaped(std::string& out, std::string_view text) {
     }
   }
 }
+
+namespace {
 
 void AppendOpenTag(std::string& out, const std::string& name) {
   out += '<';
@@ -224,7 +227,7 @@ void TorXMLNode::AppendText(std::string_view run) {
   while (end > begin && IsTrimmed(run[end - 1])) --end;
   if (text_.empty())
     while (begin < end && IsTrimmed(run[begin])) ++begin;
-  AppendUnescaped(text_, run.substr(begin, end - begin));
+  AppendXMLUnescaped(text_, run.substr(begin, end - begin));
 }
 
 std::string TorXMLNode::GetXML() const {
@@ -346,7 +349,7 @@ void AppendEscapedXML(std::string& out, std::string_view text) {
 std::string XMLUnescape(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  AppendUnescaped(out, text);
+  AppendXMLUnescaped(out, text);
   return out;
 }
 

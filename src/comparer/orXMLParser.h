@@ -110,5 +110,7 @@ void AppendEscapedXML(std::string& out, std::string_view text);
 // Replaces the five entities (letter case ignored) by their characters; any
 // other "&...;" sequence is copied unchanged.
 std::string XMLUnescape(std::string_view text);
+// XMLUnescape(text) appended to `out`.
+void AppendXMLUnescaped(std::string& out, std::string_view text);
 
 }  // namespace ormelin

@@ -39,6 +39,7 @@ namespace ormelin {
 class TorXMLNode;
 class TDirectory;
 class TProjectScan;
+class TStreamingTreeReader;
 class TTCPServer;
 class TTCPConnection;
 class THTTPServer;
@@ -171,10 +172,12 @@ class TZevanOrmelinS {
     std::unique_ptr<TDirectory> Server;
     std::unique_ptr<TDirectory> Client;
   };
-  // BuildDiffList with the project's scan already under way. Logs what the
-  // scan left out.
+  // BuildDiffList with the project's scan under way and the client's tree
+  // fed to `clientTree`, which reads into trees.Client. Logs what the scan
+  // left out; a failure of the scan is raised before one of the client's
+  // tree.
   std::string CompareWithClient(const TorProject& project, TProjectScan& scan,
-                                const std::string& clientTree, TDiffTrees& trees);
+                                TStreamingTreeReader& clientTree, TDiffTrees& trees);
 
   void Log(std::string text);
   // Logs the refusal of a root change from `address` and raises the error

@@ -10,6 +10,7 @@
 #include "comparer/StructStreamer.h"
 #include "comparer/TaskBuilder.h"
 #include "comparer/Tasks.h"
+#include "comparer/TreeReader.h"
 #include "net/NetErrors.h"
 #include "net/StreamTransfer.h"
 #include "net/TCPServer.h"
@@ -114,12 +115,17 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
   Log(Format("Klijent %s sinkronizira projekt %s", ClientLink(context).c_str(), shownName.c_str()));
   connection.WriteLine(ReplyLine(kReplySyncStarted));
 
-  // The project's folder is read while the client's tree comes in.
+  // The project's folder is read while the client's tree comes in, and the
+  // client's tree is built from the bytes as they arrive. A tree that fails
+  // is only reported once the whole payload has been read and the scan is
+  // done.
   TProjectScan scan(project.Path);
-  TMemoryStream received;
-  ReceiveStream(connection, received);
   TDiffTrees trees;
-  std::string result = CompareWithClient(project, scan, received.TakeData(), trees);
+  trees.Client = std::make_unique<TDirectory>();
+  TStreamingTreeReader reader(trees.Client.get());
+  TTreeReaderStream received(reader);
+  ReceiveStream(connection, received);
+  std::string result = CompareWithClient(project, scan, reader, trees);
 
   TMemoryStream reply(std::move(result));
   reply.SetPosition(0);
@@ -136,15 +142,17 @@ std::string TZevanOrmelinS::BuildDiffList(const TorProject& project,
                                           const std::string& clientTree) {
   TProjectScan scan(project.Path);
   TDiffTrees trees;
-  return CompareWithClient(project, scan, clientTree, trees);
+  trees.Client = std::make_unique<TDirectory>();
+  TStreamingTreeReader reader(trees.Client.get());
+  reader.Feed(clientTree);
+  return CompareWithClient(project, scan, reader, trees);
 }
 
 std::string TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjectScan& scan,
-                                              const std::string& clientTree, TDiffTrees& trees) {
-  trees.Client = std::make_unique<TDirectory>();
+                                              TStreamingTreeReader& clientTree, TDiffTrees& trees) {
   std::exception_ptr clientTreeError;
   try {
-    TLoader::LoadFromXML(clientTree, trees.Client.get());
+    clientTree.Finish();
   } catch (...) {
     clientTreeError = std::current_exception();
   }

@@ -1,0 +1,81 @@
+// What reading a directory-tree XML gives, as one text to compare: every
+// entry in list order with its name and the exact bits of its time, or the
+// error's type and message. The streaming reader's differential test and
+// fuzz target compare it with what TLoader::LoadFromXML gives.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <typeinfo>
+#include <utility>
+#include <vector>
+
+#include "comparer/FileStructures.h"
+#include "comparer/StructStreamer.h"
+#include "comparer/TreeReader.h"
+#include "platform/Exceptions.h"
+
+namespace ormelin::testing {
+
+inline void DescribeEntry(const TBaseFile& entry, char kind, size_t depth, std::string& out) {
+  const double date = entry.DateModified();
+  uint64_t bits = 0;
+  std::memcpy(&bits, &date, sizeof bits);
+  out += std::string(depth, ' ') + kind + " [" + entry.Name() + "] " + std::to_string(bits) + "\n";
+}
+
+inline std::string DescribeTree(const TDirectory& root) {
+  std::string out;
+  std::vector<std::pair<const TDirectory*, size_t>> pending{{&root, 0}};
+  DescribeEntry(root, 'D', 0, out);
+  while (!pending.empty()) {
+    const auto [folder, depth] = pending.back();
+    pending.pop_back();
+    for (int i = 0; i < folder->FileCount(); ++i)
+      DescribeEntry(*folder->GetFile(i), 'F', depth + 1, out);
+    for (int i = folder->DirectoryCount(); i-- > 0;) {
+      DescribeEntry(*folder->GetDirectory(i), 'D', depth + 1, out);
+      pending.emplace_back(folder->GetDirectory(i), depth + 1);
+    }
+  }
+  return out;
+}
+
+inline std::string DescribeFailure(const std::exception& error) {
+  const auto* own = dynamic_cast<const Exception*>(&error);
+  return std::string("! ") + typeid(error).name() + ": " + (own ? own->Message() : error.what());
+}
+
+inline std::string OutcomeByNodes(std::string_view xml) {
+  TDirectory tree;
+  try {
+    TLoader::LoadFromXML(xml, &tree);
+  } catch (const std::exception& error) {
+    return DescribeFailure(error);
+  }
+  return DescribeTree(tree);
+}
+
+// The streaming reader's outcome with the text fed in pieces cut at `cuts`
+// (ascending offsets).
+inline std::string OutcomeStreamed(std::string_view xml, const std::vector<size_t>& cuts) {
+  TDirectory tree;
+  TStreamingTreeReader reader(&tree);
+  size_t from = 0;
+  for (size_t cut : cuts) {
+    reader.Feed(xml.substr(from, cut - from));
+    from = cut;
+  }
+  reader.Feed(xml.substr(from));
+  try {
+    reader.Finish();
+  } catch (const std::exception& error) {
+    return DescribeFailure(error);
+  }
+  return DescribeTree(tree);
+}
+
+}  // namespace ormelin::testing
