@@ -293,7 +293,83 @@ TEST(ApplicationWindow, IgnoresTheEndOfTheSession) {
   }
 }
 
+// The program's copy that the manager runs as the service "OrmelinHostService".
+const char* const kServiceName = "OrmelinHostService";
+const char* const kServiceExecutable = "OrmelinHostService.exe";
+
+// The state the manager reports, after waiting while it is pending on the
+// way to `wanted` (the wait fails the test only when the service hangs).
+SERVICE_STATUS_PROCESS WaitForState(SC_HANDLE service, DWORD wanted) {
+  SERVICE_STATUS_PROCESS status{};
+  for (int attempt = 0; attempt < 1200; ++attempt) {
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof status, &needed)) {
+      ADD_FAILURE() << "QueryServiceStatusEx: " << GetLastError();
+      break;
+    }
+    if (status.dwCurrentState == wanted) break;
+    Sleep(50);
+  }
+  return status;
+}
+
+// The whole life of the host under the service control manager: the
+// manager starts the service's own process, pause and continue change only
+// the reported state, and a stop ends the process.
+TEST(ServiceUnderTheManager, StartsPausesContinuesAndStopsItsProcess) {
+  char folder[MAX_PATH];
+  ASSERT_GT(GetTempPathA(MAX_PATH, folder), 0u);
+  const std::string copy = std::string(folder) + kServiceExecutable;
+  ASSERT_TRUE(CopyFileA(ExecutablePath().c_str(), copy.c_str(), FALSE)) << GetLastError();
+  const TServiceDescription description{kServiceName, "Ormelin Host Service", copy, ""};
+  ASSERT_EQ(FailureOf(true, description), "");
+
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ASSERT_NE(manager, nullptr);
+  SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
+  ASSERT_NE(service, nullptr);
+  ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+  SERVICE_STATUS_PROCESS status = WaitForState(service, SERVICE_RUNNING);
+  EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(status.dwControlsAccepted, 7u);
+  EXPECT_EQ(status.dwCheckPoint, 0u);
+  EXPECT_EQ(status.dwWaitHint, 5000u);
+  HANDLE process =
+      OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, status.dwProcessId);
+  EXPECT_NE(process, nullptr);
+
+  SERVICE_STATUS reply{};
+  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_PAUSE, &reply)) << GetLastError();
+  EXPECT_EQ(WaitForState(service, SERVICE_PAUSED).dwCurrentState,
+            static_cast<DWORD>(SERVICE_PAUSED));
+  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_INTERROGATE, &reply)) << GetLastError();
+  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_CONTINUE, &reply)) << GetLastError();
+  EXPECT_EQ(WaitForState(service, SERVICE_RUNNING).dwCurrentState,
+            static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &reply)) << GetLastError();
+  EXPECT_EQ(WaitForState(service, SERVICE_STOPPED).dwCurrentState,
+            static_cast<DWORD>(SERVICE_STOPPED));
+  if (process != nullptr) {
+    EXPECT_EQ(WaitForSingleObject(process, 120000), WAIT_OBJECT_0) << "the process goes on";
+    DWORD exitCode = 99;
+    GetExitCodeProcess(process, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    CloseHandle(process);
+  }
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  EXPECT_EQ(FailureOf(false, description), "");
+  DeleteFileA(copy.c_str());
+}
+
 // The helper modes of this program.
+int RunAsService() {
+  TServiceApplication application;
+  const TServiceDescription service{kServiceName, "Ormelin Host Service", ExecutablePath(), ""};
+  return application.Run(service, ExecutableFileName()) ? 0 : 1;
+}
+
 int HandStart() {
   TServiceApplication application;
   const TServiceDescription service{"ZevanOrmelinS", "Ormelin Server", ExecutablePath(), ""};
@@ -311,6 +387,7 @@ int WriteEntries() {
 }  // namespace ormelin
 
 int main(int argc, char** argv) {
+  if (ormelin::ExecutableFileName() == ormelin::kServiceExecutable) return ormelin::RunAsService();
   if (argc > 1 && std::string(argv[1]) == "--hand-start") return ormelin::HandStart();
   if (argc > 1 && std::string(argv[1]) == "--write-entries") return ormelin::WriteEntries();
   ::testing::InitGoogleTest(&argc, argv);
