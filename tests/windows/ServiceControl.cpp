@@ -2,10 +2,12 @@
 // sends control requests that Wine's own tools cannot (pause, continue),
 // and reads and closes the host's message boxes.
 //
-//   ServiceControl <service> pause|continue|interrogate|stop|query
-//     sends the request (none for query), waits while the state is
-//     pending, and prints the state the manager reports (1 stopped,
-//     4 running, 7 paused, ...) and the service's process id.
+//   ServiceControl <service> pause|continue|interrogate|stop|started|query
+//     sends the request (none for started and query), waits until the service reports
+//     the state the request leads to (paused, running, stopped; running
+//     for started), and prints
+//     the state the manager reports (1 stopped, 4 running, 7 paused, ...)
+//     and the service's process id.
 //   ServiceControl --read-box <title>
 //     waits for a message box with that title, prints its text and presses
 //     its button.
@@ -26,21 +28,23 @@ int Fail(const char* what) {
   return 1;
 }
 
-bool IsPending(DWORD state) {
-  return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
-         state == SERVICE_CONTINUE_PENDING || state == SERVICE_PAUSE_PENDING;
-}
-
 int Control(const char* name, const char* request) {
+  // The request, and the state it leads to (0: none to wait for).
   DWORD code = 0;
+  DWORD target = 0;
   if (std::strcmp(request, "pause") == 0) {
     code = SERVICE_CONTROL_PAUSE;
+    target = SERVICE_PAUSED;
   } else if (std::strcmp(request, "continue") == 0) {
     code = SERVICE_CONTROL_CONTINUE;
+    target = SERVICE_RUNNING;
   } else if (std::strcmp(request, "interrogate") == 0) {
     code = SERVICE_CONTROL_INTERROGATE;
   } else if (std::strcmp(request, "stop") == 0) {
     code = SERVICE_CONTROL_STOP;
+    target = SERVICE_STOPPED;
+  } else if (std::strcmp(request, "started") == 0) {
+    target = SERVICE_RUNNING;  // no request: waits until the start is over
   } else if (std::strcmp(request, "query") != 0) {
     std::fprintf(stderr, "unknown request %s\n", request);
     return 1;
@@ -52,14 +56,16 @@ int Control(const char* name, const char* request) {
   SERVICE_STATUS reply{};
   if (code != 0 && !ControlService(service, code, &reply)) return Fail("ControlService");
   SERVICE_STATUS_PROCESS status{};
-  // Two minutes at most: a service that stays pending that long hangs.
+  // Two minutes at most: a service that takes that long hangs.
   for (int attempt = 0; attempt < 2400; ++attempt) {
     DWORD needed = 0;
     if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                               sizeof status, &needed)) {
       return Fail("QueryServiceStatusEx");
     }
-    if (!IsPending(status.dwCurrentState)) break;
+    // The service reports the request's states after the manager has
+    // handed it over, so the state seen at first may still be the old one.
+    if (target == 0 || status.dwCurrentState == target) break;
     Sleep(50);
   }
   std::printf("%lu %lu\n", static_cast<unsigned long>(status.dwCurrentState),
@@ -121,7 +127,7 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--wait-process") == 0) return WaitProcess(argv[2]);
   if (argc == 3) return Control(argv[1], argv[2]);
   std::fprintf(stderr,
-               "usage: ServiceControl <service> pause|continue|interrogate|stop|query\n"
+               "usage: ServiceControl <service> pause|continue|interrogate|stop|started|query\n"
                "       ServiceControl --read-box <title>\n"
                "       ServiceControl --wait-process <process id>\n");
   return 1;

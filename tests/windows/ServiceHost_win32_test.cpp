@@ -138,6 +138,58 @@ TEST(ServiceThread, RapidPauseAndContinueNeverLoseAResume) {
   EXPECT_EQ(Summary(recorder.Records()), expected);
 }
 
+// A report that fails in the middle of a request: the request's word goes
+// to the event log and the state found before it is reported again, but a
+// shutdown ends the service all the same.
+TEST(ServiceThread, AFailedRequestIsLoggedAndItsStateRestoredButShutdownEnds) {
+  TRecorder recorder;
+  int failures = 0;
+  TServiceThread service(
+      "ZevanOrmelinS",
+      [&](const TServiceStatusRecord& record) {
+        recorder.Report(record);
+        if ((record.CurrentState == SERVICE_PAUSE_PENDING ||
+             record.CurrentState == SERVICE_STOP_PENDING) &&
+            failures++ < 2) {
+          throw Exception("no report");
+        }
+      },
+      [&](const std::string& text) { recorder.Log(text); });
+  std::thread entry([&] { service.Run({"ZevanOrmelinS"}); });
+  ASSERT_TRUE(recorder.WaitFor(3));
+  service.Control(SERVICE_CONTROL_PAUSE);
+  ASSERT_TRUE(recorder.WaitFor(5));
+  service.Control(SERVICE_CONTROL_SHUTDOWN);
+  entry.join();
+  const std::vector<std::vector<uint32_t>> expected = {
+      {2, 0, 1}, {2, 0, 2}, {4, 7, 0},  // started
+      {6, 7, 0}, {4, 7, 0},             // pause failed: running again
+      {3, 7, 0}, {1, 7, 0},             // shutdown failed, and ended
+  };
+  EXPECT_EQ(Summary(recorder.Records()), expected);
+  EXPECT_EQ(recorder.LogEntries(),
+            (std::vector<std::string>{"Service failed on pause: no report",
+                                      "Service failed on shutdown: no report"}));
+}
+
+TEST(ServiceThread, AFailedStartIsLoggedAndTheServiceStops) {
+  TRecorder recorder;
+  int startReports = 0;
+  TServiceThread service(
+      "ZevanOrmelinS",
+      [&](const TServiceStatusRecord& record) {
+        recorder.Report(record);
+        if (record.CurrentState == SERVICE_START_PENDING && ++startReports == 2) {
+          throw Exception("refused");
+        }
+      },
+      [&](const std::string& text) { recorder.Log(text); });
+  service.Run({"ZevanOrmelinS"});
+  const std::vector<std::vector<uint32_t>> expected = {{2, 0, 1}, {2, 0, 2}, {1, 7, 0}};
+  EXPECT_EQ(Summary(recorder.Records()), expected);
+  EXPECT_EQ(recorder.LogEntries(), std::vector<std::string>{"Service failed on start: refused"});
+}
+
 TEST(HostSource, IsTheExecutablesFileNameWithItsExtension) {
   char path[MAX_PATH];
   GetModuleFileNameA(nullptr, path, MAX_PATH);
