@@ -301,6 +301,16 @@ bool TServiceApplication::Run(const TServiceDescription& service, const std::str
       name, [name](const TServiceStatusRecord& record) { ReportToManager(name, record); },
       [name](const std::string& text) { WriteEventLogEntry(name, text); });
   runningService.store(&serviceThread);
+  struct TForget {
+    ~TForget() { runningService.store(nullptr); }
+  } forget;
+
+  // The main thread's queue exists before the dispatcher may post its
+  // WM_QUIT: without a window (Wine without a display) that goes to the
+  // thread itself, and a dispatcher that fails at once must not find it
+  // missing.
+  MSG message;
+  PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
   // The dispatcher holds its thread until every service of the process has
   // stopped, then the main loop below ends.
@@ -319,7 +329,6 @@ bool TServiceApplication::Run(const TServiceDescription& service, const std::str
     }
   });
 
-  MSG message;
   for (;;) {
     BOOL got = GetMessageA(&message, nullptr, 0, 0);
     if (got == 0 || got == -1) break;
@@ -331,7 +340,6 @@ bool TServiceApplication::Run(const TServiceDescription& service, const std::str
     }
   }
   dispatcher.join();
-  runningService.store(nullptr);
 
   if (result != 0) {
     // Also a process started by hand, outside the manager, ends here.
