@@ -1,4 +1,4 @@
-#include "platform/ServiceHost.h"
+#include "platform/posix/SystemdService.h"
 
 #include <gtest/gtest.h>
 

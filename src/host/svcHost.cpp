@@ -2,11 +2,10 @@
 
 #include <memory>
 
+#include "host/svcCommandLine.h"
 #include "platform/EventLogSink.h"
 #include "platform/Exceptions.h"
-#include "platform/Format.h"
 #include "platform/ServiceHost.h"
-#include "platform/Text.h"
 #include "server/usvOrmelinS.h"
 
 namespace ormelin {
@@ -15,9 +14,7 @@ namespace {
 
 // The host's own event-log source: the executable's file name.
 std::string HostSourceName() {
-  std::string path = ExecutablePath();
-  size_t slash = path.find_last_of('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string name = ExecutableFileName();
   return name.empty() ? std::string("ormelin-server") : name;
 }
 
@@ -32,66 +29,53 @@ TServiceDescription Description(const TZevanOrmelinS& module) {
                              ExecutablePath(), folder};
 }
 
-// Installs or removes the service; false when it failed.
-bool RegisterWithManager(const TZevanOrmelinS& module, bool install, bool silent) {
-  TServiceDescription service = Description(module);
+// Installs or removes the service; false when it failed. A service manager
+// that cannot be opened at all is not this service's failure: it goes to
+// the caller.
+bool RegisterWithManager(const TServiceDescription& service, bool install, bool silent) {
   std::string remark;
   try {
-    remark = install ? InstallService(service, SystemServiceManager())
-                     : UninstallService(service, SystemServiceManager());
+    remark = install ? InstallService(service) : UninstallService(service);
+  } catch (const EServiceManagerUnavailable&) {
+    throw;
   } catch (const Exception& error) {
-    ShowError(Format(install ? "Service \"%s\" failed to install with error: \"%s\""
-                             : "Service \"%s\" failed to uninstall with error: \"%s\"",
-                     service.DisplayName.c_str(), error.Message().c_str()));
+    ShowError(RegistrationFailureText(install, service.DisplayName, error.Message()));
     return false;
   }
-  if (!silent) {
-    std::string line =
-        install ? "Service installed successfully" : "Service uninstalled successfully";
-    // What the service manager was not told, such as an installation that
-    // could not be enabled.
-    if (!remark.empty()) line += " (" + remark + ")";
-    ShowInformation(line);
-  }
+  if (!silent) ShowInformation(RegistrationSuccessText(install, remark));
   return true;
 }
 
 }  // namespace
 
-THostSwitches ParseSwitches(const std::vector<std::string>& arguments) {
-  THostSwitches switches;
-  for (const std::string& argument : arguments) {
-    if (argument.empty() || (argument[0] != '-' && argument[0] != '/')) continue;
-    std::string name = argument.substr(1);
-    if (SameTextFolded(name, "INSTALL")) switches.Install = true;
-    if (SameTextFolded(name, "UNINSTALL")) switches.Uninstall = true;
-    if (SameTextFolded(name, "SILENT")) switches.Silent = true;
-  }
-  return switches;
-}
-
 int RunHost(const std::vector<std::string>& arguments) {
-  THostSwitches switches = ParseSwitches(arguments);
+  const THostSwitches switches = ParseSwitches(arguments);
+  const std::string hostSource = HostSourceName();
   try {
-    // Before any thread exists, so that every thread inherits the blocked set.
-    TServiceSignals signals;
+    // Before the module and its threads exist.
+    TServiceApplication application;
     auto module = std::make_unique<TZevanOrmelinS>();
     module->ServiceCreate();
 
     int exitCode = 0;
-    if (switches.Install || switches.Uninstall) {
-      // INSTALL is tested first: both switches install.
-      exitCode = RegisterWithManager(*module, switches.Install, switches.Silent) ? 0 : 1;
-    } else {
-      // Pause and continue change nothing: the listeners keep running.
-      while (signals.Wait() != TServiceRequest::Stop) {
+    const THostMode mode = HostMode(switches);
+    if (mode != THostMode::RunService) {
+      try {
+        const bool install = mode == THostMode::Install;
+        exitCode = RegisterWithManager(Description(*module), install, switches.Silent) ? 0 : 1;
+      } catch (const EServiceManagerUnavailable& error) {
+        // Nothing was registered or removed: the system's error as it stands.
+        ShowError(error.Message());
+        exitCode = 1;
       }
+    } else {
+      exitCode = application.Run(Description(*module), hostSource) ? 0 : 1;
     }
     module->ServiceDestroy();
     module.reset();
     return exitCode;
   } catch (const std::exception& error) {
-    WriteEventLogEntry(HostSourceName(), error.what());
+    WriteEventLogEntry(hostSource, error.what());
     return 1;
   }
 }

@@ -1,42 +1,22 @@
-// What the process host needs of the operating system on top of the rest of
-// the platform layer: waiting for the outside requests that end, pause or
-// continue the service, registering the service with the system's service
-// manager, and the one-line messages of installation and removal.
+// What the process host needs of the operating system's service frame:
+// registering the service with the system's service manager and removing
+// it, running the process as the service until the manager (or an
+// administrator) ends it, the message boxes of installation and removal (on
+// a system without a desktop, one line each), and the executable's path and
+// file name.
 //
-// TServiceSignals must be created on the main thread before any other thread
-// starts, so that every later thread inherits the blocked signal set and the
-// requests reach only Wait(). Everything else is safe from any thread.
+// TServiceApplication is created on the main thread before the service
+// module and before any other thread, and runs there; everything else is
+// safe from any thread.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "platform/Exceptions.h"
+
 namespace ormelin {
-
-enum class TServiceRequest {
-  Stop,      // end the service (SIGTERM, SIGINT)
-  Pause,     // SIGUSR1: reported only; the listeners keep running
-  Continue,  // SIGUSR2: reported only
-};
-
-class TServiceSignals {
- public:
-  // Blocks the stop, pause and continue signals for this thread and every
-  // thread started after it, and ignores the hang-up signal (a user logging
-  // off does not end the service) and a broken pipe. Restores the previous
-  // state on destruction.
-  TServiceSignals();
-  ~TServiceSignals();
-  TServiceSignals(const TServiceSignals&) = delete;
-  TServiceSignals& operator=(const TServiceSignals&) = delete;
-
-  // Waits until the next request arrives.
-  TServiceRequest Wait();
-
- private:
-  struct TSaved;
-  TSaved* saved_;
-};
 
 // How the service is registered with the service manager.
 struct TServiceDescription {
@@ -44,46 +24,60 @@ struct TServiceDescription {
   std::string DisplayName;  // "Ormelin Server"
   std::string Executable;   // full path of the program to run
   // The one folder the service writes, where it saves its settings, with
-  // its trailing separator; empty: none.
+  // its trailing separator; empty: none. A manager that confines what the
+  // service may write lets it write there.
   std::string WritableFolder;
 };
 
-// The systemd unit that runs the service, filled in from the template
-// posix/ServiceUnit.in: the file system read-only but for WritableFolder
-// (a folder that is missing then does not keep the service from starting),
-// home folders read-only, a /tmp of its own, no new privileges, a restart
-// after a failure. Also its file name.
-std::string ServiceUnitText(const TServiceDescription& service);
-std::string ServiceUnitFileName(const TServiceDescription& service);  // "<Name>.service"
-
-// Where services are registered and how the service manager is told of
-// them. SystemServiceManager() gives the system's own; tests point each
-// part elsewhere.
-struct TServiceManager {
-  std::string UnitFolder;     // where the units are kept
-  std::string Control;        // the program that enables and disables units; empty: none
-  std::string RunningMarker;  // a folder that exists only while the manager runs
+// The service manager itself could not be reached ("System Error.  Code:
+// %d.\r\n%s"): the registration did not start for any service.
+class EServiceManagerUnavailable : public Exception {
+ public:
+  using Exception::Exception;
 };
-TServiceManager SystemServiceManager();
 
-// Registers or removes the service: writes or deletes its unit in the unit
-// folder and, when the manager runs, enables or disables it through the
-// control program, whose own output never reaches ours. Returns a remark
-// for the success line when the manager was not told ("not enabled: ..."),
-// otherwise empty. Installing a service whose unit already exists, or
-// removing one that does not, fails. Failures raise Exception with
-// "System Error.  Code: %d.\r\n%s", or with the control program's exit code
-// and its output on one line; a failed installation leaves no unit behind.
-std::string InstallService(const TServiceDescription& service, const TServiceManager& manager);
-std::string UninstallService(const TServiceDescription& service, const TServiceManager& manager);
+// Registers or removes the service with the system's service manager.
+// Returns a remark for the success message when the manager could not be
+// told everything (such as an installation that is not enabled), otherwise
+// empty. Installing a service that exists, or removing one that does not,
+// fails. Failures of the service raise Exception with the system's error
+// ("System Error.  Code: %d.\r\n%s") or the manager's own words;
+// EServiceManagerUnavailable when the manager cannot be opened at all.
+std::string InstallService(const TServiceDescription& service);
+std::string UninstallService(const TServiceDescription& service);
 
-// The message boxes of a desktop host become one line each: success on
-// standard output, failure on standard error (CR LF within a text becomes a
+// The process as a service. Construction prepares the process so that
+// nothing but the service manager's requests ends it: a user logging off
+// does not; the destructor undoes that.
+class TServiceApplication {
+ public:
+  TServiceApplication();
+  ~TServiceApplication();
+  TServiceApplication(const TServiceApplication&) = delete;
+  TServiceApplication& operator=(const TServiceApplication&) = delete;
+
+  // Runs the service on the calling (main) thread until it is stopped.
+  // Failures of the host are written to the event log under `hostSource`,
+  // those of the running service under the service's name. Returns false
+  // when the process could not run as the service at all (on Windows: not
+  // started by the service manager); its one event-log entry is written.
+  bool Run(const TServiceDescription& service, const std::string& hostSource);
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> state_;
+};
+
+// The message boxes of installation and removal: "Information" and "Error"
+// with one button. Without a desktop each is one line, success on standard
+// output and failure on standard error (CR LF within a text becomes a
 // blank).
 void ShowInformation(std::string_view text);
 void ShowError(std::string_view text);
 
-// The full path of the running executable as the system reports it.
+// The full path of the running executable as the system reports it, and its
+// file name with extension (the host's own event-log source).
 std::string ExecutablePath();
+std::string ExecutableFileName();
 
 }  // namespace ormelin

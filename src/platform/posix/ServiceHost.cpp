@@ -10,12 +10,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
+#include "platform/ServiceControl.h"
 #include "platform/Text.h"
+#include "platform/posix/SystemdService.h"
 
 extern char** environ;
 
@@ -28,7 +31,7 @@ namespace {
 
 // The system error of a failed call, in the form the host reports it.
 [[noreturn]] void RaiseSystemError(int code) {
-  throw Exception(Format("System Error.  Code: %d.\r\n%s", code, std::strerror(code)));
+  throw Exception(SystemErrorReport(code, std::strerror(code)));
 }
 
 sigset_t ServiceSignalSet() {
@@ -307,6 +310,31 @@ std::string UninstallService(const TServiceDescription& service, const TServiceM
   // The unit is gone either way; a manager that cannot reload now forgets it at its next start.
   if (remark.empty()) RunControl(manager.Control, {"daemon-reload"});
   return remark;
+}
+
+std::string InstallService(const TServiceDescription& service) {
+  return InstallService(service, SystemServiceManager());
+}
+
+std::string UninstallService(const TServiceDescription& service) {
+  return UninstallService(service, SystemServiceManager());
+}
+
+// Systemd runs the process in the foreground: the service runs from the
+// module's creation to the stop signal. Pause and continue change nothing,
+// the listeners keep running.
+struct TServiceApplication::TState {
+  TServiceSignals Signals;
+};
+
+TServiceApplication::TServiceApplication() : state_(std::make_unique<TState>()) {}
+
+TServiceApplication::~TServiceApplication() = default;
+
+bool TServiceApplication::Run(const TServiceDescription&, const std::string&) {
+  while (state_->Signals.Wait() != TServiceRequest::Stop) {
+  }
+  return true;
 }
 
 void ShowInformation(std::string_view text) {
