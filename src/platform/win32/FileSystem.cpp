@@ -2,6 +2,7 @@
 
 #include <windows.h>
 // After windows.h, whose types it uses.
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <atomic>
@@ -61,6 +62,24 @@ bool IsVolumeRoot(const std::wstring& full) {
   while (!b.empty() && b.back() == L'\\') b.pop_back();
   return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
+
+// The shell's operations want COM on the calling thread: initialised for
+// the call unless the thread has it already.
+class TComForThisThread {
+ public:
+  TComForThisThread()
+      : initialised_(
+            SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
+  }
+  ~TComForThisThread() {
+    if (initialised_) CoUninitialize();
+  }
+  TComForThisThread(const TComForThisThread&) = delete;
+  TComForThisThread& operator=(const TComForThisThread&) = delete;
+
+ private:
+  bool initialised_;
+};
 
 // The shell's undoable delete of `from` (a path, which may end in a
 // wildcard): to the Recycle Bin, silently, without confirmations or error
@@ -142,6 +161,7 @@ bool DeleteTree(std::string_view path) {
   // otherwise empty the folder it points to.
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return RemoveDirectoryW(full.c_str());
   // The content first; the folder only when all of it went.
+  TComForThisThread com;
   if (ShellDelete(full + L"\\*.*")) ShellDelete(full);
   return GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
