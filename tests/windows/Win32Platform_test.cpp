@@ -281,6 +281,23 @@ TEST(Win32FolderTest, IdentityTellsFoldersApartAndWhatIsNoFolderIsNotOpen) {
   EXPECT_FALSE(empty.Next(entry));
 }
 
+TEST(Win32FolderTest, IdentityShowsALinkLoop) {
+  // scripts/test-windows makes <links>\a\back, a link to <links>.
+  const char* links = std::getenv("ORMELIN_TEST_LINK_LOOP");
+  if (links == nullptr) GTEST_SKIP() << "no link loop prepared (ORMELIN_TEST_LINK_LOOP)";
+  const std::string root = links;
+  TFolderEnumerator top(root);
+  TFolderEnumerator a(root + "\\a");
+  TFolderEnumerator back(root + "\\a\\back");
+  ASSERT_TRUE(top.IsOpen() && a.IsOpen() && back.IsOpen());
+  EXPECT_EQ(back.Identity(), top.Identity());
+  EXPECT_FALSE(a.Identity() == top.Identity());
+  TFolderEntry entry;
+  ASSERT_TRUE(a.Next(entry));
+  EXPECT_EQ(entry.Name, "back");
+  EXPECT_TRUE(entry.IsDirectory);
+}
+
 TEST(Win32FolderTest, DeleteTreeSendsTheFolderAndItsContentAway) {
   TTempFolder folder;
   const std::string tree = folder.Path() + "stablo";
