@@ -420,6 +420,54 @@ TEST(Win32FileTest, FileOperationsWithCodePageNames) {
   EXPECT_FALSE(CreateDir(folder.Path()));
 }
 
+TEST(Win32FileTest, WriteStreamWritesAtItsPositionAndCuts) {
+  TTempFolder folder;
+  const std::string path = folder.Path() + "w.bin";
+  {
+    TFileWriteStream stream(path, "shown.bin");
+    stream.Write("0123456789", 10);
+    stream.SetPosition(2);
+    stream.Write("ab", 2);
+    EXPECT_EQ(stream.Size(), 10);
+    stream.SetSize(6);
+    EXPECT_EQ(stream.Size(), 6);
+    EXPECT_EQ(stream.Position(), 4);
+    EXPECT_THROW(stream.Read(nullptr, 0), EStreamError);
+    stream.Close();
+    stream.Close();  // once is enough
+    try {
+      stream.Write("x", 1);
+      FAIL() << "wrote after closing";
+    } catch (const EFCreateError& e) {
+      EXPECT_EQ(e.Path(), "shown.bin");
+    }
+  }
+  EXPECT_EQ(ReadFileToString(path), "01ab45");
+  // Created anew: the old content goes.
+  WriteStringToFile(path, "z");
+  EXPECT_EQ(ReadFileToString(path), "z");
+  TFileStream reader(path);
+  EXPECT_THROW(reader.Write("x", 1), EStreamError);
+  EXPECT_THROW(reader.SetSize(0), EStreamError);
+}
+
+TEST(Win32FileTest, ReplacingKeepsTheFilesAttributes) {
+  TTempFolder folder;
+  const std::string path = folder.Path() + "orServer.xml";
+  WriteStringToFile(path, "<xml/>");
+  const std::wstring wide = folder.Wide() + L"\\orServer.xml";
+  SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+  ReplaceFileContents(path, "<xml><a/></xml>");
+  EXPECT_EQ(ReadFileToString(path), "<xml><a/></xml>");
+  EXPECT_NE(GetFileAttributesW(wide.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  try {
+    ReplaceFileContents(folder.Path() + "nema\\orServer.xml", "x");
+    FAIL() << "replaced a file in a missing folder";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Path(), folder.Path() + "nema\\orServer.xml");
+  }
+}
+
 TEST(Win32PathsTest, WindowsFormAndTheProcessFolders) {
   struct TCase {
     const char* path;
