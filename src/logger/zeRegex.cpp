@@ -117,7 +117,8 @@ TzeRegex::TzeRegex(std::string_view pattern, uint32_t options) : impl_(std::make
                               &error, &offset, compile);
   pcre2_compile_context_free(compile);
   if (impl_->code == nullptr) {
-    throw ERegexError(Format("%s at offset %zu", EngineMessage(error).c_str(), offset));
+    throw ERegexError(
+        Format("%s at offset %s", EngineMessage(error).c_str(), std::to_string(offset).c_str()));
   }
   impl_->context = pcre2_match_context_create(nullptr);
   if (impl_->context == nullptr) throw ERegexError("regular expression: out of memory");
