@@ -1,5 +1,6 @@
-#include "comparer/DiskTreeXML.h"
+// The scan reads folders on several threads.
 // Test label: concurrency
+#include "comparer/DiskTreeXML.h"
 
 #include <gtest/gtest.h>
 
