@@ -9,7 +9,8 @@
 // depth costs no call stack.
 //
 // Ownership: the builder neither owns the trees nor the task list.
-// Threading: none. A builder, its trees and its list belong to one request.
+// Threading: none. A builder, its target tree and its list belong to one
+// request; a frozen source tree may be read by several builders at once.
 #pragma once
 
 #include <string>
