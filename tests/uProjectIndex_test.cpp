@@ -193,7 +193,9 @@ TEST_F(ProjectIndex, AFolderThatCannotBeWatchedIsScannedPerSync) {
     SCOPED_TRACE(unwatchable.What);
     SetUp();
     unwatchable.Make(root_);
-    EXPECT_EQ(TFolderWatch(root_.string(), unwatchable.MaxWatches).Limit(), unwatchable.Limit);
+    TFolderWatch watch;
+    watch.Watch(root_.string(), unwatchable.MaxWatches);
+    EXPECT_EQ(watch.Limit(), unwatchable.Limit);
     TProjectIndex index(root_.string(), unwatchable.MaxWatches);
     TSource source{};
     for (int sync = 0; sync < 2; ++sync) {
@@ -213,13 +215,20 @@ TEST(FolderWatch, ItSeesAChangeOnceAndKeepsSayingSo) {
   const fs::path root = fs::path(temp.Path()) / "w";
   test::WriteFile(root / "f.txt", "f");
   fs::create_directories(root / "x" / "y");
-  TFolderWatch watch(root.string());
+  TFolderWatch watch;
+  EXPECT_FALSE(watch.CanVouch());  // nothing watched yet
+  watch.Watch(root.string());
   ASSERT_TRUE(watch.CanVouch());
   EXPECT_EQ(watch.WatchCount(), 3);  // the folders; no file has a second name
   EXPECT_FALSE(watch.Changed());
   EXPECT_FALSE(watch.Changed());
   test::WriteFile(root / "x" / "y" / "g.txt", "g");
   EXPECT_TRUE(watch.Changed());
+  EXPECT_TRUE(watch.Changed());
+  // Watched afresh: what came before is forgotten, what comes after is seen.
+  watch.Watch(root.string());
+  EXPECT_FALSE(watch.Changed());
+  fs::remove(root / "f.txt");
   EXPECT_TRUE(watch.Changed());
 }
 

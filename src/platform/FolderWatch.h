@@ -17,6 +17,13 @@
 // write through a name outside the tree is seen too. On a system without
 // notifications (Windows, for now) a watch never vouches.
 //
+// What Linux does not report at all, and no watch here can see: a write
+// through a shared memory mapping (the file's time changes, no event
+// comes), and a write through a second name that was made outside the tree
+// after the watch was set up (the new name's folder is not watched, and the
+// file, having had one name when the watch was set up, is not watched
+// itself).
+//
 // Ordering: the system queues an event in the same call that makes the
 // change, before that call returns. A change that was complete before
 // Changed() was called is therefore seen by it. A folder is watched before
@@ -46,22 +53,26 @@ enum class TFolderWatchLimit {
 
 class TFolderWatch {
  public:
-  // Watches `root` (a system path; the root itself may be a link) and every
-  // folder below it. `maxWatches` > 0 caps the watches this watch may hold,
-  // below the system's own limit. Never raises for a file-system reason:
-  // what cannot be watched shows in Limit().
-  explicit TFolderWatch(std::string_view root, int maxWatches = 0);
+  // Opens the system's notifications (the descriptors are held until the
+  // watch goes); nothing is watched yet, so the watch does not vouch.
+  TFolderWatch();
   ~TFolderWatch();
   TFolderWatch(const TFolderWatch&) = delete;
   TFolderWatch& operator=(const TFolderWatch&) = delete;
+
+  // Drops whatever was watched and what it saw, then watches `root` (a
+  // system path; the root itself may be a link) and every folder below it.
+  // `maxWatches` > 0 caps the watches, below the system's own limit. Never
+  // raises for a file-system reason: what cannot be watched shows in Limit().
+  void Watch(std::string_view root, int maxWatches = 0);
 
   // TFolderWatchLimit::None while the watch vouches for the folders.
   TFolderWatchLimit Limit() const { return limit_; }
   bool CanVouch() const { return limit_ == TFolderWatchLimit::None; }
 
   // Reads what the system has queued, without waiting, and says whether
-  // anything changed since the watch was set up. Once true it stays true;
-  // a watch that cannot vouch always says true.
+  // anything changed since Watch. Once true it stays true until the next
+  // Watch; a watch that cannot vouch always says true.
   bool Changed();
 
   // The number of folders and files watched (for tests).
@@ -70,7 +81,7 @@ class TFolderWatch {
  private:
   struct TImpl;
   std::unique_ptr<TImpl> impl_;
-  TFolderWatchLimit limit_ = TFolderWatchLimit::None;
+  TFolderWatchLimit limit_ = TFolderWatchLimit::Unwatchable;
   bool changed_ = false;
 };
 

@@ -22,7 +22,7 @@ TProjectTreeRef ScanProject(std::string_view path) {
 }
 
 TProjectIndex::TProjectIndex(std::string path, int maxWatches)
-    : path_(std::move(path)), maxWatches_(maxWatches) {}
+    : path_(std::move(path)), maxWatches_(maxWatches), watch_(std::make_unique<TFolderWatch>()) {}
 
 TProjectIndex::~TProjectIndex() = default;
 
@@ -33,53 +33,47 @@ TProjectTreeRef TProjectIndex::Acquire(TSource* source) {
   TMutexLock guard(lock_);
   // The drain in Changed() is what makes this sync see every change made
   // before its command arrived (see the header).
-  if (tree_ && watch_ && !watch_->Changed()) {
+  if (tree_ && !watch_->Changed()) {
     how = TSource::Shared;
     return tree_;
   }
   old = std::move(tree_);
-  // The old watch goes first: its watches count against the system's limit.
-  watch_.reset();
+  bool watched = false;
   if (std::chrono::steady_clock::now() >= retryWatch_) {
     // Watch first, then scan: a change during the scan leaves its event for
     // the next Acquire, which then scans again.
-    watch_ = std::make_unique<TFolderWatch>(path_, maxWatches_);
-    if (!watch_->CanVouch()) {
-      watch_.reset();
-      retryWatch_ = std::chrono::steady_clock::now() + kRetryWatch;
-    }
+    watch_->Watch(path_, maxWatches_);
+    watched = watch_->CanVouch();
+    if (!watched) retryWatch_ = std::chrono::steady_clock::now() + kRetryWatch;
   }
-  if (!watch_) {
+  if (!watched) {
     guard.unlock();
     how = TSource::OwnScan;
     return ScanProject(path_);
   }
-  try {
-    std::shared_ptr<TProjectTree> scanned = Scan(path_);
-    scanned->Tree->Freeze();
-    tree_ = std::move(scanned);
-  } catch (...) {
-    watch_.reset();
-    throw;
-  }
+  std::shared_ptr<TProjectTree> scanned = Scan(path_);  // a failure leaves no tree
+  scanned->Tree->Freeze();
+  tree_ = std::move(scanned);
   how = TSource::Rebuilt;
   return tree_;
 }
 
 std::shared_ptr<TProjectIndex> TProjectIndexList::Find(const std::string& path) {
   TMutexLock guard(lock_);
-  if (roots_.count(path) == 0) return nullptr;
-  std::shared_ptr<TProjectIndex>& index = indexes_[path];
-  if (!index) index = std::make_shared<TProjectIndex>(path, maxWatches_);
-  return index;
+  auto found = indexes_.find(path);
+  return found != indexes_.end() ? found->second : nullptr;
 }
 
 void TProjectIndexList::SetRoots(const std::vector<std::string>& paths) {
   std::vector<std::shared_ptr<TProjectIndex>> released;  // go after the lock
   TMutexLock guard(lock_);
-  roots_ = std::set<std::string>(paths.begin(), paths.end());
+  const std::set<std::string> roots(paths.begin(), paths.end());
+  for (const std::string& root : roots) {
+    std::shared_ptr<TProjectIndex>& index = indexes_[root];
+    if (!index) index = std::make_shared<TProjectIndex>(root, maxWatches_);
+  }
   for (auto it = indexes_.begin(); it != indexes_.end();) {
-    if (roots_.count(it->first) == 0) {
+    if (roots.count(it->first) == 0) {
       released.push_back(std::move(it->second));
       it = indexes_.erase(it);
     } else {

@@ -57,8 +57,9 @@ class TProjectIndex {
   // How Acquire came by its tree.
   enum class TSource { Shared, Rebuilt, OwnScan };
 
-  // Indexes the folder at `path`; nothing is read before the first Acquire.
-  // `maxWatches` > 0 caps the watch (see TFolderWatch).
+  // Indexes the folder at `path`: opens the watch's notifications, but
+  // reads nothing before the first Acquire. `maxWatches` > 0 caps the watch
+  // (see TFolderWatch).
   explicit TProjectIndex(std::string path, int maxWatches = 0);
   ~TProjectIndex();
   TProjectIndex(const TProjectIndex&) = delete;
@@ -79,7 +80,7 @@ class TProjectIndex {
   const std::string path_;
   const int maxWatches_;
   TMutex lock_;
-  std::unique_ptr<TFolderWatch> watch_ GUARDED_BY(lock_);
+  const std::unique_ptr<TFolderWatch> watch_ PT_GUARDED_BY(lock_);
   TProjectTreeRef tree_ GUARDED_BY(lock_);
   std::chrono::steady_clock::time_point retryWatch_ GUARDED_BY(lock_){};
 };
@@ -91,18 +92,19 @@ class TProjectIndexList {
   // `maxWatches` is handed to every index (tests cap it).
   explicit TProjectIndexList(int maxWatches = 0) : maxWatches_(maxWatches) {}
 
-  // The index of `path` while it is one of the roots set by SetRoots (made
-  // on first use); null for any other path, whose sync then scans on its own.
+  // The index of `path` while it is one of the roots set by SetRoots; null
+  // for any other path, whose sync then scans on its own.
   std::shared_ptr<TProjectIndex> Find(const std::string& path) EXCLUDES(lock_);
-  // The roots configured now. The indexes of other folders, and with them
-  // their trees and watches, are released (a tree still being read goes
-  // with its last reader).
+  // The roots configured now. Each gets its index at once (nothing is read
+  // before its first sync, but the watch's descriptors are held from here
+  // on); the indexes of other folders, and with them their trees and
+  // watches, are released (a tree still being read goes with its last
+  // reader).
   void SetRoots(const std::vector<std::string>& paths) EXCLUDES(lock_);
 
  private:
   const int maxWatches_;
   TMutex lock_;
-  std::set<std::string> roots_ GUARDED_BY(lock_);
   std::map<std::string, std::shared_ptr<TProjectIndex>> indexes_ GUARDED_BY(lock_);
 };
 

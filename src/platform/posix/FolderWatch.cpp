@@ -66,9 +66,28 @@ struct TFolderWatch::TImpl {
   std::unordered_set<int> folders;  // watch descriptors of folders
   int watches = 0;
 
-  ~TImpl() {
+  ~TImpl() { Close(); }
+
+  void Close() {
     if (notify >= 0) close(notify);
     if (mounts >= 0) close(mounts);
+    notify = mounts = -1;
+  }
+
+  // A fresh instance without watches, and the mount table read once, which
+  // marks it as seen: poll reports a later change. The descriptors are
+  // given back first, so that their number stays the same.
+  bool Open() {
+    Close();
+    folders.clear();
+    watches = 0;
+    notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (notify < 0 || mounts < 0) return false;
+    char scratch[4096];
+    while (read(mounts, scratch, sizeof scratch) > 0) {
+    }
+    return true;
   }
 
   // Drains the queue; true when anything at all was read.
@@ -100,9 +119,18 @@ struct TFolderWatch::TImpl {
   }
 };
 
-TFolderWatch::TFolderWatch(std::string_view root, int maxWatches)
-    : impl_(std::make_unique<TImpl>()) {
+TFolderWatch::TFolderWatch() : impl_(std::make_unique<TImpl>()) {
+  if (!impl_->Open()) limit_ = TFolderWatchLimit::Unsupported;
+}
+
+void TFolderWatch::Watch(std::string_view root, int maxWatches) {
   TImpl& impl = *impl_;
+  changed_ = false;
+  limit_ = TFolderWatchLimit::None;
+  if (!impl.Open()) {
+    limit_ = errno == EMFILE ? TFolderWatchLimit::WatchLimit : TFolderWatchLimit::Unsupported;
+    return;
+  }
   struct stat rootStat {};
   if (!ToNativePath(root, impl.root) || stat(impl.root.c_str(), &rootStat) != 0 ||
       !S_ISDIR(rootStat.st_mode)) {
@@ -111,20 +139,6 @@ TFolderWatch::TFolderWatch(std::string_view root, int maxWatches)
   }
   impl.rootDevice = rootStat.st_dev;
   impl.rootInode = rootStat.st_ino;
-  impl.notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (impl.notify < 0) {
-    limit_ = errno == EMFILE ? TFolderWatchLimit::WatchLimit : TFolderWatchLimit::Unsupported;
-    return;
-  }
-  // Reading the table once marks it as seen; poll reports a later change.
-  impl.mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-  if (impl.mounts < 0) {
-    limit_ = TFolderWatchLimit::Unsupported;
-    return;
-  }
-  char scratch[4096];
-  while (read(impl.mounts, scratch, sizeof scratch) > 0) {
-  }
 
   auto addWatch = [&](const std::string& path, uint32_t mask) -> int {
     if (maxWatches > 0 && impl.watches >= maxWatches) {

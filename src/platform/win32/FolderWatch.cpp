@@ -6,8 +6,11 @@ namespace ormelin {
 
 struct TFolderWatch::TImpl {};
 
-TFolderWatch::TFolderWatch(std::string_view, int)
-    : impl_(std::make_unique<TImpl>()), limit_(TFolderWatchLimit::Unsupported) {}
+TFolderWatch::TFolderWatch() : impl_(std::make_unique<TImpl>()) {
+  limit_ = TFolderWatchLimit::Unsupported;
+}
+
+void TFolderWatch::Watch(std::string_view, int) {}
 
 TFolderWatch::~TFolderWatch() = default;
 
