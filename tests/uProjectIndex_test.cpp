@@ -6,6 +6,10 @@
 #include "server/uProjectIndex.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -207,6 +211,60 @@ TEST_F(ProjectIndex, AFolderThatCannotBeWatchedIsScannedPerSync) {
     }
     fs::remove_all(root_);
   }
+}
+
+// What mounting changes, no folder's event reports: a file system mounted
+// over a folder of the project, and a folder mounted a second time inside
+// it. Runs in a mount namespace of its own; "skip" where none can be made.
+std::string MountsInsideTheProject(const fs::path& root) {
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return "skip";
+  std::string problems;
+  TProjectIndex index(root.string());
+  TSource source{};
+  index.Acquire(&source);
+  if (source != TSource::Rebuilt) return "not watched";
+  const std::string before = TreeXML(root);
+  if (mount("tmpfs", (root / "sub").c_str(), "tmpfs", 0, "size=64k") != 0) return "skip";
+  test::WriteFile(root / "sub" / "on-tmpfs.txt", "t");
+  TProjectTreeRef tree = index.Acquire(&source);
+  if (source == TSource::Shared) problems += "a mount over a folder went unseen; ";
+  if (Answer(tree->Tree.get(), before) != FreshAnswer(root, before)) problems += "stale answer; ";
+  if (mount((root / "dir").c_str(), (root / "sub2").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    return problems + "no bind mount";
+  }
+  TFolderWatch watch;
+  watch.Watch(root.string());
+  if (watch.Limit() != TFolderWatchLimit::FolderTwice) problems += "a folder reached twice; ";
+  return problems;
+}
+
+TEST_F(ProjectIndex, MountsInsideTheProjectAreSeen) {
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(report[0]);
+    const std::string problems = MountsInsideTheProject(root_);
+    _exit(write(report[1], problems.data(), problems.size()) ==
+                  static_cast<ssize_t>(problems.size())
+              ? 0
+              : 1);
+  }
+  close(report[1]);
+  std::string problems;
+  char buffer[1024];
+  for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) != 0;) {
+    if (n > 0) problems.append(buffer, static_cast<size_t>(n));
+    if (n < 0 && errno != EINTR) break;
+  }
+  close(report[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  if (problems == "skip") GTEST_SKIP() << "no mount namespace here";
+  EXPECT_EQ(problems, "");
 }
 
 // The watch's own verdicts on a folder it can watch.
