@@ -29,7 +29,6 @@ TProjectIndex::~TProjectIndex() = default;
 TProjectTreeRef TProjectIndex::Acquire(TSource* source) {
   TSource unused;
   TSource& how = source != nullptr ? *source : unused;
-  TProjectTreeRef old;  // released after the lock, by the last reader
   TMutexLock guard(lock_);
   // The drain in Changed() is what makes this sync see every change made
   // before its command arrived (see the header).
@@ -37,7 +36,9 @@ TProjectTreeRef TProjectIndex::Acquire(TSource* source) {
     how = TSource::Shared;
     return tree_;
   }
-  old = std::move(tree_);
+  // Gone before the new scan, so that at most one tree per project is held
+  // (syncs still reading the old one keep it until they end).
+  tree_.reset();
   bool watched = false;
   if (std::chrono::steady_clock::now() >= retryWatch_) {
     // Watch first, then scan: a change during the scan leaves its event for
