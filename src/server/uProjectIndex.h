@@ -14,9 +14,13 @@
 // Why the shared tree is never stale: the system queues a change's event
 // before the call that made the change returns. Acquire runs after the
 // sync's command has arrived, so every change made before that has its
-// event queued when Acquire drains the queue. A tree is only shared when no
-// event came between the setting up of its watch, which precedes its scan,
-// and the drain.
+// event queued when Acquire drains the queue (and the mount table and the
+// root's identity are checked then too). A tree is only shared when no
+// event came from the start of the setting up of its watch, which
+// precedes its scan, to the drain: a change during the scan may or may not
+// be in the tree, so that tree serves the sync that scanned it (like any
+// fresh scan) and the next sync scans again. What the system never reports
+// is listed in FolderWatch.h.
 //
 // Threading: Acquire and the list's operations are safe from any thread. A
 // tree handed out is never changed again; a rebuild makes a new one and the
