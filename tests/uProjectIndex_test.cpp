@@ -267,6 +267,24 @@ TEST_F(ProjectIndex, MountsInsideTheProjectAreSeen) {
   EXPECT_EQ(problems, "");
 }
 
+// A folder that changes before every sync: after a few trees that no
+// second sync could share, each sync scans for itself; answers stay fresh.
+TEST_F(ProjectIndex, AFolderChangedBeforeEverySyncIsScannedPerSync) {
+  TProjectIndex index(root_.string());
+  std::vector<TSource> sources;
+  for (int sync = 0; sync < 6; ++sync) {
+    const std::string before = TreeXML(root_);
+    if (sync > 0) test::WriteFile(root_ / ("busy" + std::to_string(sync) + ".txt"), "b");
+    TSource source{};
+    TProjectTreeRef tree = index.Acquire(&source);
+    sources.push_back(source);
+    EXPECT_EQ(Answer(tree->Tree.get(), before), FreshAnswer(root_, before)) << "sync " << sync;
+  }
+  const std::vector<TSource> expected = {TSource::Rebuilt, TSource::Rebuilt, TSource::Rebuilt,
+                                         TSource::OwnScan, TSource::OwnScan, TSource::OwnScan};
+  EXPECT_EQ(sources, expected);
+}
+
 // The watch's own verdicts on a folder it can watch.
 TEST(FolderWatch, ItSeesAChangeOnceAndKeepsSayingSo) {
   testing::TTempFolder temp;

@@ -34,7 +34,15 @@ TProjectTreeRef TProjectIndex::Acquire(TSource* source) {
   // before its command arrived (see the header).
   if (tree_ && !watch_->Changed()) {
     how = TSource::Shared;
+    treeShared_ = true;
+    unsharedTrees_ = 0;
     return tree_;
+  }
+  if (tree_ && !treeShared_ && ++unsharedTrees_ >= kBusyAfter) {
+    // A folder that changes between every two syncs gains nothing from a
+    // tree kept for the next one, and a rebuild costs more than a scan.
+    unsharedTrees_ = 0;
+    retryWatch_ = std::chrono::steady_clock::now() + kRetryWatch;
   }
   // Gone before the new scan, so that at most one tree per project is held
   // (syncs still reading the old one keep it until they end).
@@ -55,6 +63,7 @@ TProjectTreeRef TProjectIndex::Acquire(TSource* source) {
   std::shared_ptr<TProjectTree> scanned = Scan(path_);  // a failure leaves no tree
   scanned->Tree->Freeze();
   tree_ = std::move(scanned);
+  treeShared_ = false;
   how = TSource::Rebuilt;
   return tree_;
 }

@@ -10,7 +10,8 @@
 //   there is no tree yet;
 // - a scan of the sync's own, as without an index, when the watch cannot
 //   vouch for the folder (see TFolderWatch: links, network file systems,
-//   the watch limit, ...).
+//   the watch limit, ...), or for a while when the folder changes between
+//   every two syncs.
 // Why the shared tree is never stale: the system queues a change's event
 // before the call that made the change returns. Acquire runs after the
 // sync's command has arrived, so every change made before that has its
@@ -80,6 +81,10 @@ class TProjectIndex {
   // After the watch could not vouch, the time before it is tried again;
   // meanwhile every sync scans the folder itself.
   static constexpr std::chrono::seconds kRetryWatch{60};
+  // After this many trees in a row that changed before a second sync could
+  // share them, the folder counts as busy and every sync scans it itself
+  // for kRetryWatch: a rebuild (watch and scan) costs more than a scan.
+  static constexpr int kBusyAfter = 3;
 
   const std::string path_;
   const int maxWatches_;
@@ -87,6 +92,8 @@ class TProjectIndex {
   const std::unique_ptr<TFolderWatch> watch_ PT_GUARDED_BY(lock_);
   TProjectTreeRef tree_ GUARDED_BY(lock_);
   std::chrono::steady_clock::time_point retryWatch_ GUARDED_BY(lock_){};
+  bool treeShared_ GUARDED_BY(lock_) = false;  // tree_ served a sync after its own
+  int unsharedTrees_ GUARDED_BY(lock_) = 0;
 };
 
 // The indexes of the configured projects' root folders, one per folder.
