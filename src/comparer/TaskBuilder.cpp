@@ -24,6 +24,21 @@ bool NeedsQuotes(std::string_view item) {
   return false;
 }
 
+// A folder's lists in name order: the lists themselves once sorted, or the
+// name order a frozen folder keeps beside them (a frozen tree may be read by
+// other requests at the same time and is never reordered).
+void PrepareLevel(TDirectory* folder) {
+  if (!folder->Frozen()) folder->Sort(false);
+}
+
+TDirectory* DirectoryAt(const TDirectory* folder, int index) {
+  return folder->Frozen() ? folder->SortedDirectory(index) : folder->GetDirectory(index);
+}
+
+TFile* FileAt(const TDirectory* folder, int index) {
+  return folder->Frozen() ? folder->SortedFile(index) : folder->GetFile(index);
+}
+
 }  // namespace
 
 std::string DelimitedItem(std::string_view item) {
@@ -61,8 +76,8 @@ void TTaskBuilder::CompareDirectories(TDirectory* source, TDirectory* target) {
   };
   std::vector<TFrame> stack;
   auto enter = [this, &stack](TDirectory* s, TDirectory* t) {
-    s->Sort(false);
-    t->Sort(false);
+    PrepareLevel(s);
+    PrepareLevel(t);
     CompareFiles(s, t);
     stack.push_back(TFrame{s, t});
   };
@@ -73,25 +88,24 @@ void TTaskBuilder::CompareDirectories(TDirectory* source, TDirectory* target) {
     TDirectory* s = frame.source;
     TDirectory* t = frame.target;
     if (frame.j >= s->DirectoryCount()) {
-      for (; frame.i < t->DirectoryCount(); ++frame.i) AddDeleteDirTask(t, frame.i);
+      for (; frame.i < t->DirectoryCount(); ++frame.i) DeleteDirectory(DirectoryAt(t, frame.i));
       stack.pop_back();
       continue;
     }
-    const int j = frame.j++;
-    TDirectory* sourceFolder = s->GetDirectory(j);
+    TDirectory* sourceFolder = DirectoryAt(s, frame.j++);
     int order = 1;
     while (frame.i < t->DirectoryCount()) {
-      order = CompareNames(*t->GetDirectory(frame.i), *sourceFolder);
+      order = CompareNames(*DirectoryAt(t, frame.i), *sourceFolder);
       if (order >= 0) break;
-      AddDeleteDirTask(t, frame.i);
+      DeleteDirectory(DirectoryAt(t, frame.i));
       ++frame.i;
     }
     if (frame.i < t->DirectoryCount() && order == 0) {
-      TDirectory* targetFolder = t->GetDirectory(frame.i);
+      TDirectory* targetFolder = DirectoryAt(t, frame.i);
       ++frame.i;
       enter(sourceFolder, targetFolder);  // `frame` may dangle from here on
     } else {
-      AddInsertDirTask(s, j);
+      InsertDirectory(sourceFolder);
     }
   }
 }
@@ -100,68 +114,77 @@ void TTaskBuilder::CompareFiles(TDirectory* source, TDirectory* target) {
   int i = 0;
   const int targetCount = target->FileCount();
   for (int j = 0; j < source->FileCount(); ++j) {
-    const TFile* sourceFile = source->GetFile(j);
+    const TFile* sourceFile = FileAt(source, j);
     int order = 1;
     while (i < targetCount) {
-      order = CompareNames(*target->GetFile(i), *sourceFile);
+      order = CompareNames(*FileAt(target, i), *sourceFile);
       if (order >= 0) break;
-      AddDeleteFileTask(target, i);
+      Emit(kTaskDeleteFile, DelimitedItem(FileAt(target, i)->GetFullPath()));
       ++i;
     }
     if (i < targetCount && order == 0) {
-      if (target->GetFile(i)->DateModified() < sourceFile->DateModified()) {
-        AddUpdateFileTask(source, j);
+      if (FileAt(target, i)->DateModified() < sourceFile->DateModified()) {
+        Emit(kTaskUpdateFile, FileParams(*sourceFile));
       }
       ++i;
     } else {
-      AddInsertFileTask(source, j);
+      Emit(kTaskInsertFile, FileParams(*sourceFile));
     }
   }
-  for (; i < targetCount; ++i) AddDeleteFileTask(target, i);
+  for (; i < targetCount; ++i)
+    Emit(kTaskDeleteFile, DelimitedItem(FileAt(target, i)->GetFullPath()));
 }
 
 void TTaskBuilder::AddInsertDirTask(TDirectory* folder, int index) {
+  InsertDirectory(folder->GetDirectory(index));
+}
+
+void TTaskBuilder::InsertDirectory(const TDirectory* folder) {
   // Pre-order over the new folder's subtree with an explicit stack of
   // (folder, next sub-folder) so that parents come before their content and
   // each folder's files before its sub-folders.
-  std::vector<std::pair<TDirectory*, int>> stack;
-  auto insert = [this, &stack](TDirectory* directory) {
+  std::vector<std::pair<const TDirectory*, int>> stack;
+  auto insert = [this, &stack](const TDirectory* directory) {
     Emit(kTaskInsertDir, directory->GetFullPath());
-    for (int f = 0; f < directory->FileCount(); ++f) AddInsertFileTask(directory, f);
+    for (int f = 0; f < directory->FileCount(); ++f) {
+      Emit(kTaskInsertFile, FileParams(*directory->GetFile(f)));
+    }
     stack.emplace_back(directory, 0);
   };
-  insert(folder->GetDirectory(index));
+  insert(folder);
   while (!stack.empty()) {
     auto& [directory, next] = stack.back();
     if (next >= directory->DirectoryCount()) {
       stack.pop_back();
       continue;
     }
-    TDirectory* child = directory->GetDirectory(next++);
-    insert(child);
+    insert(directory->GetDirectory(next++));
   }
 }
 
 void TTaskBuilder::AddDeleteDirTask(TDirectory* folder, int index) {
-  Emit(kTaskDeleteDir, folder->GetDirectory(index)->GetFullPath());
+  DeleteDirectory(folder->GetDirectory(index));
+}
+
+void TTaskBuilder::DeleteDirectory(const TDirectory* folder) {
+  Emit(kTaskDeleteDir, folder->GetFullPath());
 }
 
 void TTaskBuilder::AddInsertFileTask(TDirectory* folder, int index) {
-  Emit(kTaskInsertFile, FileParams(folder, index));
+  Emit(kTaskInsertFile, FileParams(*folder->GetFile(index)));
 }
 
 void TTaskBuilder::AddUpdateFileTask(TDirectory* folder, int index) {
-  Emit(kTaskUpdateFile, FileParams(folder, index));
+  Emit(kTaskUpdateFile, FileParams(*folder->GetFile(index)));
 }
 
 void TTaskBuilder::AddDeleteFileTask(TDirectory* folder, int index) {
   Emit(kTaskDeleteFile, DelimitedItem(folder->GetFile(index)->GetFullPath()));
 }
 
-std::string TTaskBuilder::FileParams(TDirectory* folder, int index) const {
-  const TFile* file = folder->GetFile(index);
-  return DelimitedPair(file->GetFullPath(),
-                       TLoader::DateTimeToText(file->DateModified(), FormatSettings));
+std::string TTaskBuilder::FileParams(const TFile& file) const {
+  return DelimitedPair(file.GetFullPath(),
+                       TLoader::DateTimeToText(file.DateModified(), FormatSettings));
 }
 
 void TTaskBuilder::Emit(std::string_view name, std::string params) {

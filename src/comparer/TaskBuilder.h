@@ -2,11 +2,15 @@
 // the second tree (the target) into the first (the source): per folder
 // level the files first, then the sub-folders, each as a merge walk over the
 // two name-sorted lists; a missing folder is inserted with its whole content.
-// Both trees are sorted in place level by level as the walk reaches them.
-// The walks keep their own stacks, so tree depth costs no call stack.
+// Both trees are sorted in place level by level as the walk reaches them,
+// except a frozen tree (TDirectory::Freeze), which is only read: its name
+// order is taken from the folders, so several builders may compare against
+// one frozen tree at the same time. The walks keep their own stacks, so tree
+// depth costs no call stack.
 //
 // Ownership: the builder neither owns the trees nor the task list.
-// Threading: none. A builder, its trees and its list belong to one request.
+// Threading: none. A builder, its target tree and its list belong to one
+// request; a frozen source tree may be read by several builders at once.
 #pragma once
 
 #include <string>
@@ -17,6 +21,7 @@
 namespace ormelin {
 
 class TDirectory;
+class TFile;
 class TTaskList;
 
 // One item of a comma-delimited parameter text: enclosed in double quotes,
@@ -55,8 +60,10 @@ class TTaskBuilder {
   void AddDeleteFileTask(TDirectory* folder, int index);
 
  private:
+  void InsertDirectory(const TDirectory* folder);
+  void DeleteDirectory(const TDirectory* folder);
   void Emit(std::string_view name, std::string params);
-  std::string FileParams(TDirectory* folder, int index) const;
+  std::string FileParams(const TFile& file) const;
 };
 
 }  // namespace ormelin

@@ -1,6 +1,7 @@
 #include "server/uProjectScan.h"
 
 #include <atomic>
+#include <utility>
 
 #include "comparer/StructStreamer.h"
 
@@ -11,8 +12,8 @@ std::atomic<int> gScansAhead{0};
 
 }  // namespace
 
-TProjectScan::TProjectScan(std::string_view path)
-    : path_(path), tree_(std::make_unique<TDirectory>()) {
+TProjectScan::TProjectScan(std::string_view path, std::shared_ptr<TProjectIndex> index)
+    : path_(path), index_(std::move(index)) {
   if (gScansAhead.fetch_add(1) >= kMaxAhead) {
     gScansAhead.fetch_sub(1);
     return;  // Take reads the folder itself
@@ -39,14 +40,14 @@ void TProjectScan::ReleaseSlot() {
 
 void TProjectScan::Run() noexcept {
   try {
-    TLoader::LoadFromDisk(path_, tree_.get(), &report_);
+    tree_ = index_ ? index_->Acquire() : ScanProject(path_);
   } catch (...) {
     failure_ = std::current_exception();
   }
   done_ = true;
 }
 
-std::unique_ptr<TDirectory> TProjectScan::Take() {
+std::shared_ptr<TDirectory> TProjectScan::Take() {
   if (thread_.Joinable()) {
     thread_.Join();
   } else if (!done_) {
@@ -54,7 +55,8 @@ std::unique_ptr<TDirectory> TProjectScan::Take() {
   }
   ReleaseSlot();
   if (failure_) std::rethrow_exception(failure_);
-  return std::move(tree_);
+  // The folder's tree, kept alive by its scan's result.
+  return std::shared_ptr<TDirectory>(tree_, tree_->Tree.get());
 }
 
 }  // namespace ormelin

@@ -33,6 +33,7 @@
 #include "protocol/SyncVocabulary.h"
 #include "server/orProjects.h"
 #include "server/uClientNames.h"
+#include "server/uProjectIndex.h"
 
 namespace ormelin {
 
@@ -169,7 +170,7 @@ class TZevanOrmelinS {
  private:
   // The two trees of a comparison, kept by the caller until its answer is out.
   struct TDiffTrees {
-    std::unique_ptr<TDirectory> Server;
+    std::shared_ptr<TDirectory> Server;  // may be the project index's shared tree
     std::unique_ptr<TDirectory> Client;
   };
   // BuildDiffList with the project's scan under way and the client's tree
@@ -178,6 +179,9 @@ class TZevanOrmelinS {
   // tree.
   std::string CompareWithClient(const TorProject& project, TProjectScan& scan,
                                 TStreamingTreeReader& clientTree, TDiffTrees& trees);
+
+  // Tells the project indexes which roots are configured now.
+  void RetainIndexes() REQUIRES(DataLock);
 
   void Log(std::string text);
   // Logs the refusal of a root change from `address` and raises the error
@@ -205,6 +209,8 @@ class TZevanOrmelinS {
   std::unique_ptr<TzeEventLog> eventLog_;
   std::unique_ptr<TorProjectList> projects_ GUARDED_BY(DataLock) PT_GUARDED_BY(DataLock);
   TClientNameCache clientNames_;
+  // The projects' trees kept between syncs, one per configured root.
+  TProjectIndexList projectIndexes_;
 
   TMutex handlerLock_;
   std::shared_ptr<TCommandGetHandler> commandGet_ GUARDED_BY(handlerLock_);

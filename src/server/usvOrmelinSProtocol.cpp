@@ -119,7 +119,9 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
   // client's tree is built from the bytes as they arrive. A tree that fails
   // is only reported once the whole payload has been read and the scan is
   // done.
-  TProjectScan scan(project.Path);
+  // The index's drain (or the scan) starts only now, after the command has
+  // come: every change made before it is seen.
+  TProjectScan scan(project.Path, projectIndexes_.Find(project.Path));
   TDiffTrees trees;
   trees.Client = std::make_unique<TDirectory>();
   TStreamingTreeReader reader(trees.Client.get());
@@ -140,7 +142,7 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
 
 std::string TZevanOrmelinS::BuildDiffList(const TorProject& project,
                                           const std::string& clientTree) {
-  TProjectScan scan(project.Path);
+  TProjectScan scan(project.Path, projectIndexes_.Find(project.Path));
   TDiffTrees trees;
   trees.Client = std::make_unique<TDirectory>();
   TStreamingTreeReader reader(trees.Client.get());

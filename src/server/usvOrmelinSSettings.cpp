@@ -105,6 +105,14 @@ void TZevanOrmelinS::LoadProjects(TorXMLNode& root) {
     Log(Format("Dohvat projekta %s", name.c_str()));
     projects_->Add(std::move(name), std::move(path));
   }
+  RetainIndexes();
+}
+
+void TZevanOrmelinS::RetainIndexes() {
+  std::vector<std::string> roots;
+  for (int i = 0; projects_ && i < projects_->Count(); ++i)
+    roots.push_back(projects_->Items(i).Path);
+  projectIndexes_.SetRoots(roots);
 }
 
 void TZevanOrmelinS::SaveSettings() {
@@ -155,6 +163,7 @@ std::string TZevanOrmelinS::FirstProjectPath() const {
 void TZevanOrmelinS::SetFirstProjectPath(std::string path) {
   TMutexLock guard(DataLock);
   if (projects_ && projects_->Count() > 0) projects_->Items(0).Path = std::move(path);
+  RetainIndexes();
 }
 
 bool TZevanOrmelinS::FindProject(std::string_view name, TorProject& project) const {

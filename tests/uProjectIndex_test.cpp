@@ -1,0 +1,366 @@
+// The project index against a fresh scan: after every kind of change made
+// right before a sync, the index's answer is the one a scan of the folder
+// gives; a folder it cannot watch is scanned per sync; several syncs at
+// once share one tree.
+// Test label: concurrency
+#include "server/uProjectIndex.h"
+
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comparer/FileStructures.h"
+#include "comparer/StructStreamer.h"
+#include "comparer/TaskBuilder.h"
+#include "comparer/Tasks.h"
+#include "platform/FolderWatch.h"
+#include "server/usvOrmelinS.h"
+#include "support/ServerProcess.h"
+#include "support/TempFolder.h"
+#include "support/TestFiles.h"
+
+namespace ormelin {
+namespace {
+
+namespace fs = std::filesystem;
+using TSource = TProjectIndex::TSource;
+
+// Every task that turns `client` into `server`, deletions included.
+std::string Answer(TDirectory* server, const std::string& clientXML) {
+  TDirectory client;
+  TLoader::LoadFromXML(clientXML, &client);
+  TTaskBuilder builder;
+  TTaskList tasks;
+  builder.Build(server, &client, &tasks);
+  return tasks.GetXML();
+}
+
+std::string FreshAnswer(const fs::path& root, const std::string& clientXML) {
+  TDirectory fresh;
+  TLoader::LoadFromDisk(root.string(), &fresh);
+  return Answer(&fresh, clientXML);
+}
+
+std::string TreeXML(const fs::path& root) {
+  TDirectory tree;
+  TLoader::LoadFromDisk(root.string(), &tree);
+  return TLoader::SaveToXML(tree);
+}
+
+void SetTime(const fs::path& path, std::chrono::hours shift) {
+  fs::last_write_time(path, fs::file_time_type::clock::now() + shift);
+}
+
+class ProjectIndex : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::path(temp_.Path()) / "project";
+    test::WriteFile(root_ / "a.txt", "a");
+    test::WriteFile(root_ / "c.txt", "c");
+    test::WriteFile(root_ / "sub" / "b.txt", "b");
+    test::WriteFile(root_ / "sub2" / "s.txt", "s");
+    test::WriteFile(root_ / "dir" / "inner" / "d.txt", "d");
+  }
+
+  testing::TTempFolder temp_;
+  fs::path root_;
+};
+
+struct TChange {
+  const char* What;
+  std::function<void(const fs::path& root)> Make;
+};
+
+// Each change is made right before the sync, with no pause: the index must
+// see it, and answer both an empty client and the client that still holds
+// the tree from before the change as a fresh scan does.
+TEST_F(ProjectIndex, EveryChangeMadeRightBeforeASyncIsSeen) {
+  const std::vector<TChange> changes = {
+      {"create a file", [](const fs::path& r) { test::WriteFile(r / "new.txt", "n"); }},
+      {"delete a file", [](const fs::path& r) { fs::remove(r / "a.txt"); }},
+      {"touch a file",
+       [](const fs::path& r) { SetTime(r / "sub" / "b.txt", std::chrono::hours(2)); }},
+      {"set a time back",
+       [](const fs::path& r) { SetTime(r / "c.txt", std::chrono::hours(-900)); }},
+      {"rename a file",
+       [](const fs::path& r) { fs::rename(r / "sub" / "b.txt", r / "sub" / "b2.txt"); }},
+      {"create a folder with files",
+       [](const fs::path& r) {
+         test::WriteFile(r / "made" / "x.txt", "x");
+         test::WriteFile(r / "made" / "deep" / "y.txt", "y");
+       }},
+      {"a file in the folder made before",
+       [](const fs::path& r) { test::WriteFile(r / "made" / "deep" / "later.txt", "l"); }},
+      {"delete a folder", [](const fs::path& r) { fs::remove_all(r / "made"); }},
+      {"replace a folder by a file of its name",
+       [](const fs::path& r) {
+         fs::remove_all(r / "sub2");
+         test::WriteFile(r / "sub2", "now a file");
+       }},
+      {"rename a folder", [](const fs::path& r) { fs::rename(r / "dir", r / "dir2"); }},
+      {"a file in the renamed folder",
+       [](const fs::path& r) { test::WriteFile(r / "dir2" / "inner" / "e.txt", "e"); }},
+      {"names equal but for case",
+       [](const fs::path& r) {
+         test::WriteFile(r / "Case.txt", "1");
+         test::WriteFile(r / "case.TXT", "2");
+         SetTime(r / "case.TXT", std::chrono::hours(-50));
+       }},
+      {"write without a new name", [](const fs::path& r) { test::WriteFile(r / "c.txt", "cc"); }},
+  };
+  TProjectIndex index(root_.string());
+  TSource source{};
+  index.Acquire(&source);
+  ASSERT_EQ(source, TSource::Rebuilt) << "the test's folder cannot be watched here";
+
+  for (const TChange& change : changes) {
+    SCOPED_TRACE(change.What);
+    const std::string before = TreeXML(root_);
+    change.Make(root_);
+    TProjectTreeRef tree = index.Acquire(&source);
+    EXPECT_NE(source, TSource::Shared);
+    for (const std::string& client : {std::string("<tree/>"), before}) {
+      EXPECT_EQ(Answer(tree->Tree.get(), client), FreshAnswer(root_, client));
+    }
+    // Nothing since: the same tree again, and still the right answer.
+    TProjectTreeRef again = index.Acquire(&source);
+    EXPECT_EQ(source, TSource::Shared);
+    EXPECT_EQ(again, tree);
+    EXPECT_EQ(Answer(again->Tree.get(), before), FreshAnswer(root_, before));
+  }
+}
+
+// The root itself replaced by another folder of the same path: no event
+// reaches the old root's watches, yet the index must not answer from it.
+TEST_F(ProjectIndex, ARootReplacedFromAboveIsScannedAgain) {
+  const fs::path parent = fs::path(temp_.Path()) / "above";
+  const fs::path root = parent / "project";
+  test::WriteFile(root / "old.txt", "o");
+  TProjectIndex index(root.string());
+  TSource source{};
+  index.Acquire(&source);
+  ASSERT_EQ(source, TSource::Rebuilt);
+  fs::rename(parent, fs::path(temp_.Path()) / "moved");
+  test::WriteFile(root / "new.txt", "n");
+  TProjectTreeRef tree = index.Acquire(&source);
+  EXPECT_NE(source, TSource::Shared);
+  EXPECT_EQ(Answer(tree->Tree.get(), "<tree/>"), FreshAnswer(root, "<tree/>"));
+}
+
+// A file with a second name outside the project, written through that name:
+// only a watch on the file itself sees it.
+TEST_F(ProjectIndex, AFileWrittenThroughAHardLinkOutsideIsSeen) {
+  const fs::path outside = fs::path(temp_.Path()) / "outside.txt";
+  fs::create_hard_link(root_ / "a.txt", outside);
+  TProjectIndex index(root_.string());
+  TSource source{};
+  index.Acquire(&source);
+  ASSERT_EQ(source, TSource::Rebuilt);
+  const std::string before = TreeXML(root_);
+  SetTime(outside, std::chrono::hours(3));
+  TProjectTreeRef tree = index.Acquire(&source);
+  EXPECT_NE(source, TSource::Shared);
+  EXPECT_EQ(Answer(tree->Tree.get(), before), FreshAnswer(root_, before));
+  EXPECT_NE(FreshAnswer(root_, before), "");
+}
+
+struct TUnwatchable {
+  const char* What;
+  std::function<void(const fs::path& root)> Make;
+  int MaxWatches;
+  TFolderWatchLimit Limit;
+};
+
+// What the watch cannot vouch for is scanned by every sync, and the answers
+// stay those of a fresh scan, changes included.
+TEST_F(ProjectIndex, AFolderThatCannotBeWatchedIsScannedPerSync) {
+  const std::vector<TUnwatchable> cases = {
+      {"the watch limit", [](const fs::path&) {}, 2, TFolderWatchLimit::WatchLimit},
+      {"a link to a file", [](const fs::path& r) { fs::create_symlink(r / "a.txt", r / "link"); },
+       0, TFolderWatchLimit::Link},
+      {"a link to a folder",
+       [](const fs::path& r) { fs::create_directory_symlink(r / "dir", r / "sub" / "back"); }, 0,
+       TFolderWatchLimit::Link},
+      {"no root", [](const fs::path& r) { fs::remove_all(r); }, 0, TFolderWatchLimit::Unwatchable},
+  };
+  for (const TUnwatchable& unwatchable : cases) {
+    SCOPED_TRACE(unwatchable.What);
+    SetUp();
+    unwatchable.Make(root_);
+    TFolderWatch watch;
+    watch.Watch(root_.string(), unwatchable.MaxWatches);
+    EXPECT_EQ(watch.Limit(), unwatchable.Limit);
+    TProjectIndex index(root_.string(), unwatchable.MaxWatches);
+    TSource source{};
+    for (int sync = 0; sync < 2; ++sync) {
+      const std::string before = TreeXML(root_);
+      if (sync == 1 && fs::exists(root_)) test::WriteFile(root_ / "sub" / "late.txt", "l");
+      TProjectTreeRef tree = index.Acquire(&source);
+      EXPECT_EQ(source, TSource::OwnScan);
+      EXPECT_EQ(Answer(tree->Tree.get(), before), FreshAnswer(root_, before));
+    }
+    fs::remove_all(root_);
+  }
+}
+
+// What mounting changes, no folder's event reports: a file system mounted
+// over a folder of the project, and a folder mounted a second time inside
+// it. Runs in a mount namespace of its own; "skip" where none can be made.
+std::string MountsInsideTheProject(const fs::path& root) {
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return "skip";
+  std::string problems;
+  TProjectIndex index(root.string());
+  TSource source{};
+  index.Acquire(&source);
+  if (source != TSource::Rebuilt) return "not watched";
+  const std::string before = TreeXML(root);
+  if (mount("tmpfs", (root / "sub").c_str(), "tmpfs", 0, "size=64k") != 0) return "skip";
+  test::WriteFile(root / "sub" / "on-tmpfs.txt", "t");
+  TProjectTreeRef tree = index.Acquire(&source);
+  if (source == TSource::Shared) problems += "a mount over a folder went unseen; ";
+  if (Answer(tree->Tree.get(), before) != FreshAnswer(root, before)) problems += "stale answer; ";
+  if (mount((root / "dir").c_str(), (root / "sub2").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    return problems + "no bind mount";
+  }
+  TFolderWatch watch;
+  watch.Watch(root.string());
+  if (watch.Limit() != TFolderWatchLimit::FolderTwice) problems += "a folder reached twice; ";
+  return problems;
+}
+
+TEST_F(ProjectIndex, MountsInsideTheProjectAreSeen) {
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(report[0]);
+    const std::string problems = MountsInsideTheProject(root_);
+    _exit(write(report[1], problems.data(), problems.size()) ==
+                  static_cast<ssize_t>(problems.size())
+              ? 0
+              : 1);
+  }
+  close(report[1]);
+  std::string problems;
+  char buffer[1024];
+  for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) != 0;) {
+    if (n > 0) problems.append(buffer, static_cast<size_t>(n));
+    if (n < 0 && errno != EINTR) break;
+  }
+  close(report[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  if (problems == "skip") GTEST_SKIP() << "no mount namespace here";
+  EXPECT_EQ(problems, "");
+}
+
+// A folder that changes before every sync: after a few trees that no
+// second sync could share, each sync scans for itself; answers stay fresh.
+TEST_F(ProjectIndex, AFolderChangedBeforeEverySyncIsScannedPerSync) {
+  TProjectIndex index(root_.string());
+  std::vector<TSource> sources;
+  for (int sync = 0; sync < 6; ++sync) {
+    const std::string before = TreeXML(root_);
+    if (sync > 0) test::WriteFile(root_ / ("busy" + std::to_string(sync) + ".txt"), "b");
+    TSource source{};
+    TProjectTreeRef tree = index.Acquire(&source);
+    sources.push_back(source);
+    EXPECT_EQ(Answer(tree->Tree.get(), before), FreshAnswer(root_, before)) << "sync " << sync;
+  }
+  const std::vector<TSource> expected = {TSource::Rebuilt, TSource::Rebuilt, TSource::Rebuilt,
+                                         TSource::OwnScan, TSource::OwnScan, TSource::OwnScan};
+  EXPECT_EQ(sources, expected);
+}
+
+// The watch's own verdicts on a folder it can watch.
+TEST(FolderWatch, ItSeesAChangeOnceAndKeepsSayingSo) {
+  testing::TTempFolder temp;
+  const fs::path root = fs::path(temp.Path()) / "w";
+  test::WriteFile(root / "f.txt", "f");
+  fs::create_directories(root / "x" / "y");
+  TFolderWatch watch;
+  EXPECT_FALSE(watch.CanVouch());  // nothing watched yet
+  watch.Watch(root.string());
+  ASSERT_TRUE(watch.CanVouch());
+  EXPECT_EQ(watch.WatchCount(), 3);  // the folders; no file has a second name
+  EXPECT_FALSE(watch.Changed());
+  EXPECT_FALSE(watch.Changed());
+  test::WriteFile(root / "x" / "y" / "g.txt", "g");
+  EXPECT_TRUE(watch.Changed());
+  EXPECT_TRUE(watch.Changed());
+  // Watched afresh: what came before is forgotten, what comes after is seen.
+  watch.Watch(root.string());
+  EXPECT_FALSE(watch.Changed());
+  fs::remove(root / "f.txt");
+  EXPECT_TRUE(watch.Changed());
+}
+
+// Syncs at once against one index, with changes between the rounds: every
+// answer is the fresh scan's (run under ThreadSanitizer by scripts/sanitize).
+TEST_F(ProjectIndex, SyncsAtOnceShareOneTreeAndSeeEveryChange) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 6;
+  TProjectIndex index(root_.string());
+  const std::string client = TreeXML(root_);
+  for (int round = 0; round < kRounds; ++round) {
+    test::WriteFile(root_ / ("round" + std::to_string(round)) / "f.txt", "r");
+    if (round % 2 == 1) SetTime(root_ / "a.txt", std::chrono::hours(round));
+    const std::string expected = FreshAnswer(root_, client);
+    std::vector<std::string> answers(kThreads);
+    std::vector<TProjectTreeRef> trees(kThreads);
+    {
+      std::vector<std::thread> syncs;
+      for (int t = 0; t < kThreads; ++t) {
+        syncs.emplace_back([&, t] {
+          trees[t] = index.Acquire();
+          answers[t] = Answer(trees[t]->Tree.get(), client);
+        });
+      }
+      for (auto& sync : syncs) sync.join();
+    }
+    for (int t = 0; t < kThreads; ++t) {
+      EXPECT_EQ(answers[t], expected) << "round " << round << ", sync " << t;
+      EXPECT_EQ(trees[t], trees[0]) << "one tree per round";
+    }
+  }
+}
+
+// The module's syncs go through the index of the configured root, and a
+// root changed from the console is the one read at the next sync.
+TEST_F(ProjectIndex, TheModuleAnswersFromTheRootConfiguredNow) {
+  const fs::path other = fs::path(temp_.Path()) / "other";
+  test::WriteFile(other / "o.txt", "o");
+  const std::string config = temp_.Path() + "/orServer.xml";
+  test::WriteFile(config, test::ConfigText(test::FreePortPair(), {{"Demo", root_.string()}}));
+  TZevanOrmelinS module(config);
+  module.LoadSettings();
+  TorProject project;
+  ASSERT_TRUE(module.FindProject("Demo", project));
+  const std::string before = TreeXML(root_);
+  EXPECT_EQ(module.BuildDiffList(project, before), "");
+  test::WriteFile(root_ / "sub" / "n.txt", "n");
+  EXPECT_NE(module.BuildDiffList(project, before).find("\\sub\\n.txt"), std::string::npos);
+
+  {
+    TMutexLock lock(module.SettingsLock);
+    module.SetFirstProjectPath(other.string());
+  }
+  ASSERT_TRUE(module.FindProject("Demo", project));
+  EXPECT_NE(module.BuildDiffList(project, "<tree/>").find("\\o.txt"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ormelin
