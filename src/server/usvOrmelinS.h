@@ -193,6 +193,7 @@ class TZevanOrmelinS {
 
   std::atomic<uint8_t> state_{ssInitializing};
   std::atomic<int> syncPort_{kDefaultSyncPort};
+  std::atomic<int> syncsRunning_{0};  // see HandleSync
   std::string configFileOverride_;
   // serversettings/consoleallow as read (written back only when present),
   // and the addresses it allows.

@@ -1,5 +1,6 @@
 // TZevanOrmelinS: the synchronisation protocol, one command line per run of
 // the execute callback, on the connection threads.
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <new>
@@ -28,6 +29,23 @@
 namespace ormelin {
 
 namespace {
+
+// Counts the syncs in progress. The last one to end gives the heap's free
+// memory back to the system: a trim while other syncs still compare makes
+// every core flush its address translations, and they would reuse the
+// freed blocks anyway.
+class TSyncInProgress {
+ public:
+  explicit TSyncInProgress(std::atomic<int>& running) : running_(running) { ++running_; }
+  ~TSyncInProgress() {
+    if (--running_ == 0) ReleaseFreeMemory();
+  }
+  TSyncInProgress(const TSyncInProgress&) = delete;
+  TSyncInProgress& operator=(const TSyncInProgress&) = delete;
+
+ private:
+  std::atomic<int>& running_;
+};
 
 // Files up to this size are read into memory and sent in one piece with
 // their reply; larger ones go out from the file.
@@ -114,6 +132,7 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
   }
   Log(Format("Klijent %s sinkronizira projekt %s", ClientLink(context).c_str(), shownName.c_str()));
   connection.WriteLine(ReplyLine(kReplySyncStarted));
+  TSyncInProgress running(syncsRunning_);  // outlives the trees below
 
   // The project's folder is read while the client's tree comes in, and the
   // client's tree is built from the bytes as they arrive. A tree that fails
@@ -137,7 +156,6 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
   SendStream(connection, reply);
   // The trees go only now, after the client has its answer.
   trees = {};
-  ReleaseFreeMemory();
 }
 
 std::string TZevanOrmelinS::BuildDiffList(const TorProject& project,
