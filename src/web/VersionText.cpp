@@ -32,7 +32,10 @@ std::string ParseVersionInfo(std::string_view resourceName) {
 }
 
 std::string VersionText() {
-  return ParseVersionInfo("SVN_INFO") + " / " + ParseVersionInfo("SVN_INFO_COMPARER");
+  // The resources are part of the executable: one reading serves every page.
+  static const std::string text =
+      ParseVersionInfo("SVN_INFO") + " / " + ParseVersionInfo("SVN_INFO_COMPARER");
+  return text;
 }
 
 }  // namespace ormelin

@@ -22,7 +22,8 @@ std::string ShortVersionForm(std::string_view info);
 // EResNotFound "Resource %s not found".
 std::string ParseVersionInfo(std::string_view resourceName);
 
-// ParseVersionInfo("SVN_INFO") + " / " + ParseVersionInfo("SVN_INFO_COMPARER").
+// ParseVersionInfo("SVN_INFO") + " / " + ParseVersionInfo("SVN_INFO_COMPARER"),
+// read at the first call (the resources never change).
 std::string VersionText();
 
 }  // namespace ormelin
