@@ -23,6 +23,7 @@
 #include "comparer/orXMLParser.h"
 #include "platform/Exceptions.h"
 #include "platform/Paths.h"
+#include "support/ChildCheck.h"
 #include "support/ServerProcess.h"
 #include "support/TempFolder.h"
 
@@ -325,29 +326,7 @@ std::string SaveOnAFullDisk(const std::string& folder) {
 TEST_F(ModuleSettings, AFullDiskFailsTheSaveClearlyAndKeepsTheOldFile) {
   const std::string disk = folder_.Path() + "/disk";
   fs::create_directory(disk);
-  int report[2];
-  ASSERT_EQ(pipe(report), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(report[0]);
-    const std::string problems = SaveOnAFullDisk(disk);
-    _exit(write(report[1], problems.data(), problems.size()) ==
-                  static_cast<ssize_t>(problems.size())
-              ? 0
-              : 1);
-  }
-  close(report[1]);
-  std::string problems;
-  char buffer[1024];
-  for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) != 0;) {
-    if (n > 0) problems.append(buffer, static_cast<size_t>(n));
-    if (n < 0 && errno != EINTR) break;
-  }
-  close(report[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string problems = test::ProblemsFoundInAChild([&] { return SaveOnAFullDisk(disk); });
   EXPECT_EQ(problems, "");
 }
 
