@@ -164,6 +164,20 @@ std::string CrLfToBlank(std::string_view text) {
   return line;
 }
 
+std::string LineBreaksToBlanks(std::string_view text) {
+  std::string line;
+  line.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      line.push_back(' ');
+    } else {
+      line.push_back(text[i]);
+    }
+  }
+  return line;
+}
+
 bool SameTextFolded(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

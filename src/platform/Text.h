@@ -37,6 +37,8 @@ std::string TrimRight(std::string_view text);
 // The text on one line: every CR LF pair becomes one blank, while a lone CR
 // or LF stays.
 std::string CrLfToBlank(std::string_view text);
+// The text on one line: every line break (CR LF, CR or LF) becomes one blank.
+std::string LineBreaksToBlanks(std::string_view text);
 
 // Byte-wise equality ignoring code page 1250 case (no locale rules).
 bool SameTextFolded(std::string_view a, std::string_view b);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/Mutex.h"
+#include "platform/Text.h"
 
 namespace ormelin {
 namespace {
@@ -13,25 +14,10 @@ namespace {
 TMutex sinkMutex;
 std::string openedSource GUARDED_BY(sinkMutex);  // syslog keeps a pointer to it
 
-// One line: each line break (CR LF, CR or LF) becomes one blank.
-std::string OneLine(std::string_view text) {
-  std::string line;
-  line.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      line.push_back(' ');
-    } else {
-      line.push_back(text[i]);
-    }
-  }
-  return line;
-}
-
 }  // namespace
 
 void WriteEventLogEntry(std::string_view source, std::string_view message) {
-  std::string text = OneLine(message);
+  std::string text = LineBreaksToBlanks(message);
   std::string line = std::string(source) + ": " + text + "\n";
   TMutexLock lock(sinkMutex);
   if (openedSource.empty() || openedSource != source) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/Mutex.h"
+#include "platform/Text.h"
 
 namespace ormelin {
 namespace {
@@ -42,27 +43,12 @@ class TEventSources {
   std::map<std::string, HANDLE> sources_ GUARDED_BY(mutex_);
 };
 
-// The entry on one line: each line break (CR LF, CR or LF) becomes a blank.
-std::string OneLine(std::string_view text) {
-  std::string line;
-  line.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      line.push_back(' ');
-    } else {
-      line.push_back(text[i]);
-    }
-  }
-  return line;
-}
-
 // A process that has a standard error (one started by hand from a console)
 // shows the entry there too; a service has none.
 void CopyToStandardError(std::string_view source, std::string_view text) {
   HANDLE output = GetStdHandle(STD_ERROR_HANDLE);
   if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
-  std::string line = std::string(source) + ": " + OneLine(text) + "\r\n";
+  std::string line = std::string(source) + ": " + LineBreaksToBlanks(text) + "\r\n";
   DWORD written = 0;
   WriteFile(output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
