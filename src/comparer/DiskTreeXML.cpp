@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "comparer/StructStreamer.h"
+#include "comparer/orXMLParser.h"
 #include "platform/FileSystem.h"
 #include "platform/Mutex.h"
 #include "platform/Paths.h"
@@ -128,16 +129,6 @@ class TParallelScan {
   std::exception_ptr failure_ GUARDED_BY(mutex_);
 };
 
-// Element text as the XML node keeps it: without leading and trailing
-// characters of code 0 to 32.
-std::string_view Trimmed(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-  return text.substr(begin, end - begin);
-}
-
 class TXMLWriter {
  public:
   explicit TXMLWriter(const TFormatSettings& settings) : settings_(settings) {}
@@ -201,7 +192,7 @@ class TXMLWriter {
     out_ += "\r\n<";
     out_ += element;
     out_ += ">\r\n<name>";
-    AppendEscapedXML(out_, Trimmed(entry.Name));
+    AppendEscapedXML(out_, TrimmedXMLText(entry.Name));
     out_ += "</name>\r\n<datemodified>";
     out_ += TLoader::DateTimeToText(entry.DateModified, settings_);
     out_ += "</datemodified>";

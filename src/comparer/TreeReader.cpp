@@ -20,10 +20,6 @@ const int kXMLAssertLine = 118;
 // How many names' keys a reader keeps at most.
 constexpr size_t kMaxKeptKeys = 65536;
 
-bool IsTrimmed(char c) {
-  return static_cast<unsigned char>(c) <= 32;
-}
-
 const char* Find(const char* from, const char* end, char c) {
   return static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(end - from)));
 }
@@ -95,13 +91,7 @@ void TStreamingTreeReader::Consume(const char* p, const char* end) {
 }
 
 void TStreamingTreeReader::Run(std::string_view run) {
-  // As the node's text is kept: trimmed after each run is added.
-  size_t begin = 0;
-  size_t end = run.size();
-  while (end > begin && IsTrimmed(run[end - 1])) --end;
-  if (text_.empty())
-    while (begin < end && IsTrimmed(run[begin])) ++begin;
-  AppendXMLUnescaped(text_, run.substr(begin, end - begin));
+  AppendXMLTextRun(text_, run);
 }
 
 void TStreamingTreeReader::Tag(std::string_view tag) {

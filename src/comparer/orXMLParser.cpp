@@ -211,23 +211,11 @@ void TorXMLNode::SetName(std::string_view name) {
 }
 
 void TorXMLNode::SetText(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && IsTrimmed(text[begin])) ++begin;
-  while (end > begin && IsTrimmed(text[end - 1])) --end;
-  text_.assign(text.substr(begin, end - begin));
+  text_.assign(TrimmedXMLText(text));
 }
 
 void TorXMLNode::AppendText(std::string_view run) {
-  // Text is always stored trimmed and entities never decode to a byte below
-  // 33, so trimming the raw run (its left end only while the text is still
-  // empty) gives the same text as trimming the joined, unescaped whole.
-  size_t begin = 0;
-  size_t end = run.size();
-  while (end > begin && IsTrimmed(run[end - 1])) --end;
-  if (text_.empty())
-    while (begin < end && IsTrimmed(run[begin])) ++begin;
-  AppendXMLUnescaped(text_, run.substr(begin, end - begin));
+  AppendXMLTextRun(text_, run);
 }
 
 std::string TorXMLNode::GetXML() const {
@@ -340,6 +328,26 @@ std::string XMLEscape(std::string_view text) {
   out.reserve(text.size());
   AppendEscaped(out, text);
   return out;
+}
+
+std::string_view TrimmedXMLText(std::string_view text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && IsTrimmed(text[begin])) ++begin;
+  while (end > begin && IsTrimmed(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+void AppendXMLTextRun(std::string& text, std::string_view run) {
+  // Text is always kept trimmed and entities never decode to a byte below
+  // 33, so trimming the raw run (its left end only while the text is still
+  // empty) gives the same text as trimming the joined, unescaped whole.
+  size_t begin = 0;
+  size_t end = run.size();
+  while (end > begin && IsTrimmed(run[end - 1])) --end;
+  if (text.empty())
+    while (begin < end && IsTrimmed(run[begin])) ++begin;
+  AppendXMLUnescaped(text, run.substr(begin, end - begin));
 }
 
 void AppendEscapedXML(std::string& out, std::string_view text) {

@@ -112,5 +112,11 @@ void AppendEscapedXML(std::string& out, std::string_view text);
 std::string XMLUnescape(std::string_view text);
 // XMLUnescape(text) appended to `out`.
 void AppendXMLUnescaped(std::string& out, std::string_view text);
+// Element text as a node keeps it: without leading and trailing characters
+// of code 0 to 32.
+std::string_view TrimmedXMLText(std::string_view text);
+// Adds one run of an element's raw text to `text`, the text read so far,
+// keeping it as a node keeps its text: unescaped and trimmed.
+void AppendXMLTextRun(std::string& text, std::string_view run);
 
 }  // namespace ormelin
