@@ -39,6 +39,11 @@ TFormatSettings FormatSettingsFromLayouts(std::string_view dateLayout, std::stri
                                           std::string_view am, std::string_view pm,
                                           char decimalSeparator);
 
+// Appends `c` to a layout in the system's pattern letters as a character
+// that stands for itself: quoted where it would read as a pattern letter
+// or a separator.
+void AppendLayoutLiteral(std::string& layout, char c);
+
 bool TryEncodeDate(int year, int month, int day, TDateTime& result);
 bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& result);
 // As above, raising EConvertError for fields out of range.

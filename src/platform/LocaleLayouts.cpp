@@ -118,22 +118,28 @@ std::string Translate(std::string_view layout, char separatorSymbol, char& separ
       haveSeparator = true;
       separator = c;
       out.push_back(separatorSymbol);
-    } else if (IsPatternLetter(c) || c == '/' || c == ':') {
-      out += '"';
-      out.push_back(c);
-      out += '"';
-    } else if (c == '"') {
-      out += "'\"'";
-    } else if (c == '\'') {
-      out += "\"'\"";
     } else {
-      out.push_back(c);
+      AppendLayoutLiteral(out, c);
     }
   }
   return out;
 }
 
 }  // namespace
+
+void AppendLayoutLiteral(std::string& layout, char c) {
+  if (IsPatternLetter(c) || c == '/' || c == ':') {
+    layout += '"';
+    layout.push_back(c);
+    layout += '"';
+  } else if (c == '"') {
+    layout += "'\"'";
+  } else if (c == '\'') {
+    layout += "\"'\"";
+  } else {
+    layout.push_back(c);
+  }
+}
 
 TFormatSettings FormatSettingsFromLayouts(std::string_view dateLayout, std::string_view timeLayout,
                                           std::string_view am, std::string_view pm,

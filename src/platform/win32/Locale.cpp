@@ -18,25 +18,11 @@ std::wstring LocaleInfo(LCTYPE type) {
   return length > 1 ? std::wstring(buffer, static_cast<size_t>(length) - 1) : std::wstring();
 }
 
-bool IsPatternLetter(char c) {
-  return std::string_view("dmyhnszactDMYHNSZACT").find(c) != std::string_view::npos;
-}
-
 // A character of the picture that stands for itself.
 void AppendLiteral(std::string& out, wchar_t w) {
   int byte = UnicodeToCp1250(static_cast<char16_t>(w));
   char c = byte < 0 ? '?' : static_cast<char>(byte);
-  if (IsPatternLetter(c) || c == '/' || c == ':') {
-    out += '"';
-    out.push_back(c);
-    out += '"';
-  } else if (c == '"') {
-    out += "'\"'";
-  } else if (c == '\'') {
-    out += "\"'\"";
-  } else {
-    out.push_back(c);
-  }
+  AppendLayoutLiteral(out, c);
 }
 
 }  // namespace
