@@ -186,6 +186,16 @@ bool SameTextFolded(std::string_view a, std::string_view b) {
   return true;
 }
 
+int CompareTextFolded(std::string_view a, std::string_view b) {
+  size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    auto ca = static_cast<unsigned char>(LowerChar(a[i]));
+    auto cb = static_cast<unsigned char>(LowerChar(b[i]));
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
 std::string ReplaceTextIgnoringCase(std::string_view text, std::string_view pattern,
                                     std::string_view replacement) {
   if (pattern.empty() || pattern.size() > text.size()) return std::string(text);

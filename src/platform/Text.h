@@ -42,6 +42,9 @@ std::string LineBreaksToBlanks(std::string_view text);
 
 // Byte-wise equality ignoring code page 1250 case (no locale rules).
 bool SameTextFolded(std::string_view a, std::string_view b);
+// Byte-wise order ignoring code page 1250 case (no locale rules): negative,
+// zero or positive; what comparison falls back to without a collation.
+int CompareTextFolded(std::string_view a, std::string_view b);
 
 // Replaces every occurrence of `pattern`, letter case ignored by the code
 // page 1250 table, with `replacement`. An empty pattern changes nothing.

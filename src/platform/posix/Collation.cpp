@@ -36,16 +36,6 @@ class TUtf16Text {
   int32_t length_ = 0;
 };
 
-int FoldedCompare(std::string_view a, std::string_view b) {
-  size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < n; ++i) {
-    auto ca = static_cast<unsigned char>(LowerChar(a[i]));
-    auto cb = static_cast<unsigned char>(LowerChar(b[i]));
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
-}
-
 std::string ProcessLocaleValue() {
   for (const char* name : {"LC_ALL", "LC_COLLATE", "LANG"}) {
     const char* value = std::getenv(name);
@@ -139,7 +129,7 @@ int TCollator::Compare(std::string_view a, std::string_view b) const {
   // Texts equal but for the case of their letters are equal at this strength.
   if (SameTextFolded(a, b)) return 0;
   UCollator* collator = impl_->ForThisThread();
-  if (collator == nullptr) return FoldedCompare(a, b);
+  if (collator == nullptr) return CompareTextFolded(a, b);
   TUtf16Text ua(a);
   TUtf16Text ub(b);
   UCollationResult r = ucol_strcoll(collator, ua.Data(), ua.Length(), ub.Data(), ub.Length());

@@ -16,16 +16,6 @@ namespace {
 
 constexpr DWORD kCompareFlags = NORM_IGNORECASE;
 
-int FoldedCompare(std::string_view a, std::string_view b) {
-  size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < n; ++i) {
-    auto ca = static_cast<unsigned char>(LowerChar(a[i]));
-    auto cb = static_cast<unsigned char>(LowerChar(b[i]));
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
-}
-
 // "hr_HR" -> the locale "hr-HR"; 0 when the system does not know it.
 LCID LocaleOf(std::string_view name) {
   std::wstring wide = Cp1250ToWide(name);
@@ -69,7 +59,7 @@ int CompareIn(LCID locale, std::string_view a, std::string_view b) {
   std::wstring wb = Cp1250ToWide(b);
   int r = CompareStringW(locale, kCompareFlags, wa.data(), static_cast<int>(wa.size()), wb.data(),
                          static_cast<int>(wb.size()));
-  if (r == 0) return FoldedCompare(a, b);
+  if (r == 0) return CompareTextFolded(a, b);
   return r - CSTR_EQUAL;
 }
 
