@@ -1,4 +1,5 @@
-// The scan reads folders on several threads.
+// The client's scan reads folders on several threads; the server's packed
+// scan reads the same tree and leaves out the same entries.
 // Test label: concurrency
 #include "comparer/DiskTreeXML.h"
 
@@ -12,6 +13,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "comparer/CompactTree.h"
 #include "comparer/FileStructures.h"
 #include "comparer/StructStreamer.h"
 #include "platform/Exceptions.h"
@@ -41,6 +43,20 @@ std::string Direct(const std::string& path, int threads) {
   } catch (const Exception& error) {
     return std::string("! ") + typeid(error).name() + " " + error.Message();
   }
+}
+
+// The tree and report of the disk scan, through the tree of objects or
+// through the packed tree the server keeps.
+std::string ScanOutcome(const std::string& path, bool packed) {
+  TDirectory tree;
+  TScanReport report;
+  if (packed) {
+    TCompactTree::FromDisk(path, &report).CopyTo(&tree);
+  } else {
+    TLoader::LoadFromDisk(path, &tree, &report);
+  }
+  return TLoader::SaveToXML(tree) + "\n" + std::to_string(report.LeftOut) + " " +
+         report.FirstLeftOut;
 }
 
 void Write(const fs::path& path, int64_t unixSeconds) {
@@ -112,6 +128,7 @@ TEST(DiskTreeToXML, WritesWhatTheTreeOfTheDiskScanWrites) {
     for (int threads : {1, 3}) {
       EXPECT_EQ(Direct(path, threads), expected) << path << ", " << threads << " threads";
     }
+    EXPECT_EQ(ScanOutcome(path, true), ScanOutcome(path, false)) << path << ", packed";
   }
 }
 

@@ -10,13 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "comparer/CompactTree.h"
 #include "comparer/FileStructures.h"
+#include "comparer/StructStreamer.h"
 #include "comparer/orXMLParser.h"
 #include "fuzz/support/TreeOutcome.h"
 
 namespace ormelin {
 namespace {
 
+using testing::AnswerByNodes;
+using testing::AnswerCompact;
 using testing::OutcomeByNodes;
 using testing::OutcomeStreamed;
 
@@ -302,6 +306,39 @@ TEST(TreeReader, ReadsGeneratedAndMutatedTreesAsTheNodePathDoes) {
   // Both outcomes are well represented.
   EXPECT_GT(loaded, 600);
   EXPECT_GT(failed, 600);
+}
+
+// A sync's answer from the packed trees is the task builder's (less its
+// deletions) for generated projects and generated or mutated client trees,
+// names that differ in case or only to the collation included; an error
+// of the client's tree is the same error.
+TEST(TreeReader, PackedTreesAnswerAsTheTaskBuilderDoes) {
+  TGenerator generator(20261210);
+  int answered = 0;
+  for (int i = 0; i < 1500; ++i) {
+    TDirectory project;
+    try {
+      TLoader::LoadFromXML(generator.Tree(), &project);
+    } catch (const std::exception&) {
+      continue;
+    }
+    TCompactTree compact = TCompactTree::FromDirectory(project);
+    compact.Freeze();
+    TDirectory copied;
+    compact.CopyTo(&copied);
+    ASSERT_EQ(TLoader::SaveToXML(copied), TLoader::SaveToXML(project)) << "project " << i;
+    for (int c = 0; c < 3; ++c) {
+      std::string client = generator.Tree();
+      if (c == 2) client = generator.Mutate(client);
+      const std::string expected = AnswerByNodes(project, client);
+      ASSERT_EQ(AnswerCompact(compact, client), expected)
+          << "project " << i << "\n"
+          << TLoader::SaveToXML(project) << "\nclient\n"
+          << client;
+      if (!expected.empty() && expected[0] == '<') ++answered;
+    }
+  }
+  EXPECT_GT(answered, 1000);
 }
 
 TEST(TreeReader, KeepsAFailureAndReadsNoFurther) {

@@ -20,9 +20,12 @@
 #include <vector>
 
 #include "comparer/FileStructures.h"
+#include "comparer/ReceivedTree.h"
 #include "comparer/StructStreamer.h"
+#include "comparer/SyncAnswer.h"
 #include "comparer/TaskBuilder.h"
 #include "comparer/Tasks.h"
+#include "comparer/TreeReader.h"
 #include "platform/FolderWatch.h"
 #include "server/usvOrmelinS.h"
 #include "support/ChildCheck.h"
@@ -36,20 +39,27 @@ namespace {
 namespace fs = std::filesystem;
 using TSource = TProjectIndex::TSource;
 
-// Every task that turns `client` into `server`, deletions included.
-std::string Answer(TDirectory* server, const std::string& clientXML) {
+// A sync's answer from the index's tree.
+std::string Answer(const TCompactTree& server, const std::string& clientXML) {
+  TReceivedTree client;
+  TStreamingTreeReader reader(client);
+  reader.Feed(clientXML);
+  reader.Finish();
+  client.Group(server);
+  return SyncAnswerXML(server, client);
+}
+
+// The answer of a fresh scan, built with the tree of objects.
+std::string FreshAnswer(const fs::path& root, const std::string& clientXML) {
+  TDirectory fresh;
+  TLoader::LoadFromDisk(root.string(), &fresh);
   TDirectory client;
   TLoader::LoadFromXML(clientXML, &client);
   TTaskBuilder builder;
   TTaskList tasks;
-  builder.Build(server, &client, &tasks);
+  builder.Build(&fresh, &client, &tasks);
+  TZevanOrmelinS::RemoveDeleteTasks(tasks);
   return tasks.GetXML();
-}
-
-std::string FreshAnswer(const fs::path& root, const std::string& clientXML) {
-  TDirectory fresh;
-  TLoader::LoadFromDisk(root.string(), &fresh);
-  return Answer(&fresh, clientXML);
 }
 
 std::string TreeXML(const fs::path& root) {
@@ -131,13 +141,13 @@ TEST_F(ProjectIndex, EveryChangeMadeRightBeforeASyncIsSeen) {
     TProjectTreeRef tree = index.Acquire(&source);
     EXPECT_NE(source, TSource::Shared);
     for (const std::string& client : {std::string("<tree/>"), before}) {
-      EXPECT_EQ(Answer(tree->Tree.get(), client), FreshAnswer(root_, client));
+      EXPECT_EQ(Answer(tree->Tree, client), FreshAnswer(root_, client));
     }
     // Nothing since: the same tree again, and still the right answer.
     TProjectTreeRef again = index.Acquire(&source);
     EXPECT_EQ(source, TSource::Shared);
     EXPECT_EQ(again, tree);
-    EXPECT_EQ(Answer(again->Tree.get(), before), FreshAnswer(root_, before));
+    EXPECT_EQ(Answer(again->Tree, before), FreshAnswer(root_, before));
   }
 }
 
@@ -155,7 +165,7 @@ TEST_F(ProjectIndex, ARootReplacedFromAboveIsScannedAgain) {
   test::WriteFile(root / "new.txt", "n");
   TProjectTreeRef tree = index.Acquire(&source);
   EXPECT_NE(source, TSource::Shared);
-  EXPECT_EQ(Answer(tree->Tree.get(), "<tree/>"), FreshAnswer(root, "<tree/>"));
+  EXPECT_EQ(Answer(tree->Tree, "<tree/>"), FreshAnswer(root, "<tree/>"));
 }
 
 // A file with a second name outside the project, written through that name:
@@ -171,7 +181,7 @@ TEST_F(ProjectIndex, AFileWrittenThroughAHardLinkOutsideIsSeen) {
   SetTime(outside, std::chrono::hours(3));
   TProjectTreeRef tree = index.Acquire(&source);
   EXPECT_NE(source, TSource::Shared);
-  EXPECT_EQ(Answer(tree->Tree.get(), before), FreshAnswer(root_, before));
+  EXPECT_EQ(Answer(tree->Tree, before), FreshAnswer(root_, before));
   EXPECT_NE(FreshAnswer(root_, before), "");
 }
 
@@ -208,7 +218,7 @@ TEST_F(ProjectIndex, AFolderThatCannotBeWatchedIsScannedPerSync) {
       if (sync == 1 && fs::exists(root_)) test::WriteFile(root_ / "sub" / "late.txt", "l");
       TProjectTreeRef tree = index.Acquire(&source);
       EXPECT_EQ(source, TSource::OwnScan);
-      EXPECT_EQ(Answer(tree->Tree.get(), before), FreshAnswer(root_, before));
+      EXPECT_EQ(Answer(tree->Tree, before), FreshAnswer(root_, before));
     }
     fs::remove_all(root_);
   }
@@ -230,7 +240,7 @@ std::string MountsInsideTheProject(const fs::path& root) {
   test::WriteFile(root / "sub" / "on-tmpfs.txt", "t");
   TProjectTreeRef tree = index.Acquire(&source);
   if (source == TSource::Shared) problems += "a mount over a folder went unseen; ";
-  if (Answer(tree->Tree.get(), before) != FreshAnswer(root, before)) problems += "stale answer; ";
+  if (Answer(tree->Tree, before) != FreshAnswer(root, before)) problems += "stale answer; ";
   if (mount((root / "dir").c_str(), (root / "sub2").c_str(), nullptr, MS_BIND, nullptr) != 0) {
     return problems + "no bind mount";
   }
@@ -258,7 +268,7 @@ TEST_F(ProjectIndex, AFolderChangedBeforeEverySyncIsScannedPerSync) {
     TSource source{};
     TProjectTreeRef tree = index.Acquire(&source);
     sources.push_back(source);
-    EXPECT_EQ(Answer(tree->Tree.get(), before), FreshAnswer(root_, before)) << "sync " << sync;
+    EXPECT_EQ(Answer(tree->Tree, before), FreshAnswer(root_, before)) << "sync " << sync;
   }
   const std::vector<TSource> expected = {TSource::Rebuilt, TSource::Rebuilt, TSource::Rebuilt,
                                          TSource::OwnScan, TSource::OwnScan, TSource::OwnScan};
@@ -306,7 +316,7 @@ TEST_F(ProjectIndex, SyncsAtOnceShareOneTreeAndSeeEveryChange) {
       for (int t = 0; t < kThreads; ++t) {
         syncs.emplace_back([&, t] {
           trees[t] = index.Acquire();
-          answers[t] = Answer(trees[t]->Tree.get(), client);
+          answers[t] = Answer(trees[t]->Tree, client);
         });
       }
       for (auto& sync : syncs) sync.join();

@@ -1,6 +1,7 @@
 #include "comparer/TreeReader.h"
 
 #include <cstring>
+#include <unordered_map>
 
 #include "comparer/FileStructures.h"
 #include "comparer/StructStreamer.h"
@@ -24,13 +25,66 @@ const char* Find(const char* from, const char* end, char c) {
   return static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(end - from)));
 }
 
+// Builds a TDirectory, keeping the keys of the names it has read: most
+// names recur in many folders.
+class TDirectoryBuilder : public TTreeBuilder {
+ public:
+  explicit TDirectoryBuilder(TDirectory* target) : target_(target) {
+    Assert(target != nullptr, kUnit, kXMLAssertLine);
+    target->Clear();
+  }
+
+  THandle Root() override { return Handle(target_); }
+  THandle AddFolder(THandle parent) override {
+    return Handle(new TDirectory(Folder(parent)));  // owned by the parent
+  }
+  THandle AddFile(THandle parent) override {
+    return Handle(new TFile(Folder(parent)));  // owned by the parent
+  }
+  void SetFolderName(THandle folder, const std::string& name) override {
+    Folder(folder)->SetName(name, NameKey(name));
+  }
+  void SetFolderDate(THandle folder, TDateTime date) override {
+    Folder(folder)->SetDateModified(date);
+  }
+  void SetFileName(THandle file, const std::string& name) override {
+    File(file)->SetName(name, NameKey(name));
+  }
+  void SetFileDate(THandle file, TDateTime date) override { File(file)->SetDateModified(date); }
+
+ private:
+  static THandle Handle(const void* entry) { return reinterpret_cast<THandle>(entry); }
+  static TDirectory* Folder(THandle handle) { return reinterpret_cast<TDirectory*>(handle); }
+  static TFile* File(THandle handle) { return reinterpret_cast<TFile*>(handle); }
+
+  const std::string& NameKey(const std::string& name) {
+    auto found = keys_.find(std::string_view(name));
+    if (found != keys_.end()) return found->second;
+    // A tree of names that never recur would otherwise keep them all twice.
+    if (keys_.size() >= kMaxKeptKeys) keys_.clear();
+    return keys_.emplace(name, CollationKey(name)).first->second;
+  }
+
+  struct TNameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+  };
+
+  TDirectory* target_;
+  std::unordered_map<std::string, std::string, TNameHash, std::equal_to<>> keys_;
+};
+
 }  // namespace
 
 TStreamingTreeReader::TStreamingTreeReader(TDirectory* target, const TFormatSettings& settings)
-    : target_(target), settings_(settings) {
-  Assert(target != nullptr, kUnit, kXMLAssertLine);
-  target->Clear();
-}
+    : ownBuilder_(std::make_unique<TDirectoryBuilder>(target)),
+      builder_(*ownBuilder_),
+      settings_(settings) {}
+
+TStreamingTreeReader::TStreamingTreeReader(TTreeBuilder& builder, const TFormatSettings& settings)
+    : builder_(builder), settings_(settings) {}
+
+TStreamingTreeReader::~TStreamingTreeReader() = default;
 
 bool TStreamingTreeReader::IsTextRole(TRole role) {
   return role == TRole::FolderName || role == TRole::FolderDate || role == TRole::FileName ||
@@ -119,7 +173,7 @@ void TStreamingTreeReader::OpenRoot(std::string_view name) {
   // The outer element is the root folder, whatever its name; one that opens
   // after the first has closed adds to the same folder.
   names_.assign(name);
-  open_.push_back({TRole::Folder, false, false, 0, target_, nullptr});
+  open_.push_back({TRole::Folder, false, false, 0, builder_.Root()});
 }
 
 void TStreamingTreeReader::OpenChild(std::string_view name, bool selfClosing) {
@@ -127,8 +181,7 @@ void TStreamingTreeReader::OpenChild(std::string_view name, bool selfClosing) {
     SyntaxError("Dokument je ugniježđen dublje od "_cp1250 + std::to_string(MaxXMLDepth) +
                 " razina");
   TFrame& parent = open_.back();
-  TFrame child{TRole::Ignored, false,  false, static_cast<uint32_t>(names_.size()),
-               nullptr,        nullptr};
+  TFrame child{TRole::Ignored, false, false, static_cast<uint32_t>(names_.size()), 0};
   // After an error of the tree nothing more is built: only the syntax of the
   // rest is still read.
   if (!treeError_ && parent.Role == TRole::Folder) {
@@ -136,18 +189,18 @@ void TStreamingTreeReader::OpenChild(std::string_view name, bool selfClosing) {
       switch (ClassifyTreeElement(name)) {
         case TTreeElement::Name:
           child.Role = TRole::FolderName;
-          child.Folder = parent.Folder;
+          child.Entry = parent.Entry;
           break;
         case TTreeElement::DateModified:
           child.Role = TRole::FolderDate;
-          child.Folder = parent.Folder;
+          child.Entry = parent.Entry;
           break;
         case TTreeElement::Directory:
-          child.Folder = new TDirectory(parent.Folder);  // owned by the parent
+          child.Entry = builder_.AddFolder(parent.Entry);
           child.Role = TRole::Folder;
           break;
         case TTreeElement::File:
-          child.File = new TFile(parent.Folder);  // owned by the parent
+          child.Entry = builder_.AddFile(parent.Entry);
           child.Role = TRole::File;
           break;
         case TTreeElement::Other:
@@ -162,11 +215,11 @@ void TStreamingTreeReader::OpenChild(std::string_view name, bool selfClosing) {
     if (kind == TTreeElement::Name && !parent.NameSeen) {
       parent.NameSeen = true;
       child.Role = TRole::FileName;
-      child.File = parent.File;
+      child.Entry = parent.Entry;
     } else if (kind == TTreeElement::DateModified && !parent.DateSeen) {
       parent.DateSeen = true;
       child.Role = TRole::FileDate;
-      child.File = parent.File;
+      child.Entry = parent.Entry;
     }
   }
   if (IsTextRole(child.Role)) text_.clear();
@@ -190,16 +243,16 @@ void TStreamingTreeReader::Apply(const TFrame& frame) {
   try {
     switch (frame.Role) {
       case TRole::FolderName:
-        frame.Folder->SetName(text_, NameKey(text_));
+        builder_.SetFolderName(frame.Entry, text_);
         break;
       case TRole::FolderDate:
-        frame.Folder->SetDateModified(TLoader::TextToDateTime(text_, settings_));
+        builder_.SetFolderDate(frame.Entry, TLoader::TextToDateTime(text_, settings_));
         break;
       case TRole::FileName:
-        frame.File->SetName(text_, NameKey(text_));
+        builder_.SetFileName(frame.Entry, text_);
         break;
       case TRole::FileDate:
-        frame.File->SetDateModified(TLoader::TextToDateTime(text_, settings_));
+        builder_.SetFileDate(frame.Entry, TLoader::TextToDateTime(text_, settings_));
         break;
       case TRole::Folder:
       case TRole::File:
@@ -209,14 +262,6 @@ void TStreamingTreeReader::Apply(const TFrame& frame) {
   } catch (...) {
     treeError_ = std::current_exception();
   }
-}
-
-const std::string& TStreamingTreeReader::NameKey(const std::string& name) {
-  auto found = keys_.find(std::string_view(name));
-  if (found != keys_.end()) return found->second;
-  // A tree of names that never recur would otherwise keep them all twice.
-  if (keys_.size() >= kMaxKeptKeys) keys_.clear();
-  return keys_.emplace(name, CollationKey(name)).first->second;
 }
 
 std::string_view TStreamingTreeReader::TopName() const {

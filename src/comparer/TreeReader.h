@@ -10,9 +10,10 @@
 // first in document order counts.
 //
 // Bytes may come split anywhere, down to one at a time. What the reader keeps
-// is the open elements' names, the text of the one "name" or "datemodified"
-// element being read (text of any other element is skipped), and the
-// collation keys of up to 65,536 names it has read, for names that recur.
+// is the open elements' names and the text of the one "name" or
+// "datemodified" element being read (text of any other element is skipped).
+// Into a TDirectory it also keeps the collation keys of up to 65,536 names
+// it has read, for names that recur.
 //
 // Threading: a reader and its tree belong to one thread.
 #pragma once
@@ -20,9 +21,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/DateTime.h"
@@ -31,7 +32,24 @@
 namespace ormelin {
 
 class TDirectory;
-class TFile;
+
+// What the reader builds: a folder tree of some form. Entries are added
+// unnamed and named later, as TDirectory's are, and adding one may raise
+// what TDirectory::AddDirectory and AddFile raise for a second unnamed
+// sibling. A handle names an entry of the tree for the builder.
+class TTreeBuilder {
+ public:
+  using THandle = uintptr_t;
+
+  virtual ~TTreeBuilder() = default;
+  virtual THandle Root() = 0;
+  virtual THandle AddFolder(THandle parent) = 0;
+  virtual THandle AddFile(THandle parent) = 0;
+  virtual void SetFolderName(THandle folder, const std::string& name) = 0;
+  virtual void SetFolderDate(THandle folder, TDateTime date) = 0;
+  virtual void SetFileName(THandle file, const std::string& name) = 0;
+  virtual void SetFileDate(THandle file, TDateTime date) = 0;
+};
 
 class TStreamingTreeReader {
  public:
@@ -39,6 +57,10 @@ class TStreamingTreeReader {
   // A null target is an assertion, as for LoadFromXML.
   explicit TStreamingTreeReader(TDirectory* target,
                                 const TFormatSettings& settings = DefaultFormatSettings());
+  // Reads into `builder`, which must outlive the reader.
+  explicit TStreamingTreeReader(TTreeBuilder& builder,
+                                const TFormatSettings& settings = DefaultFormatSettings());
+  ~TStreamingTreeReader();
   TStreamingTreeReader(const TStreamingTreeReader&) = delete;
   TStreamingTreeReader& operator=(const TStreamingTreeReader&) = delete;
 
@@ -67,13 +89,13 @@ class TStreamingTreeReader {
     FileDate,
     Ignored,  // anything else, and everything below a text role
   };
+  using THandle = TTreeBuilder::THandle;
   struct TFrame {
     TRole Role;
     bool NameSeen;       // File: its first "name" child has come
     bool DateSeen;       // File: its first "datemodified" child has come
     uint32_t NameStart;  // the element's name in names_
-    TDirectory* Folder;  // Folder, FolderName, FolderDate
-    TFile* File;         // File, FileName, FileDate
+    THandle Entry;       // the folder or file the element stands for or names
   };
 
   static bool IsTextRole(TRole role);
@@ -88,22 +110,14 @@ class TStreamingTreeReader {
   void Apply(const TFrame& frame);
   std::string_view TopName() const;
   [[noreturn]] void SyntaxError(std::string message);
-  // The collation key of a name, from the keys of names already read where
-  // it is one of them: most names recur in many folders.
-  const std::string& NameKey(const std::string& name);
 
-  struct TNameHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
-  };
-
-  TDirectory* target_;
+  std::unique_ptr<TTreeBuilder> ownBuilder_;  // the one for a TDirectory target
+  TTreeBuilder& builder_;
   const TFormatSettings settings_;
   std::vector<TFrame> open_;  // innermost last; empty when no element is open
   std::string names_;         // the open elements' names, one after another
   std::string text_;          // the text of the open text role, trimmed
   std::string pending_;       // a tag or collected run cut by a chunk's end
-  std::unordered_map<std::string, std::string, TNameHash, std::equal_to<>> keys_;
   bool inTag_ = false;
   // A syntax error (or a lack of memory): final, reported whatever else
   // the text holds.

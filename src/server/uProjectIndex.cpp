@@ -10,8 +10,8 @@ namespace {
 
 std::shared_ptr<TProjectTree> Scan(std::string_view path) {
   auto scanned = std::make_shared<TProjectTree>();
-  scanned->Tree = std::make_unique<TDirectory>();
-  TLoader::LoadFromDisk(path, scanned->Tree.get(), &scanned->Report);
+  scanned->Tree = TCompactTree::FromDisk(path, &scanned->Report);
+  scanned->Tree.Freeze();
   return scanned;
 }
 
@@ -60,9 +60,7 @@ TProjectTreeRef TProjectIndex::Acquire(TSource* source) {
     how = TSource::OwnScan;
     return ScanProject(path_);
   }
-  std::shared_ptr<TProjectTree> scanned = Scan(path_);  // a failure leaves no tree
-  scanned->Tree->Freeze();
-  tree_ = std::move(scanned);
+  tree_ = Scan(path_);  // a failure leaves no tree
   treeShared_ = false;
   how = TSource::Rebuilt;
   return tree_;

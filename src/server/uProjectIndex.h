@@ -1,5 +1,5 @@
-// A project's tree kept between syncs: the scanned root folder, its names'
-// keys computed and its name order fixed (TDirectory::Freeze), shared
+// A project's tree kept between syncs: the scanned root folder, its names
+// ranked and its name order fixed (TCompactTree::Freeze), shared
 // read-only by every sync that runs while the folder stays as it was, and
 // the watch (TFolderWatch) that proves it did.
 //
@@ -38,7 +38,7 @@
 #include <string_view>
 #include <vector>
 
-#include "comparer/FileStructures.h"
+#include "comparer/CompactTree.h"
 #include "comparer/StructStreamer.h"
 #include "platform/Mutex.h"
 
@@ -46,14 +46,14 @@ namespace ormelin {
 
 class TFolderWatch;
 
-// One scan of a project's root folder and what it left out.
+// One scan of a project's root folder, frozen, and what it left out.
 struct TProjectTree {
-  std::unique_ptr<TDirectory> Tree;
+  TCompactTree Tree;
   TScanReport Report;
 };
 using TProjectTreeRef = std::shared_ptr<const TProjectTree>;
 
-// A scan of `path` (TLoader::LoadFromDisk) into a new tree, as every sync
+// A scan of `path` (TCompactTree::FromDisk) into a new tree, as every sync
 // did before there was an index. Raises what the scan raises.
 TProjectTreeRef ScanProject(std::string_view path);
 

@@ -47,7 +47,7 @@ void TProjectScan::Run() noexcept {
   done_ = true;
 }
 
-std::shared_ptr<TDirectory> TProjectScan::Take() {
+TProjectTreeRef TProjectScan::Take() {
   if (thread_.Joinable()) {
     thread_.Join();
   } else if (!done_) {
@@ -55,8 +55,7 @@ std::shared_ptr<TDirectory> TProjectScan::Take() {
   }
   ReleaseSlot();
   if (failure_) std::rethrow_exception(failure_);
-  // The folder's tree, kept alive by its scan's result.
-  return std::shared_ptr<TDirectory>(tree_, tree_->Tree.get());
+  return tree_;
 }
 
 }  // namespace ormelin

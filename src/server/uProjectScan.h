@@ -13,7 +13,6 @@
 #include <string>
 #include <string_view>
 
-#include "comparer/FileStructures.h"
 #include "comparer/StructStreamer.h"
 #include "platform/Thread.h"
 #include "server/uProjectIndex.h"
@@ -26,7 +25,7 @@ class TProjectScan {
   // a sync and then send nothing hold no more than this many trees.
   static constexpr int kMaxAhead = 4;
 
-  // Starts reading the folder at `path` (TLoader::LoadFromDisk), or asking
+  // Starts reading the folder at `path` (TCompactTree::FromDisk), or asking
   // `index` (the index of that folder) for its tree. When no thread can be
   // started, or kMaxAhead scans are already ahead, that is done by Take
   // instead.
@@ -35,10 +34,10 @@ class TProjectScan {
   TProjectScan(const TProjectScan&) = delete;
   TProjectScan& operator=(const TProjectScan&) = delete;
 
-  // Waits for the scan and hands over its tree, or raises what the scan
-  // raised. Called once. A tree from the index is frozen and may be shared
-  // with other syncs: it is only read (TTaskBuilder reads frozen trees).
-  std::shared_ptr<TDirectory> Take();
+  // Waits for the scan and hands over its frozen tree, or raises what the
+  // scan raised. Called once. A tree from the index may be shared with
+  // other syncs: it is only read.
+  TProjectTreeRef Take();
   // What the scan left out; read after Take.
   const TScanReport& Report() const { return tree_ ? tree_->Report : noReport_; }
 

@@ -40,6 +40,7 @@ namespace ormelin {
 class TorXMLNode;
 class TDirectory;
 class TProjectScan;
+class TReceivedTree;
 class TStreamingTreeReader;
 class TTCPServer;
 class TTCPConnection;
@@ -170,8 +171,8 @@ class TZevanOrmelinS {
  private:
   // The two trees of a comparison, kept by the caller until its answer is out.
   struct TDiffTrees {
-    std::shared_ptr<TDirectory> Server;  // may be the project index's shared tree
-    std::unique_ptr<TDirectory> Client;
+    TProjectTreeRef Server;  // may be the project index's shared tree
+    std::unique_ptr<TReceivedTree> Client;
   };
   // BuildDiffList with the project's scan under way and the client's tree
   // fed to `clientTree`, which reads into trees.Client. Logs what the scan

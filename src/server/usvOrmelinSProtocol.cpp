@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "comparer/FileStructures.h"
+#include "comparer/ReceivedTree.h"
 #include "comparer/StructStreamer.h"
-#include "comparer/TaskBuilder.h"
+#include "comparer/SyncAnswer.h"
 #include "comparer/Tasks.h"
 #include "comparer/TreeReader.h"
 #include "net/NetErrors.h"
@@ -142,8 +142,8 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
   // come: every change made before it is seen.
   TProjectScan scan(project.Path, projectIndexes_.Find(project.Path));
   TDiffTrees trees;
-  trees.Client = std::make_unique<TDirectory>();
-  TStreamingTreeReader reader(trees.Client.get());
+  trees.Client = std::make_unique<TReceivedTree>();
+  TStreamingTreeReader reader(*trees.Client);
   TTreeReaderStream received(reader);
   ReceiveStream(connection, received);
   std::string result = CompareWithClient(project, scan, reader, trees);
@@ -162,8 +162,8 @@ std::string TZevanOrmelinS::BuildDiffList(const TorProject& project,
                                           const std::string& clientTree) {
   TProjectScan scan(project.Path, projectIndexes_.Find(project.Path));
   TDiffTrees trees;
-  trees.Client = std::make_unique<TDirectory>();
-  TStreamingTreeReader reader(trees.Client.get());
+  trees.Client = std::make_unique<TReceivedTree>();
+  TStreamingTreeReader reader(*trees.Client);
   reader.Feed(clientTree);
   return CompareWithClient(project, scan, reader, trees);
 }
@@ -187,13 +187,8 @@ std::string TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjec
   }
   if (clientTreeError) std::rethrow_exception(clientTreeError);
 
-  auto builder = std::make_unique<TTaskBuilder>();
-  auto tasks = std::make_unique<TTaskList>();
-  builder->Build(trees.Server.get(), trees.Client.get(), tasks.get());
-  RemoveDeleteTasks(*tasks);
-  std::string result = tasks->GetXML();
-  builder.reset();  // the builder goes before the trees
-  return result;
+  trees.Client->Group(trees.Server->Tree);
+  return SyncAnswerXML(trees.Server->Tree, *trees.Client);
 }
 
 void TZevanOrmelinS::RemoveDeleteTasks(TTaskList& list) {

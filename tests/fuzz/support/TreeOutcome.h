@@ -1,7 +1,9 @@
 // What reading a directory-tree XML gives, as one text to compare: every
 // entry in list order with its name and the exact bits of its time, or the
 // error's type and message. The streaming reader's differential test and
-// fuzz target compare it with what TLoader::LoadFromXML gives.
+// fuzz target compare it with what TLoader::LoadFromXML gives. Likewise a
+// sync's answer: the packed trees' (SyncAnswerXML) against the task
+// builder's over trees of objects.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +15,16 @@
 #include <utility>
 #include <vector>
 
+#include "comparer/CompactTree.h"
 #include "comparer/FileStructures.h"
+#include "comparer/ReceivedTree.h"
 #include "comparer/StructStreamer.h"
+#include "comparer/SyncAnswer.h"
+#include "comparer/TaskBuilder.h"
+#include "comparer/Tasks.h"
 #include "comparer/TreeReader.h"
 #include "platform/Exceptions.h"
+#include "protocol/SyncVocabulary.h"
 
 namespace ormelin::testing {
 
@@ -76,6 +84,39 @@ inline std::string OutcomeStreamed(std::string_view xml, const std::vector<size_
     return DescribeFailure(error);
   }
   return DescribeTree(tree);
+}
+
+// The answer to a client whose tree is `clientXML`, from the project tree
+// `project`, as the task builder gives it (less its deletions), or the
+// client tree's error.
+inline std::string AnswerByNodes(TDirectory& project, std::string_view clientXML) {
+  TDirectory client;
+  try {
+    TLoader::LoadFromXML(clientXML, &client);
+  } catch (const std::exception& error) {
+    return DescribeFailure(error);
+  }
+  TTaskBuilder builder;
+  TTaskList tasks;
+  builder.Build(&project, &client, &tasks);
+  tasks.RemoveTasksOfKind(kTaskDeleteDir);
+  tasks.RemoveTasksOfKind(kTaskDeleteFile);
+  return tasks.GetXML();
+}
+
+// The same from the packed trees, with the client's text streamed in one
+// piece. `project` is frozen.
+inline std::string AnswerCompact(const TCompactTree& project, std::string_view clientXML) {
+  TReceivedTree client;
+  TStreamingTreeReader reader(client);
+  reader.Feed(clientXML);
+  try {
+    reader.Finish();
+  } catch (const std::exception& error) {
+    return DescribeFailure(error);
+  }
+  client.Group(project);
+  return SyncAnswerXML(project, client);
 }
 
 }  // namespace ormelin::testing
