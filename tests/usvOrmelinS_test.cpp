@@ -567,6 +567,23 @@ TEST_F(RunningModule, ClientTextsAreEscapedInTheLogButGoBackToTheClientAsSent) {
   EXPECT_TRUE(syncLogged);
 }
 
+// An answer too long to be kept while its size is learnt is written a second
+// time, straight to the client: the same bytes as the whole text.
+TEST_F(RunningModule, ALongAnswerArrivesWhole) {
+  const std::string project = folder_.Path() + "/project";
+  for (int i = 0; i < 7000; ++i) {
+    WriteFile(project + "/sub/" + std::string(150, 'n') + std::to_string(i), "");
+  }
+  const std::string expected = module_->BuildDiffList(TorProject("Demo", project), "<tree/>");
+  ASSERT_GT(expected.size(), 1u << 20);
+  TRawClient client(port_);
+  ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
+  client.Send("Sync Demo\r\n");
+  ASSERT_EQ(client.ReadLine(), "202 Sync Started\r\n");
+  client.Send("7\r\n<tree/>");
+  EXPECT_EQ(client.ReadStream(), expected);
+}
+
 TEST_F(RunningModule, ASyncSaysOnceWhatItsScanLeftOut) {
   fs::create_directory(folder_.Path() + "/project/x\\y");
   fs::create_directory(folder_.Path() + "/project/x\\z");

@@ -140,9 +140,8 @@ TCompactTree TCompactTree::FromDirectory(const TDirectory& source) {
   while (!pending.empty()) {
     auto [directory, index] = pending.back();
     pending.pop_back();
-    const TIndex first =
-        tree.AddContent(index, static_cast<size_t>(directory->DirectoryCount()),
-                        static_cast<size_t>(directory->FileCount()));
+    const TIndex first = tree.AddContent(index, static_cast<size_t>(directory->DirectoryCount()),
+                                         static_cast<size_t>(directory->FileCount()));
     const TIndex firstFile = tree.folders_[index].FirstFile;
     for (int f = 0; f < directory->FileCount(); ++f) {
       const TFile* file = directory->GetFile(f);

@@ -14,7 +14,8 @@ namespace {
 // Orders a folder's list by rank, equal ranks in the order they came.
 template <typename T, typename RankOf>
 void SortByRank(T* first, T* last, RankOf rankOf) {
-  std::stable_sort(first, last, [&rankOf](const T& a, const T& b) { return rankOf(a) < rankOf(b); });
+  std::stable_sort(first, last,
+                   [&rankOf](const T& a, const T& b) { return rankOf(a) < rankOf(b); });
 }
 
 }  // namespace

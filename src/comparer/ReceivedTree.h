@@ -55,9 +55,7 @@ class TReceivedTree : public TTreeBuilder {
   void SetFolderName(THandle folder, const std::string& name) override;
   void SetFolderDate(THandle, TDateTime) override {}
   void SetFileName(THandle file, const std::string& name) override;
-  void SetFileDate(THandle file, TDateTime date) override {
-    files_[file].DateModified = date;
-  }
+  void SetFileDate(THandle file, TDateTime date) override { files_[file].DateModified = date; }
 
   // Once the whole tree is read: ranks the names among those of `project`
   // (frozen), puts every folder's files and sub-folders next to each other,

@@ -20,15 +20,19 @@ using TIndex = TCompactTree::TIndex;
 
 class TAnswerWriter {
  public:
+  using TSink = std::function<void(std::string_view)>;
+
+  // Without a sink the text is kept whole, for Write to return.
   TAnswerWriter(const TCompactTree& project, const TReceivedTree& client,
-                const TFormatSettings& settings)
-      : project_(project), client_(client), settings_(settings) {}
+                const TFormatSettings& settings, const TSink* sink = nullptr)
+      : project_(project), client_(client), settings_(settings), sink_(sink) {}
 
   std::string Write() {
     Assert(project_.Frozen(), "SyncAnswer", __LINE__);
     Compare();
-    if (!out_.empty()) out_ += "\r\n</xml>";
-    return std::move(out_);
+    if (any_) out_ += "\r\n</xml>";
+    if (sink_ != nullptr && !out_.empty()) (*sink_)(out_);
+    return sink_ != nullptr ? std::string() : std::move(out_);
   }
 
  private:
@@ -146,7 +150,12 @@ class TAnswerWriter {
   }
 
   void Task(std::string_view name, std::string_view params) {
-    out_ += out_.empty() ? "<xml>\r\n<" : "\r\n<";
+    if (sink_ != nullptr && out_.size() >= kPiece) {
+      (*sink_)(out_);
+      out_.clear();
+    }
+    out_ += any_ ? "\r\n<" : "<xml>\r\n<";
+    any_ = true;
     out_ += kTaskElement;
     out_ += '>';
     AppendEscapedXML(out_, name);
@@ -163,9 +172,13 @@ class TAnswerWriter {
 
   const TCompactTree& project_;
   const TReceivedTree& client_;
+  static constexpr size_t kPiece = 64 * 1024;
+
   const TFormatSettings& settings_;
+  const TSink* sink_;
   std::string path_;  // full path of the folder or file at hand
-  std::string out_;
+  std::string out_;   // the text, or the piece being filled
+  bool any_ = false;  // a task was written
 };
 
 }  // namespace
@@ -173,6 +186,12 @@ class TAnswerWriter {
 std::string SyncAnswerXML(const TCompactTree& project, const TReceivedTree& client,
                           const TFormatSettings& settings) {
   return TAnswerWriter(project, client, settings).Write();
+}
+
+void WriteSyncAnswer(const TCompactTree& project, const TReceivedTree& client,
+                     const std::function<void(std::string_view piece)>& sink,
+                     const TFormatSettings& settings) {
+  TAnswerWriter(project, client, settings, &sink).Write();
 }
 
 }  // namespace ormelin

@@ -11,7 +11,9 @@
 // caller.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/DateTime.h"
 
@@ -23,5 +25,12 @@ class TReceivedTree;
 // `project` is frozen; `client` was grouped against it (TReceivedTree::Group).
 std::string SyncAnswerXML(const TCompactTree& project, const TReceivedTree& client,
                           const TFormatSettings& settings = DefaultFormatSettings());
+
+// The same text handed to `sink` in pieces of about 64 KiB, in order, so
+// that an answer of many tasks need not be held whole. Writing it twice
+// gives the same pieces.
+void WriteSyncAnswer(const TCompactTree& project, const TReceivedTree& client,
+                     const std::function<void(std::string_view piece)>& sink,
+                     const TFormatSettings& settings = DefaultFormatSettings());
 
 }  // namespace ormelin

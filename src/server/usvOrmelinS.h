@@ -174,12 +174,15 @@ class TZevanOrmelinS {
     TProjectTreeRef Server;  // may be the project index's shared tree
     std::unique_ptr<TReceivedTree> Client;
   };
-  // BuildDiffList with the project's scan under way and the client's tree
-  // fed to `clientTree`, which reads into trees.Client. Logs what the scan
-  // left out; a failure of the scan is raised before one of the client's
-  // tree.
-  std::string CompareWithClient(const TorProject& project, TProjectScan& scan,
-                                TStreamingTreeReader& clientTree, TDiffTrees& trees);
+  // Readies the comparison of BuildDiffList, with the project's scan under
+  // way and the client's tree fed to `clientTree`, which reads into
+  // trees.Client: takes the project's tree into trees.Server and ranks the
+  // client's against it. Logs what the scan left out; a failure of the scan
+  // is raised before one of the client's tree.
+  void CompareWithClient(const TorProject& project, TProjectScan& scan,
+                         TStreamingTreeReader& clientTree, TDiffTrees& trees);
+  // Logs that the answer goes to the client, then sends it as a stream.
+  void SendAnswer(TContext& context, const std::string& shownName, const TDiffTrees& trees);
 
   // Tells the project indexes which roots are configured now.
   void RetainIndexes() REQUIRES(DataLock);

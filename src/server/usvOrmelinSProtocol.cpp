@@ -146,16 +146,42 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
   TStreamingTreeReader reader(*trees.Client);
   TTreeReaderStream received(reader);
   ReceiveStream(connection, received);
-  std::string result = CompareWithClient(project, scan, reader, trees);
-
-  TMemoryStream reply(std::move(result));
-  reply.SetPosition(0);
-  Log(Format(reply.Size() == 0 ? "Klijentu %s poslana prazna lista razlika za projekt %s"
-                               : "Klijentu %s poslana lista razlika za projekt %s",
-             ClientLink(context).c_str(), shownName.c_str()));
-  SendStream(connection, reply);
+  CompareWithClient(project, scan, reader, trees);
+  SendAnswer(context, shownName, trees);
   // The trees go only now, after the client has its answer.
   trees = {};
+}
+
+void TZevanOrmelinS::SendAnswer(TContext& context, const std::string& shownName,
+                                const TDiffTrees& trees) {
+  // The answer is written once to learn its size. Most answers are small
+  // and kept from that writing; a long one (a first mirror of a large
+  // project) is written again, straight to the client, rather than held.
+  constexpr size_t kKeptAnswer = 1 << 20;
+  std::string kept;
+  bool whole = true;
+  int64_t size = 0;
+  WriteSyncAnswer(trees.Server->Tree, *trees.Client, [&](std::string_view piece) {
+    size += static_cast<int64_t>(piece.size());
+    if (whole && kept.size() + piece.size() <= kKeptAnswer) {
+      kept += piece;
+    } else {
+      whole = false;
+      kept = std::string();
+    }
+  });
+  TTCPConnection& connection = context.Connection();
+  Log(Format(size == 0 ? "Klijentu %s poslana prazna lista razlika za projekt %s"
+                       : "Klijentu %s poslana lista razlika za projekt %s",
+             ClientLink(context).c_str(), shownName.c_str()));
+  if (size > TTCPConnection::kMaxStreamSize) throw EIoHandlerRequiresLargeStream();
+  connection.WriteLine(IntToStr(size));
+  if (whole) {
+    if (!kept.empty()) connection.Write(kept);
+    return;
+  }
+  WriteSyncAnswer(trees.Server->Tree, *trees.Client,
+                  [&connection](std::string_view piece) { connection.Write(piece); });
 }
 
 std::string TZevanOrmelinS::BuildDiffList(const TorProject& project,
@@ -165,11 +191,12 @@ std::string TZevanOrmelinS::BuildDiffList(const TorProject& project,
   trees.Client = std::make_unique<TReceivedTree>();
   TStreamingTreeReader reader(*trees.Client);
   reader.Feed(clientTree);
-  return CompareWithClient(project, scan, reader, trees);
+  CompareWithClient(project, scan, reader, trees);
+  return SyncAnswerXML(trees.Server->Tree, *trees.Client);
 }
 
-std::string TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjectScan& scan,
-                                              TStreamingTreeReader& clientTree, TDiffTrees& trees) {
+void TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjectScan& scan,
+                                       TStreamingTreeReader& clientTree, TDiffTrees& trees) {
   std::exception_ptr clientTreeError;
   try {
     clientTree.Finish();
@@ -188,7 +215,6 @@ std::string TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjec
   if (clientTreeError) std::rethrow_exception(clientTreeError);
 
   trees.Client->Group(trees.Server->Tree);
-  return SyncAnswerXML(trees.Server->Tree, *trees.Client);
 }
 
 void TZevanOrmelinS::RemoveDeleteTasks(TTaskList& list) {
