@@ -28,9 +28,12 @@
 // counted as its watches. Only a local fixed, removable or RAM drive is
 // trusted (not a network drive, nor a CD or a drive the system cannot
 // tell). A tree holding any reparse point (symbolic link, junction, mount
-// point) is refused, the system's own mounts included, and so is one
+// point; a volume mounted on a folder is one) is refused, and so is one
 // holding a file with more than one name: Windows reports a change only to
-// the folder of the name it was made through. Not seen, as on Linux: a
+// the folder of the name it was made through. Finding those opens every
+// file of the tree once when the watch is set up (a folder's listing does
+// not give the number of names), which costs about as much again as a
+// scan. Not seen, as on Linux: a
 // second name made outside the tree after the watch was set up, and then
 // written through. The watch holds the root open, so while it lasts no
 // folder above the root can be renamed (Windows refuses to rename a folder

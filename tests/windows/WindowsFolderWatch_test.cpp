@@ -107,8 +107,8 @@ TEST_F(WindowsFolderWatch, WhatItCannotVouchForIsRefused) {
       {"more folders than it may watch", [](const fs::path&, const fs::path&) {}, 2,
        TFolderWatchLimit::WatchLimit},
       {"a file with a second name inside",
-       [&](const fs::path& r, const fs::path&) { hardLink(r / "a.txt", r / "sub" / "a2.txt"); },
-       0, TFolderWatchLimit::Link},
+       [&](const fs::path& r, const fs::path&) { hardLink(r / "a.txt", r / "sub" / "a2.txt"); }, 0,
+       TFolderWatchLimit::Link},
       {"a file with a second name outside",
        [&](const fs::path& r, const fs::path& o) {
          hardLink(r / "sub" / "deep" / "b.txt", o / "b2.txt");

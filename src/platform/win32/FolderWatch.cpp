@@ -2,10 +2,12 @@
 // included, with a read kept outstanding from Watch on, so that the system
 // holds whatever changes until Changed() looks. The read's handle is tied
 // to a completion port of the watch's own: its completion is then queued
-// to the port, which any thread can poll without waiting, and the read is
-// not cancelled when the thread that issued it ends (a sync's thread often
-// does; a read tied to no port would end with it, and the next sync would
-// find the tree changed for nothing).
+// to the port by the call that completes it (no APC to the issuing thread
+// is waited for), so any thread can poll it without waiting, and the read
+// is not cancelled when the thread that issued it ends (a sync's thread
+// often does; a read tied to no port would end with it, and the next sync
+// would find the tree changed for nothing; a read cancelled all the same
+// completes, and counts as a change).
 //
 // Once a read has completed, the watch has seen a change and says so until
 // the next Watch, which starts afresh: no further read is issued.
