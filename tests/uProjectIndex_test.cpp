@@ -6,10 +6,12 @@
 #include "server/uProjectIndex.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -28,8 +30,10 @@
 #include "comparer/TreeReader.h"
 #include "platform/FolderWatch.h"
 #include "server/usvOrmelinS.h"
+#ifndef _WIN32
 #include "support/ChildCheck.h"
 #include "support/ServerProcess.h"
+#endif
 #include "support/TempFolder.h"
 #include "support/TestFiles.h"
 
@@ -66,6 +70,25 @@ std::string TreeXML(const fs::path& root) {
   TDirectory tree;
   TLoader::LoadFromDisk(root.string(), &tree);
   return TLoader::SaveToXML(tree);
+}
+
+// Whether the watch vouches on this system at all (under Wine it does not,
+// see the win32 FolderWatchWine.h): where it does not, every sync scans
+// its folder itself and only the answers are checked.
+bool WatchVouchesHere() {
+  static const bool vouches = [] {
+    testing::TTempFolder temp;
+    TFolderWatch watch;
+    watch.Watch(temp.Path());
+    return watch.Limit() != TFolderWatchLimit::Unsupported;
+  }();
+  return vouches;
+}
+
+// Where the index gets its tree from on this system, given where it gets it
+// from where the watch vouches.
+TSource Expected(TSource source) {
+  return WatchVouchesHere() ? source : TSource::OwnScan;
 }
 
 void SetTime(const fs::path& path, std::chrono::hours shift) {
@@ -132,7 +155,7 @@ TEST_F(ProjectIndex, EveryChangeMadeRightBeforeASyncIsSeen) {
   TProjectIndex index(root_.string());
   TSource source{};
   index.Acquire(&source);
-  ASSERT_EQ(source, TSource::Rebuilt) << "the test's folder cannot be watched here";
+  ASSERT_EQ(source, Expected(TSource::Rebuilt)) << "the test's folder cannot be watched here";
 
   for (const TChange& change : changes) {
     SCOPED_TRACE(change.What);
@@ -145,38 +168,67 @@ TEST_F(ProjectIndex, EveryChangeMadeRightBeforeASyncIsSeen) {
     }
     // Nothing since: the same tree again, and still the right answer.
     TProjectTreeRef again = index.Acquire(&source);
-    EXPECT_EQ(source, TSource::Shared);
-    EXPECT_EQ(again, tree);
+    EXPECT_EQ(source, Expected(TSource::Shared));
+    if (WatchVouchesHere()) {
+      EXPECT_EQ(again, tree);
+    }
     EXPECT_EQ(Answer(again->Tree, before), FreshAnswer(root_, before));
   }
 }
 
+struct TRootReplacement {
+  const char* What;
+  std::function<void(const fs::path& temp, const fs::path& root)> Make;
+};
+
 // The root itself replaced by another folder of the same path: no event
 // reaches the old root's watches, yet the index must not answer from it.
-TEST_F(ProjectIndex, ARootReplacedFromAboveIsScannedAgain) {
-  const fs::path parent = fs::path(temp_.Path()) / "above";
-  const fs::path root = parent / "project";
-  test::WriteFile(root / "old.txt", "o");
-  TProjectIndex index(root.string());
-  TSource source{};
-  index.Acquire(&source);
-  ASSERT_EQ(source, TSource::Rebuilt);
-  fs::rename(parent, fs::path(temp_.Path()) / "moved");
-  test::WriteFile(root / "new.txt", "n");
-  TProjectTreeRef tree = index.Acquire(&source);
-  EXPECT_NE(source, TSource::Shared);
-  EXPECT_EQ(Answer(tree->Tree, "<tree/>"), FreshAnswer(root, "<tree/>"));
+// (Windows itself refuses to rename a folder above one held open, as the
+// watch holds the root; Wine, like Linux, does not.)
+TEST(ProjectIndexRoot, ARootReplacedIsScannedAgain) {
+  const std::vector<TRootReplacement> replacements = {
+      {"the folder above renamed",
+       [](const fs::path& temp, const fs::path& root) {
+         fs::rename(root.parent_path(), temp / "moved");
+         test::WriteFile(root / "new.txt", "n");
+       }},
+      {"the root renamed, another made at its path",
+       [](const fs::path& temp, const fs::path& root) {
+         fs::rename(root, temp / "old-root");
+         test::WriteFile(root / "new.txt", "n");
+       }},
+  };
+  for (const TRootReplacement& replacement : replacements) {
+    SCOPED_TRACE(replacement.What);
+    testing::TTempFolder temp;
+    const fs::path root = fs::path(temp.Path()) / "above" / "project";
+    test::WriteFile(root / "old.txt", "o");
+    TProjectIndex index(root.string());
+    TSource source{};
+    index.Acquire(&source);
+    ASSERT_EQ(source, Expected(TSource::Rebuilt));
+    replacement.Make(temp.Path(), root);
+    TProjectTreeRef tree = index.Acquire(&source);
+    EXPECT_NE(source, TSource::Shared);
+    EXPECT_EQ(Answer(tree->Tree, "<tree/>"), FreshAnswer(root, "<tree/>"));
+  }
 }
 
 // A file with a second name outside the project, written through that name:
-// only a watch on the file itself sees it.
+// only a watch on the file itself sees it. Windows reports a change only to
+// the folder of the name it was made through, so there the watch refuses
+// such a tree and every sync scans it.
 TEST_F(ProjectIndex, AFileWrittenThroughAHardLinkOutsideIsSeen) {
   const fs::path outside = fs::path(temp_.Path()) / "outside.txt";
   fs::create_hard_link(root_ / "a.txt", outside);
   TProjectIndex index(root_.string());
   TSource source{};
   index.Acquire(&source);
-  ASSERT_EQ(source, TSource::Rebuilt);
+#ifdef _WIN32
+  ASSERT_EQ(source, TSource::OwnScan);
+#else
+  ASSERT_EQ(source, Expected(TSource::Rebuilt));
+#endif
   const std::string before = TreeXML(root_);
   SetTime(outside, std::chrono::hours(3));
   TProjectTreeRef tree = index.Acquire(&source);
@@ -197,12 +249,22 @@ struct TUnwatchable {
 TEST_F(ProjectIndex, AFolderThatCannotBeWatchedIsScannedPerSync) {
   const std::vector<TUnwatchable> cases = {
       {"the watch limit", [](const fs::path&) {}, 2, TFolderWatchLimit::WatchLimit},
+#ifndef _WIN32
+      // (The C++ library of the Windows build makes no symbolic links; the
+      // Windows tests make their own.)
       {"a link to a file", [](const fs::path& r) { fs::create_symlink(r / "a.txt", r / "link"); },
        0, TFolderWatchLimit::Link},
       {"a link to a folder",
        [](const fs::path& r) { fs::create_directory_symlink(r / "dir", r / "sub" / "back"); }, 0,
        TFolderWatchLimit::Link},
+#endif
       {"no root", [](const fs::path& r) { fs::remove_all(r); }, 0, TFolderWatchLimit::Unwatchable},
+#ifdef _WIN32
+      // Windows reports a write to the folder of the name it went through only.
+      {"a file with a second name",
+       [](const fs::path& r) { fs::create_hard_link(r / "a.txt", r / "sub" / "a2.txt"); }, 0,
+       TFolderWatchLimit::Link},
+#endif
   };
   for (const TUnwatchable& unwatchable : cases) {
     SCOPED_TRACE(unwatchable.What);
@@ -210,7 +272,8 @@ TEST_F(ProjectIndex, AFolderThatCannotBeWatchedIsScannedPerSync) {
     unwatchable.Make(root_);
     TFolderWatch watch;
     watch.Watch(root_.string(), unwatchable.MaxWatches);
-    EXPECT_EQ(watch.Limit(), unwatchable.Limit);
+    EXPECT_EQ(watch.Limit(),
+              WatchVouchesHere() ? unwatchable.Limit : TFolderWatchLimit::Unsupported);
     TProjectIndex index(root_.string(), unwatchable.MaxWatches);
     TSource source{};
     for (int sync = 0; sync < 2; ++sync) {
@@ -224,6 +287,7 @@ TEST_F(ProjectIndex, AFolderThatCannotBeWatchedIsScannedPerSync) {
   }
 }
 
+#ifndef _WIN32
 // What mounting changes, no folder's event reports: a file system mounted
 // over a folder of the project, and a folder mounted a second time inside
 // it. Runs in a mount namespace of its own; "skip" where none can be made.
@@ -256,6 +320,7 @@ TEST_F(ProjectIndex, MountsInsideTheProjectAreSeen) {
   if (problems == "skip") GTEST_SKIP() << "no mount namespace here";
   EXPECT_EQ(problems, "");
 }
+#endif
 
 // A folder that changes before every sync: after a few trees that no
 // second sync could share, each sync scans for itself; answers stay fresh.
@@ -270,13 +335,15 @@ TEST_F(ProjectIndex, AFolderChangedBeforeEverySyncIsScannedPerSync) {
     sources.push_back(source);
     EXPECT_EQ(Answer(tree->Tree, before), FreshAnswer(root_, before)) << "sync " << sync;
   }
-  const std::vector<TSource> expected = {TSource::Rebuilt, TSource::Rebuilt, TSource::Rebuilt,
-                                         TSource::OwnScan, TSource::OwnScan, TSource::OwnScan};
+  const std::vector<TSource> expected = {Expected(TSource::Rebuilt), Expected(TSource::Rebuilt),
+                                         Expected(TSource::Rebuilt), TSource::OwnScan,
+                                         TSource::OwnScan,           TSource::OwnScan};
   EXPECT_EQ(sources, expected);
 }
 
 // The watch's own verdicts on a folder it can watch.
 TEST(FolderWatch, ItSeesAChangeOnceAndKeepsSayingSo) {
+  if (!WatchVouchesHere()) GTEST_SKIP() << "the watch never vouches on this system";
   testing::TTempFolder temp;
   const fs::path root = fs::path(temp.Path()) / "w";
   test::WriteFile(root / "f.txt", "f");
@@ -295,6 +362,25 @@ TEST(FolderWatch, ItSeesAChangeOnceAndKeepsSayingSo) {
   watch.Watch(root.string());
   EXPECT_FALSE(watch.Changed());
   fs::remove(root / "f.txt");
+  EXPECT_TRUE(watch.Changed());
+}
+
+// A watch set up by a thread that has ended since (a sync's thread, often)
+// still vouches when asked from another, and still sees what changes; so
+// does one set up again over it.
+TEST(FolderWatch, AWatchOutlivesTheThreadThatSetItUp) {
+  if (!WatchVouchesHere()) GTEST_SKIP() << "the watch never vouches on this system";
+  testing::TTempFolder temp;
+  const fs::path root = fs::path(temp.Path()) / "w";
+  test::WriteFile(root / "f.txt", "f");
+  TFolderWatch watch;
+  std::thread([&] { watch.Watch(root.string()); }).join();
+  ASSERT_TRUE(watch.CanVouch());
+  EXPECT_FALSE(watch.Changed());
+  std::thread([&] { watch.Watch(root.string()); }).join();
+  ASSERT_TRUE(watch.CanVouch());
+  EXPECT_FALSE(watch.Changed());
+  test::WriteFile(root / "g.txt", "g");
   EXPECT_TRUE(watch.Changed());
 }
 
@@ -323,11 +409,14 @@ TEST_F(ProjectIndex, SyncsAtOnceShareOneTreeAndSeeEveryChange) {
     }
     for (int t = 0; t < kThreads; ++t) {
       EXPECT_EQ(answers[t], expected) << "round " << round << ", sync " << t;
-      EXPECT_EQ(trees[t], trees[0]) << "one tree per round";
+      if (WatchVouchesHere()) {
+        EXPECT_EQ(trees[t], trees[0]) << "one tree per round";
+      }
     }
   }
 }
 
+#ifndef _WIN32
 // The module's syncs go through the index of the configured root, and a
 // root changed from the console is the one read at the next sync.
 TEST_F(ProjectIndex, TheModuleAnswersFromTheRootConfiguredNow) {
@@ -351,6 +440,7 @@ TEST_F(ProjectIndex, TheModuleAnswersFromTheRootConfiguredNow) {
   ASSERT_TRUE(module.FindProject("Demo", project));
   EXPECT_NE(module.BuildDiffList(project, "<tree/>").find("\\o.txt"), std::string::npos);
 }
+#endif
 
 }  // namespace
 }  // namespace ormelin

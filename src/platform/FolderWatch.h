@@ -13,21 +13,54 @@
 // a mount or a link). Links (symbolic ones) inside the tree are not
 // followed by the watch at all: what they name may change without any
 // folder of the tree changing, so a tree holding one is never vouched for.
-// A file with more than one name (a hard link) is watched itself, so that a
-// write through a name outside the tree is seen too. On a system without
-// notifications (Windows, for now) a watch never vouches.
 //
-// What Linux does not report at all, and no watch here can see: a write
-// through a shared memory mapping (the file's time changes, no event
-// comes), and a write through a second name that was made outside the tree
-// after the watch was set up (the new name's folder is not watched, and the
-// file, having had one name when the watch was set up, is not watched
-// itself).
+// Linux (inotify): every folder has a watch of its own. A file with more
+// than one name (a hard link) is watched itself, so that a write through a
+// name outside the tree is seen too. What Linux does not report at all, and
+// no watch here can see: a write through a shared memory mapping (the
+// file's time changes, no event comes), and a write through a second name
+// that was made outside the tree after the watch was set up (the new name's
+// folder is not watched, and the file, having had one name when the watch
+// was set up, is not watched itself).
 //
-// Ordering: the system queues an event in the same call that makes the
-// change, before that call returns. A change that was complete before
+// Windows (ReadDirectoryChangesW): one read on the root covers its whole
+// subtree; the folders are listed once, when the watch is set up, and
+// counted as its watches. Only a local fixed, removable or RAM drive is
+// trusted (not a network drive, nor a CD or a drive the system cannot
+// tell). A tree holding any reparse point (symbolic link, junction, mount
+// point; a volume mounted on a folder is one) is refused, and so is one
+// holding a file with more than one name: Windows reports a change only to
+// the folder of the name it was made through. Finding those opens every
+// file of the tree once when the watch is set up (a folder's listing does
+// not give the number of names), which costs about as much again as a
+// scan. Not seen, as on Linux: a
+// second name made outside the tree after the watch was set up, and then
+// written through. The watch holds the root open, so while it lasts no
+// folder above the root can be renamed (Windows refuses to rename a folder
+// with anything below it open). Under Wine changes are reported late, and
+// the watch does not vouch there (see win32/FolderWatchWine.h).
+//
+// Ordering on Linux: the system queues an event in the same call that makes
+// the change, before that call returns. A change that was complete before
 // Changed() was called is therefore seen by it. A folder is watched before
 // it is read, so a change made while the tree is being set up is seen too.
+//
+// Ordering on Windows: the file system reports a change of a name, of
+// attributes, of times or of security set by a call to the watch's read in
+// that call, before it returns; the read then completes, and its completion
+// is queued to the watch's own completion port (or, between two reads, the
+// change is kept for the next one). Changed() polls that port, so a change
+// complete before it was called is seen by it, whichever thread set up the
+// watch and whether or not that thread still runs. What does not hold: the
+// size and last-write time of a file written through a handle still open
+// are updated in its folder's entry, and reported, lazily (NTFS does so at
+// the latest when the handle is closed). A scan reads the folders' entries,
+// so it too sees the old time until then, and the tree stays what a fresh
+// scan gives; a writer that keeps its file open across a sync is seen
+// after it closes the file. The read is issued before the tree is listed,
+// so a change made while the watch is being set up is seen too. (This is
+// how Windows documents and is known to behave; the tests run under Wine,
+// which behaves otherwise, see above, so none of it is checked there.)
 //
 // Threading: a watch belongs to one thread at a time (its owner serialises
 // the calls).
@@ -42,19 +75,20 @@ namespace ormelin {
 // Why a watch cannot vouch for its folders.
 enum class TFolderWatchLimit {
   None,              // it vouches
-  Unsupported,       // the system has no notifications we use
+  Unsupported,       // the system has no notifications we use (or: Wine)
   Overflow,          // events were lost
   WatchLimit,        // no more watches (the system's limit, or the one set)
   Unwatchable,       // a folder could not be watched or read, or the root is none
   RemoteFileSystem,  // network or FUSE
   FolderTwice,       // one folder reached by two paths
-  Link,              // a symbolic link inside the tree
+  Link,              // a symbolic link inside the tree (Windows: a reparse point, or a
+                     // file with more than one name)
 };
 
 class TFolderWatch {
  public:
-  // Opens the system's notifications (the descriptors are held until the
-  // watch goes); nothing is watched yet, so the watch does not vouch.
+  // Opens the system's notifications (Linux: the descriptors are held until
+  // the watch goes); nothing is watched yet, so the watch does not vouch.
   TFolderWatch();
   ~TFolderWatch();
   TFolderWatch(const TFolderWatch&) = delete;
@@ -62,7 +96,8 @@ class TFolderWatch {
 
   // Drops whatever was watched and what it saw, then watches `root` (a
   // system path; the root itself may be a link) and every folder below it.
-  // `maxWatches` > 0 caps the watches, below the system's own limit. Never
+  // `maxWatches` > 0 caps the watches, below the system's own limit (on
+  // Windows, the folders of the tree). Never
   // raises for a file-system reason: what cannot be watched shows in Limit().
   void Watch(std::string_view root, int maxWatches = 0);
 
@@ -75,7 +110,8 @@ class TFolderWatch {
   // Watch; a watch that cannot vouch always says true.
   bool Changed();
 
-  // The number of folders and files watched (for tests).
+  // The number of folders and files watched (Windows: folders listed; for
+  // tests).
   int WatchCount() const;
 
  private:
