@@ -320,7 +320,30 @@ void ReplaceFileContents(std::string_view path, std::string_view data) {
   SyncFolderOf(target);
 }
 
+namespace {
+
+TDateTime ConvertDosRoundedTime(int64_t unixSeconds);
+
+}  // namespace
+
 TDateTime DosRoundedTime(int64_t unixSeconds) {
+  // The files of a tree share few times (those of one unpacking, one build,
+  // one copy), and the conversion to local time takes the C library's lock
+  // and a search of the zone's rules: each thread keeps the last times it
+  // converted. The zone of a process never changes while it runs.
+  struct TSlot {
+    int64_t Seconds = INT64_MIN;
+    TDateTime Value = 0;
+  };
+  thread_local TSlot recent[256];
+  TSlot& slot = recent[static_cast<uint64_t>(unixSeconds) % 256];
+  if (slot.Seconds != unixSeconds) slot = {unixSeconds, ConvertDosRoundedTime(unixSeconds)};
+  return slot.Value;
+}
+
+namespace {
+
+TDateTime ConvertDosRoundedTime(int64_t unixSeconds) {
   static const TDateTime kFirst = EncodeDateTime(1980, 1, 1, 0, 0, 0);
   static const TDateTime kLast = EncodeDateTime(2107, 12, 31, 23, 59, 58);
   time_t seconds = static_cast<time_t>(unixSeconds);
@@ -332,6 +355,8 @@ TDateTime DosRoundedTime(int64_t unixSeconds) {
   local.tm_sec &= ~1;
   return LocalFieldsToDateTime(local);
 }
+
+}  // namespace
 
 struct TFolderEnumerator::TImpl {
   DIR* dir = nullptr;
