@@ -92,6 +92,10 @@ void THTTPResponseInfo::RedirectTo(const std::string& url) {
 }
 
 void THTTPResponseInfo::SendHeader() {
+  connection_.Write(TakeHeader());
+}
+
+std::string THTTPResponseInfo::TakeHeader() {
   if (headerSent_) throw EHTTPHeaderAlreadyWritten();
   headerSent_ = true;
   if (ContentLength == -1) {
@@ -111,16 +115,23 @@ void THTTPResponseInfo::SendHeader() {
   std::string block = "HTTP/1.1 " + IntToStr(statusCode_) + " " + reasonPhrase_ + "\r\n";
   for (const std::string& line : headers_.Lines()) block.append(line).append("\r\n");
   block.append("\r\n");
-  connection_.Write(block);
+  return block;
 }
 
 void THTTPResponseInfo::SendBody() {
-  if (!headerSent_) SendHeader();
-  if (!ReplyText.empty()) {
-    connection_.Write(ReplyText);
-  } else if (ReplyStream) {
-    ReplyStream->SetPosition(0);
-    connection_.WriteStreamBytes(*ReplyStream, 0);
+  if (!headerSent_ && !ReplyStream) {
+    // A page and its header in one write: one segment instead of two.
+    std::string block = TakeHeader();
+    block += ReplyText;
+    connection_.Write(block);
+  } else {
+    if (!headerSent_) SendHeader();
+    if (!ReplyText.empty()) {
+      connection_.Write(ReplyText);
+    } else if (ReplyStream) {
+      ReplyStream->SetPosition(0);
+      connection_.WriteStreamBytes(*ReplyStream, 0);
+    }
   }
   ReplyText.clear();
   ReplyStream.reset();

@@ -49,10 +49,14 @@ class THTTPResponseInfo {
   // EHTTPHeaderAlreadyWritten the second time.
   void SendHeader();
   // Sends the header if it is not yet out, then ReplyText, or else the whole
-  // ReplyStream from its start (no length prefix); then empties both.
+  // ReplyStream from its start (no length prefix); then empties both. A
+  // header and a text go out in one write.
   void SendBody();
 
  private:
+  // Marks the header sent and gives its text.
+  std::string TakeHeader();
+
   TTCPConnection& connection_;
   int statusCode_ = 200;
   std::string reasonPhrase_ = "OK";

@@ -62,8 +62,11 @@ void TCustomHTTPServer::ServeRequests(TContext& context) {
       response.SetStatus(500);
       response.ReplyText.clear();
     }
-    if (!response.HeaderSent()) response.SendHeader();
-    if (!response.ReplyText.empty() || response.ReplyStream) response.SendBody();
+    if (!response.ReplyText.empty() || response.ReplyStream) {
+      response.SendBody();  // the header first, if it is not out yet
+    } else if (!response.HeaderSent()) {
+      response.SendHeader();
+    }
     closeAfter = response.CloseAfterResponse;
   } while (!closeAfter);
 }
