@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <semaphore>
 #include <thread>
 
 namespace ormelin {
@@ -13,6 +14,11 @@ thread_local const TCustomTCPServer* currentServer = nullptr;
 
 }  // namespace
 
+struct TCustomTCPServer::TIdleThread {
+  std::binary_semaphore Woken{0};
+  std::function<void()> Body;  // empty: end
+};
+
 TContext::TContext(TCustomTCPServer& server, std::unique_ptr<TTCPConnection> connection)
     : server_(server), connection_(std::move(connection)) {
   TMutexLock lock(server_.contextsMutex_);
@@ -23,7 +29,7 @@ TContext::~TContext() {
   {
     TMutexLock lock(server_.contextsMutex_);
     server_.contexts_.erase(entry_);
-    server_.contextsChanged_.notify_all();
+    if (server_.contextWaiters_ > 0) server_.contextsChanged_.notify_all();
   }
   // Out of the list, nobody else reaches the connection: closing it here
   // cannot race with a deactivation that disconnects the listed ones.
@@ -108,10 +114,12 @@ void TCustomTCPServer::Deactivate() {
 }
 
 void TCustomTCPServer::WaitForContexts(TMutexLock& lock, size_t remaining) {
+  ++contextWaiters_;
   while (contexts_.size() > remaining) {
     contextsChanged_.wait_for(lock, std::chrono::milliseconds(500));
     remaining = std::min(remaining, static_cast<size_t>(threadsInControl_.load()));
   }
+  --contextWaiters_;
 }
 
 void TCustomTCPServer::StopAndWait() {
@@ -123,7 +131,8 @@ void TCustomTCPServer::StopAndWait() {
   }
   TMutexLock lock(threadsMutex_);
   endThreads_ = true;
-  threadsChanged_.notify_all();
+  for (TIdleThread* idle : idle_) idle->Woken.release();  // with no work: they end
+  idle_.clear();
   while (connectionThreads_ > 0) threadsChanged_.wait(lock);
 }
 
@@ -158,14 +167,22 @@ void TCustomTCPServer::Accept(TSocketHandle& binding) {
 }
 
 void TCustomTCPServer::StartConnectionThread(std::function<void()> body) {
+  TIdleThread* idle = nullptr;
   {
     TMutexLock lock(threadsMutex_);
-    if (idleThreads_ > handedOver_.size()) {
-      handedOver_.push_back(std::move(body));
-      threadsChanged_.notify_one();
-      return;
+    if (!idle_.empty()) {
+      // The thread that idled last: its stack is the likeliest in cache.
+      idle = idle_.back();
+      idle_.pop_back();
+    } else {
+      ++connectionThreads_;
     }
-    ++connectionThreads_;
+  }
+  if (idle != nullptr) {
+    // Out of the list, the thread waits for this release and nothing else.
+    idle->Body = std::move(body);
+    idle->Woken.release();
+    return;
   }
   try {
     TThread([this, first = std::move(body)]() mutable { ServeConnections(std::move(first)); },
@@ -180,24 +197,41 @@ void TCustomTCPServer::StartConnectionThread(std::function<void()> body) {
 }
 
 void TCustomTCPServer::ServeConnections(std::function<void()> body) {
+  TIdleThread self;
   for (;;) {
     body();
     body = nullptr;
-    TMutexLock lock(threadsMutex_);
-    ++idleThreads_;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kIdleThreadMs);
-    while (handedOver_.empty() && !endThreads_ &&
-           threadsChanged_.wait_until(lock, until) != std::cv_status::timeout) {
+    {
+      TMutexLock lock(threadsMutex_);
+      if (endThreads_) {
+        // The last touch of the server: StopAndWait may return now.
+        --connectionThreads_;
+        threadsChanged_.notify_all();
+        return;
+      }
+      idle_.push_back(&self);
     }
-    --idleThreads_;
-    if (handedOver_.empty()) {
-      // The last touch of the server: StopAndWait may return now.
+    if (!self.Woken.try_acquire_for(std::chrono::milliseconds(kIdleThreadMs))) {
+      TMutexLock lock(threadsMutex_);
+      auto listed = std::find(idle_.begin(), idle_.end(), &self);
+      if (listed != idle_.end()) {
+        idle_.erase(listed);
+        --connectionThreads_;
+        threadsChanged_.notify_all();
+        return;
+      }
+      // Taken off the list as the wait ended: its release is on the way.
+      lock.unlock();
+      self.Woken.acquire();
+    }
+    if (!self.Body) {
+      TMutexLock lock(threadsMutex_);
       --connectionThreads_;
       threadsChanged_.notify_all();
       return;
     }
-    body = std::move(handedOver_.front());
-    handedOver_.pop_front();
+    body = std::move(self.Body);
+    self.Body = nullptr;
   }
 }
 
@@ -231,7 +265,7 @@ size_t TCustomTCPServer::ContextCount() const {
 
 size_t TCustomTCPServer::IdleThreadCount() const {
   TMutexLock lock(threadsMutex_);
-  return idleThreads_;
+  return idle_.size();
 }
 
 TTCPServer::TTCPServer(TContextEvent onConnect, TContextEvent onExecute, std::string name)

@@ -21,7 +21,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
@@ -161,18 +160,20 @@ class TCustomTCPServer {
   mutable TMutex bindingInfoMutex_;
   std::vector<TBindingInfo> bindingInfo_ GUARDED_BY(bindingInfoMutex_);
 
-  // Guards contexts_; contextsChanged_ is signalled when one leaves.
+  // Guards contexts_; contextsChanged_ is signalled when one leaves while
+  // someone waits for that.
   mutable TMutex contextsMutex_;
   std::condition_variable_any contextsChanged_;
   std::list<TContext*> contexts_ GUARDED_BY(contextsMutex_);
+  int contextWaiters_ GUARDED_BY(contextsMutex_) = 0;
 
   // Guards the connection threads' hand-over; threadsChanged_ is signalled
-  // when work is handed over, when the server ends its threads, and when a
-  // thread ends.
+  // when a thread ends. An idle thread waits on a semaphore of its own, so
+  // that a hand-over wakes that thread alone and nothing else contends.
+  struct TIdleThread;
   mutable TMutex threadsMutex_;
   std::condition_variable_any threadsChanged_;
-  std::deque<std::function<void()>> handedOver_ GUARDED_BY(threadsMutex_);
-  size_t idleThreads_ GUARDED_BY(threadsMutex_) = 0;
+  std::vector<TIdleThread*> idle_ GUARDED_BY(threadsMutex_);  // the latest to idle last
   size_t connectionThreads_ GUARDED_BY(threadsMutex_) = 0;
   bool endThreads_ GUARDED_BY(threadsMutex_) = false;
 };
