@@ -5,11 +5,11 @@
 #include <numeric>
 #include <utility>
 
+#include "comparer/DiskWalk.h"
 #include "comparer/FileStructures.h"
 #include "platform/Collation.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
-#include "platform/Paths.h"
 
 namespace ormelin {
 
@@ -156,71 +156,50 @@ TCompactTree TCompactTree::FromDirectory(const TDirectory& source) {
   return tree;
 }
 
+namespace {
+
+// Fills a packed tree for WalkDisk: a folder's content is added whole when
+// it is read (files named at once, sub-folders as the walk reaches them).
+class TCompactFiller {
+ public:
+  using TFolder = TCompactTree::TIndex;
+
+  explicit TCompactFiller(TCompactTree& tree) : tree_(tree) {}
+
+  void Read(TFolder folder, const std::vector<TFolderEntry>& entries) {
+    size_t folders = 0;
+    size_t files = 0;
+    for (const TFolderEntry& entry : entries) {
+      if (entry.NameIsPath) ++(entry.IsDirectory ? folders : files);
+    }
+    const TFolder first = tree_.AddContent(folder, folders, files);
+    nextFolder_.resize(tree_.FolderCount());
+    nextFolder_[folder] = first;
+    TFolder file = tree_.Folder(folder).FirstFile;
+    for (const TFolderEntry& entry : entries) {
+      if (entry.NameIsPath && !entry.IsDirectory)
+        tree_.SetFile(file++, entry.Name, entry.DateModified);
+    }
+  }
+  TFolder AddFolder(TFolder parent, const TFolderEntry& entry) {
+    const TFolder child = nextFolder_[parent]++;
+    tree_.SetFolder(child, entry.Name, entry.DateModified);
+    return child;
+  }
+
+ private:
+  TCompactTree& tree_;
+  // By folder: the number its next sub-folder gets.
+  std::vector<TFolder> nextFolder_;
+};
+
+}  // namespace
+
 TCompactTree TCompactTree::FromDisk(std::string_view path, TScanReport* report) {
   TCompactTree tree;
   if (!DirectoryExists(path)) return tree;
-  // Depth first, as TLoader::ScanFolder goes, so that the first entry left
-  // out is the same; each folder's content is added whole when it is read.
-  struct TFrame {
-    TIndex folder;
-    std::string path;      // on disk, with a trailing separator
-    std::string treePath;  // in the tree, as "\a\b\"
-    TFolderIdentity identity;
-    std::vector<TFolderEntry> entries;
-    TIndex nextFolder = 0;  // the number the next sub-folder entry got
-    size_t next = 0;
-  };
-  std::vector<TFrame> stack;
-
-  auto enter = [&stack, &tree](TIndex folder, std::string folderPath, std::string treePath) {
-    TFrame frame{folder, std::move(folderPath), std::move(treePath), {}, {}, 0, 0};
-    TFolderEnumerator enumerator(frame.path);
-    if (!enumerator.IsOpen()) return;
-    frame.identity = enumerator.Identity();
-    for (const TFrame& ancestor : stack) {
-      if (ancestor.identity == frame.identity) return;
-    }
-    TFolderEntry entry;
-    size_t folders = 0;
-    size_t files = 0;
-    while (enumerator.Next(entry)) {
-      if (entry.Name == "." || entry.Name == "..") continue;
-      if (entry.NameIsPath) ++(entry.IsDirectory ? folders : files);
-      frame.entries.push_back(std::move(entry));
-      entry = TFolderEntry();
-    }
-    frame.nextFolder = tree.AddContent(folder, folders, files);
-    TIndex nextFile = tree.folders_[folder].FirstFile;
-    for (const TFolderEntry& found : frame.entries) {
-      if (found.NameIsPath && !found.IsDirectory) {
-        tree.SetFile(nextFile++, found.Name, found.DateModified);
-      }
-    }
-    stack.push_back(std::move(frame));
-  };
-
-  enter(0, IncludeTrailingBackslash(path), "\\");
-  while (!stack.empty()) {
-    TFrame& frame = stack.back();
-    if (frame.next >= frame.entries.size()) {
-      stack.pop_back();
-      continue;
-    }
-    const TFolderEntry& entry = frame.entries[frame.next++];
-    if (!entry.NameIsPath) {
-      if (report != nullptr && report->LeftOut++ == 0) {
-        report->FirstLeftOut = frame.treePath + entry.Name;
-      }
-      continue;
-    }
-    if (!entry.IsDirectory) continue;
-    const TIndex child = frame.nextFolder++;
-    tree.SetFolder(child, entry.Name, entry.DateModified);
-    if (stack.size() > static_cast<size_t>(MaxScanDepth)) continue;
-    std::string childPath = IncludeTrailingBackslash(frame.path + entry.Name);
-    std::string childTreePath = frame.treePath + entry.Name + "\\";
-    enter(child, std::move(childPath), std::move(childTreePath));  // `frame` may dangle
-  }
+  TCompactFiller filler(tree);
+  WalkDisk(path, 0, "\\", filler, report);
   return tree;
 }
 

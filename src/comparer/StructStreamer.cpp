@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "comparer/DiskWalk.h"
 #include "comparer/FileStructures.h"
 #include "platform/Collation.h"
 #include "platform/Exceptions.h"
@@ -287,59 +288,28 @@ TDirectory* TLoader::AddFoundEntry(const TFolderEntry& entry, TDirectory* folder
   return nullptr;
 }
 
-void TLoader::ScanFolder(std::string_view path, TDirectory* folder, TScanReport* report) {
-  // Depth first, as a recursive scan would go, but each folder is read whole
-  // and its enumerator closed before the walk descends: open handles stay at
-  // one however deep the tree, and the identities of the folders on the
-  // current path tell a link back into an ancestor.
-  struct TFrame {
-    TDirectory* folder;
-    std::string path;  // with a trailing separator
-    TFolderIdentity identity;
-    std::vector<TFolderEntry> entries;
-    size_t next = 0;
-  };
-  std::vector<TFrame> stack;
+namespace {
 
-  // Reads the folder unless it is one of the folders being scanned.
-  auto enter = [&stack](TDirectory* directory, std::string folderPath) {
-    TFrame frame{directory, std::move(folderPath), {}, {}, 0};
-    TFolderEnumerator enumerator(frame.path);
-    if (!enumerator.IsOpen()) return;
-    frame.identity = enumerator.Identity();
-    for (const TFrame& ancestor : stack) {
-      if (ancestor.identity == frame.identity) return;
-    }
-    TFolderEntry entry;
-    while (enumerator.Next(entry)) {
-      if (entry.Name == "." || entry.Name == "..") continue;
-      frame.entries.push_back(std::move(entry));
-      entry = TFolderEntry();
-    }
-    stack.push_back(std::move(frame));
-  };
+// Fills a tree of objects for WalkDisk: a folder's files as it is read, its
+// sub-folders as the walk reaches them.
+struct TDirectoryFiller {
+  using TFolder = TDirectory*;
 
-  enter(folder, IncludeTrailingBackslash(path));
-  while (!stack.empty()) {
-    TFrame& frame = stack.back();
-    if (frame.next >= frame.entries.size()) {
-      stack.pop_back();
-      continue;
+  static void Read(TDirectory* folder, const std::vector<TFolderEntry>& entries) {
+    for (const TFolderEntry& entry : entries) {
+      if (entry.NameIsPath && !entry.IsDirectory) TLoader::AddFoundEntry(entry, folder);
     }
-    const TFolderEntry& entry = frame.entries[frame.next++];
-    if (!entry.NameIsPath) {
-      // Read at the path its name makes, it would be another entry's
-      // content, or none.
-      if (report != nullptr && report->LeftOut++ == 0) {
-        report->FirstLeftOut = IncludeTrailingBackslash(frame.folder->GetFullPath()) + entry.Name;
-      }
-      continue;
-    }
-    TDirectory* directory = AddFoundEntry(entry, frame.folder);
-    if (directory == nullptr || stack.size() > static_cast<size_t>(MaxScanDepth)) continue;
-    std::string childPath = IncludeTrailingBackslash(frame.path + entry.Name);
-    enter(directory, std::move(childPath));  // `frame` may dangle from here on
   }
+  static TDirectory* AddFolder(TDirectory* parent, const TFolderEntry& entry) {
+    return TLoader::AddFoundEntry(entry, parent);
+  }
+};
+
+}  // namespace
+
+void TLoader::ScanFolder(std::string_view path, TDirectory* folder, TScanReport* report) {
+  TDirectoryFiller filler;
+  WalkDisk(path, folder, IncludeTrailingBackslash(folder->GetFullPath()), filler, report);
 }
 
 // ---- XML ----
