@@ -146,7 +146,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         if (job->Update) {
           TorUpdateFileCommand::PrepareReplace(job->FullPath, *replacement);
         } else {
-          replacement->Open();
+          replacement->OpenNew();
         }
       } catch (const Exception& error) {
         fail_(*job, error.Message());

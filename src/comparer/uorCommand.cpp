@@ -128,7 +128,7 @@ TorFileReplacement::TorFileReplacement(std::string fullPath) : fullPath_(std::mo
 TorFileReplacement::~TorFileReplacement() {
   if (content_) {
     content_.reset();
-    DeleteFile(tempPath_);
+    if (!unnamed_) DeleteFile(tempPath_);  // an unnamed file goes with its handle
   }
 }
 
@@ -143,14 +143,47 @@ TStream& TorFileReplacement::Content() {
   return *content_;
 }
 
+void TorFileReplacement::OpenNew() {
+  if (content_) return;
+  const size_t slash = fullPath_.find_last_of("\\/");
+  const std::string folder =
+      slash == std::string::npos ? std::string() : fullPath_.substr(0, slash + 1);
+  content_ = TFileWriteStream::CreateUnnamed(folder, fullPath_);
+  unnamed_ = content_ != nullptr;
+  Open();
+}
+
 void TorFileReplacement::Commit(const std::optional<TDateTime>& time) {
   Open();
-  content_->Close();
   // Timed before it takes the target's place, so the target is either the
   // old file or the whole new one with its time, never anything between.
-  if (time) {
-    if (auto dosTime = DosFileTime(*time)) SetFileDate(tempPath_, *dosTime);
+  // The time goes on through the open file where the system allows it: no
+  // write follows.
+  const std::optional<TDateTime> dosTime = time ? DosFileTime(*time) : std::nullopt;
+  const bool timed = dosTime && content_->SetDate(*dosTime);
+  if (unnamed_) {
+    if (content_->Publish(fullPath_) == TFileWriteStream::TPublishResult::Done) {
+      try {
+        content_->Close();
+      } catch (const EFCreateError&) {
+        // What the system reports only at closing may be lost content.
+        content_.reset();
+        DeleteFile(fullPath_);
+        throw;
+      }
+      content_.reset();
+      return;
+    }
+    // A file took the name meanwhile (or the name could not be given): the
+    // content is named as a temporary file and replaces the target as one.
+    if (content_->Publish(tempPath_) != TFileWriteStream::TPublishResult::Done) {
+      throw EReplaceFileError("Datoteku '" + fullPath_ +
+                              "' nije moguće zamijeniti novim sadržajem"_cp1250);
+    }
+    unnamed_ = false;
   }
+  content_->Close();
+  if (dosTime && !timed) SetFileDate(tempPath_, *dosTime);
   if (!RenameFile(tempPath_, fullPath_)) {
     throw EReplaceFileError("Datoteku '" + fullPath_ +
                             "' nije moguće zamijeniti novim sadržajem"_cp1250);
@@ -234,6 +267,7 @@ void TorInsertFileCommand::Execute(std::string_view targetRoot, std::string_view
   TMemoryStream content;
   FetchFile(sourceRoot, file.Path, content);
   TorFileReplacement replacement(fullPath);
+  replacement.OpenNew();
   replacement.Commit(content.Data(), file.Time);
 }
 

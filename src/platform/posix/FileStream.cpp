@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <string>
+
 #include "platform/Exceptions.h"
 #include "platform/Streams.h"
+#include "platform/posix/FileTimes.h"
 #include "platform/posix/NativePath.h"
 #include "platform/posix/SystemError.h"
 
@@ -125,6 +129,58 @@ void TFileWriteStream::Close() {
   const int handle = Fd(handle_);
   handle_ = kNoNativeHandle;
   if (close(handle) != 0) RaiseWriteError(errno);
+}
+
+namespace {
+
+// Set once the system has refused unnamed files, so later files go the named
+// way at once instead of each asking again.
+std::atomic<bool> gNoUnnamedFiles{false};
+// Set once naming a file through its handle itself has been refused (it
+// takes a capability), so later files are named through /proc at once.
+std::atomic<bool> gNoEmptyPathLink{false};
+
+}  // namespace
+
+std::unique_ptr<TFileWriteStream> TFileWriteStream::CreateUnnamed(std::string_view folder,
+                                                                  std::string_view shownPath) {
+  // Naming the file later takes /proc (without a capability few hold).
+  static const bool handlesHaveNames = access("/proc/self/fd", X_OK) == 0;
+  if (gNoUnnamedFiles || !handlesHaveNames) return nullptr;
+  std::string native;
+  if (!ToNativePath(folder.empty() ? std::string_view(".") : folder, native)) return nullptr;
+  const int fd = open(native.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    // A file system without unnamed files, or a kernel that predates them
+    // (it takes the flag for a folder's). Any other failure is left to the
+    // named way too, which reports it as it always has.
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) gNoUnnamedFiles = true;
+    return nullptr;
+  }
+  return std::unique_ptr<TFileWriteStream>(new TFileWriteStream(fd, shownPath));
+}
+
+TFileWriteStream::TPublishResult TFileWriteStream::Publish(std::string_view path) {
+  std::string native;
+  if (handle_ == kNoNativeHandle || !ToNativePath(path, native)) return TPublishResult::Failed;
+  if (!gNoEmptyPathLink) {
+    if (linkat(Fd(handle_), "", AT_FDCWD, native.c_str(), AT_EMPTY_PATH) == 0)
+      return TPublishResult::Done;
+    if (errno == EEXIST) return TPublishResult::Exists;
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return TPublishResult::Failed;
+  }
+  const std::string handlePath = "/proc/self/fd/" + std::to_string(Fd(handle_));
+  if (linkat(AT_FDCWD, handlePath.c_str(), AT_FDCWD, native.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    gNoEmptyPathLink = true;
+    return TPublishResult::Done;
+  }
+  return errno == EEXIST ? TPublishResult::Exists : TPublishResult::Failed;
+}
+
+bool TFileWriteStream::SetDate(TDateTime value) {
+  timespec times[2];
+  return handle_ != kNoNativeHandle && DosFileTimes(value, times) &&
+         futimens(Fd(handle_), times) == 0;
 }
 
 void ReportFileSizeLimitAsError() {
