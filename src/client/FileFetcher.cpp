@@ -23,9 +23,10 @@ struct TFileFetcher::TPending {
   size_t LineBytes;
 };
 
-TFileFetcher::TFileFetcher(std::string project, int connections, int window, TConnector connect,
-                           TClientOutput& output, TFailure fail)
+TFileFetcher::TFileFetcher(std::string project, std::string folder, int connections, int window,
+                           TConnector connect, TClientOutput& output, TFailure fail)
     : project_(std::move(project)),
+      folder_(std::move(folder)),
       connections_(connections < 1 ? 1 : connections),
       window_(window < 1 ? 1 : window),
       connect_(std::move(connect)),
@@ -141,10 +142,12 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       if (job == nullptr) break;
       // The content goes straight into the temporary file as it arrives, so
       // that file is made before its request goes out.
-      auto replacement = std::make_unique<TorFileReplacement>(job->FullPath);
+      std::unique_ptr<TorFileReplacement> replacement;
       try {
+        const std::string fullPath = TaskFullPath(folder_, job->Path);
+        replacement = std::make_unique<TorFileReplacement>(fullPath);
         if (job->Update) {
-          TorUpdateFileCommand::PrepareReplace(job->FullPath, *replacement);
+          TorUpdateFileCommand::PrepareReplace(fullPath, *replacement);
         } else {
           replacement->OpenNew();
         }

@@ -30,8 +30,7 @@ namespace ormelin {
 class TClientOutput;
 
 struct TFileJob {
-  std::string Path;      // the task path, checked
-  std::string FullPath;  // in the target folder
+  std::string Path;  // the task path, checked
   std::optional<TDateTime> Time;
   bool Update = false;
   int Attempts = 0;
@@ -42,8 +41,9 @@ class TFileFetcher {
   using TConnector = std::function<std::unique_ptr<TSyncConnection>()>;
   using TFailure = std::function<void(const TFileJob&, const std::string&)>;
 
-  TFileFetcher(std::string project, int connections, int window, TConnector connect,
-               TClientOutput& output, TFailure fail);
+  // The files go to `folder` + their task paths.
+  TFileFetcher(std::string project, std::string folder, int connections, int window,
+               TConnector connect, TClientOutput& output, TFailure fail);
 
   // Runs every job; `first`, when given, is the connection to use first.
   // Raises EServerTimeout, with the jobs not yet done left unreported, when
@@ -59,6 +59,7 @@ class TFileFetcher {
   void PutBack(std::deque<TPending>& pending);
 
   const std::string project_;
+  const std::string folder_;
   const int connections_;
   const int window_;
   TConnector connect_;
