@@ -41,8 +41,7 @@ void ExpectSame(const std::string& xml, std::mt19937& random, const std::string&
   ASSERT_EQ(TaskOutcomeStreamed(xml, bytes), expected) << label << " byte by byte\n" << xml;
   if (xml.size() <= 300) {
     for (size_t i = 1; i < xml.size(); ++i)
-      ASSERT_EQ(TaskOutcomeStreamed(xml, {i}), expected) << label << " cut at " << i << "\n"
-                                                         << xml;
+      ASSERT_EQ(TaskOutcomeStreamed(xml, {i}), expected) << label << " cut at " << i << "\n" << xml;
   }
   for (int i = 0; i < 4; ++i)
     ASSERT_EQ(TaskOutcomeStreamed(xml, RandomCuts(xml.size(), random)), expected) << label << "\n"
@@ -119,10 +118,11 @@ class TGenerator {
   // A list as the server writes it.
   std::string List() {
     TTaskList list;
-    static const char* const kinds[] = {"insert_dir", "insert_file", "update_file",
-                                        "delete_file", "delete_dir"};
-    static const char* const pieces[] = {"\\doc", "\\a b.txt", "\"", ",", " ", "&", "<", ">",
-                                         "'", "2008-11-14 10-20-30", "\xe8", "\r\n"};
+    static const char* const kinds[] = {"insert_dir", "insert_file", "update_file", "delete_file",
+                                        "delete_dir"};
+    static const char* const pieces[] = {"\\doc", "\\a b.txt", "\"", ",", " ",
+                                         "&",     "<",         ">",  "'", "2008-11-14 10-20-30",
+                                         "\xe8",  "\r\n"};
     const int count = Pick(8);
     for (int i = 0; i < count; ++i) {
       auto task = std::make_unique<TBaseTask>();
@@ -165,7 +165,7 @@ class TGenerator {
           break;
         }
         case 4: {  // an element of the list's own names, closed or not
-          static const char* const tags[] = {"<task>", "<param>", "<TASK>", "<Param/>",
+          static const char* const tags[] = {"<task>",  "<param>", "<TASK>",   "<Param/>",
                                              "<task/>", "</task>", "</param>", "<xml>"};
           xml.insert(at, tags[Pick(8)]);
           break;
@@ -203,7 +203,8 @@ TEST(TaskListReader, GeneratedAndMutatedListsReadAsTheNodeReaderReadsThem) {
 // caller first learns that the stream ended short.
 TEST(TaskListReader, ErrorsWaitForFinishAndStopTheTasks) {
   std::vector<std::string> names;
-  TTaskListReader reader([&](std::string_view name, std::string_view) { names.emplace_back(name); });
+  TTaskListReader reader(
+      [&](std::string_view name, std::string_view) { names.emplace_back(name); });
   TTaskListReaderStream stream(reader);
   const std::string xml = "<xml><task>a</task><<task>b</task>";
   EXPECT_NO_THROW(stream.Write(xml.data(), xml.size()));

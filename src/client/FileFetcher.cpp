@@ -21,15 +21,18 @@ struct TFileFetcher::TPending {
   TFileJob* Job;
   std::unique_ptr<TorFileReplacement> Replacement;
   size_t LineBytes;
+  std::optional<TDateTime> Time;
 };
 
 TFileFetcher::TFileFetcher(std::string project, std::string folder, int connections, int window,
-                           TConnector connect, TClientOutput& output, TFailure fail)
+                           TConnector connect, TFileOfJob fileOf, TClientOutput& output,
+                           TFailure fail)
     : project_(std::move(project)),
       folder_(std::move(folder)),
       connections_(connections < 1 ? 1 : connections),
       window_(window < 1 ? 1 : window),
       connect_(std::move(connect)),
+      fileOf_(std::move(fileOf)),
       output_(output),
       fail_(std::move(fail)) {}
 
@@ -143,8 +146,10 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       // The content goes straight into the temporary file as it arrives, so
       // that file is made before its request goes out.
       std::unique_ptr<TorFileReplacement> replacement;
+      TorInsertFileCommand::TFileParams file;
       try {
-        const std::string fullPath = TaskFullPath(folder_, job->Path);
+        file = fileOf_(*job);
+        const std::string fullPath = TaskFullPath(folder_, file.Path);
         replacement = std::make_unique<TorFileReplacement>(fullPath);
         if (job->Update) {
           TorUpdateFileCommand::PrepareReplace(fullPath, *replacement);
@@ -155,8 +160,8 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         fail_(*job, error.Message());
         continue;
       }
-      const std::string line = GetFileCommandLine(project_, job->Path);
-      pending.push_back({job, std::move(replacement), line.size() + 2});
+      const std::string line = GetFileCommandLine(project_, file.Path);
+      pending.push_back({job, std::move(replacement), line.size() + 2, file.Time});
       pendingBytes += line.size() + 2;
       batch.append(line).append("\r\n");
     }
@@ -186,7 +191,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       }
       connection->ReceiveStream(current.Replacement->Content());
       try {
-        current.Replacement->Commit(current.Job->Time);
+        current.Replacement->Commit(current.Time);
         output_.FileDone();
       } catch (const Exception& error) {
         fail_(*current.Job, error.Message());

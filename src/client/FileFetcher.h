@@ -29,9 +29,11 @@ namespace ormelin {
 
 class TClientOutput;
 
+// One file to fetch: the task that names it (its path, checked, and its
+// time are read from the task's parameter when needed rather than kept for
+// every file of a long list).
 struct TFileJob {
-  std::string Path;  // the task path, checked
-  std::optional<TDateTime> Time;
+  int Task = 0;
   bool Update = false;
   int Attempts = 0;
 };
@@ -40,10 +42,12 @@ class TFileFetcher {
  public:
   using TConnector = std::function<std::unique_ptr<TSyncConnection>()>;
   using TFailure = std::function<void(const TFileJob&, const std::string&)>;
+  // The path and time of a job's file; called from the worker threads.
+  using TFileOfJob = std::function<TorInsertFileCommand::TFileParams(const TFileJob&)>;
 
   // The files go to `folder` + their task paths.
   TFileFetcher(std::string project, std::string folder, int connections, int window,
-               TConnector connect, TClientOutput& output, TFailure fail);
+               TConnector connect, TFileOfJob fileOf, TClientOutput& output, TFailure fail);
 
   // Runs every job; `first`, when given, is the connection to use first.
   // Raises EServerTimeout, with the jobs not yet done left unreported, when
@@ -63,6 +67,7 @@ class TFileFetcher {
   const int connections_;
   const int window_;
   TConnector connect_;
+  TFileOfJob fileOf_;
   TClientOutput& output_;
   TFailure fail_;
 

@@ -217,7 +217,7 @@ void TMirrorClient::RunOneByOne(const TMirrorTaskList& list,
   SetClientConnection(nullptr);
 }
 
-void TMirrorClient::RunPipelined(TMirrorTaskList& list, int fileTasks,
+void TMirrorClient::RunPipelined(const TMirrorTaskList& list, int fileTasks,
                                  std::unique_ptr<TSyncConnection> connection) {
   std::vector<TFileJob> jobs;
   jobs.reserve(static_cast<size_t>(fileTasks));
@@ -229,9 +229,7 @@ void TMirrorClient::RunPipelined(TMirrorTaskList& list, int fileTasks,
     }
     if (IsFileTask(task)) {
       TFileJob job;
-      TorInsertFileCommand::TFileParams params = TorInsertFileCommand::ReadFileParams(task.Params);
-      job.Path = std::move(params.Path);
-      job.Time = params.Time;
+      job.Task = i;
       job.Update = IsKind(task, kTaskUpdateFile);
       jobs.push_back(std::move(job));
       continue;
@@ -242,12 +240,15 @@ void TMirrorClient::RunPipelined(TMirrorTaskList& list, int fileTasks,
       ReportFailure(TaskPath(task), error.Message());
     }
   }
-  list.Clear();  // the jobs say all that is left to do
   TFileFetcher fetcher(
       options_.Project, options_.Folder, options_.Connections, options_.Pipeline,
-      [this] { return Connect(); }, output_,
-      [this](const TFileJob& job, const std::string& message) {
-        ReportFailure(job.Path, message);
+      [this] { return Connect(); },
+      [&list](const TFileJob& job) {
+        return TorInsertFileCommand::ReadFileParams(list.Get(job.Task).Params);
+      },
+      output_,
+      [this, &list](const TFileJob& job, const std::string& message) {
+        ReportFailure(TaskPath(list.Get(job.Task)), message);
       });
   fetcher.Run(jobs, std::move(connection));
 }

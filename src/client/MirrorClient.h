@@ -43,8 +43,7 @@ class TMirrorClient {
   void ReportFailure(std::string_view path, std::string_view message);
   int Failures();
   void RunOneByOne(const TMirrorTaskList& list, std::unique_ptr<TSyncConnection> connection);
-  // Clears `list` once its `fileTasks` file tasks are jobs of the fetcher.
-  void RunPipelined(TMirrorTaskList& list, int fileTasks,
+  void RunPipelined(const TMirrorTaskList& list, int fileTasks,
                     std::unique_ptr<TSyncConnection> connection);
   void PrintDryRun(const TMirrorTaskList& list);
   // `stalled`: the run ended early because the server stopped answering.

@@ -33,9 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string expected = ormelin::testing::TaskOutcomeByNodes(text);
   const std::string streamed = ormelin::testing::TaskOutcomeStreamed(text, cuts);
   if (streamed != expected) {
-    std::fprintf(stderr,
-                 "the streaming reader differs from the node reader\nnode path:\n%s\nstreamed:\n%s\n",
-                 expected.c_str(), streamed.c_str());
+    std::fprintf(
+        stderr,
+        "the streaming reader differs from the node reader\nnode path:\n%s\nstreamed:\n%s\n",
+        expected.c_str(), streamed.c_str());
     std::abort();
   }
   return 0;

@@ -50,8 +50,9 @@ inline std::string TaskOutcomeByNodes(std::string_view xml) {
 // (ascending offsets).
 inline std::string TaskOutcomeStreamed(std::string_view xml, const std::vector<size_t>& cuts) {
   std::string out;
-  TTaskListReader reader(
-      [&out](std::string_view name, std::string_view params) { out += DescribeTask(name, params); });
+  TTaskListReader reader([&out](std::string_view name, std::string_view params) {
+    out += DescribeTask(name, params);
+  });
   size_t from = 0;
   for (size_t cut : cuts) {
     reader.Feed(xml.substr(from, cut - from));
