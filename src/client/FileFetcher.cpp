@@ -143,8 +143,8 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         job = Take();
       }
       if (job == nullptr) break;
-      // The content goes straight into the temporary file as it arrives, so
-      // that file is made before its request goes out.
+      // The content goes straight into the new or temporary file as it
+      // arrives, so that file is made before its request goes out.
       std::unique_ptr<TorFileReplacement> replacement;
       TorInsertFileCommand::TFileParams file;
       try {

@@ -1,7 +1,8 @@
 // Fetches the files of a task list over several connections at once, each
 // keeping a window of GetFile requests outstanding (the server answers them
 // in order), and writes each through the same replacement as the file
-// commands: temporary file, time, rename.
+// commands: a new file unnamed until it is whole and timed, an update a
+// temporary file renamed over the old one.
 //
 // A failing file is reported and the others go on. After a "500" reply or a
 // broken connection the requests still outstanding on it are sent again on
