@@ -119,10 +119,16 @@ std::optional<TDateTime> DosFileTime(TDateTime value) {
 
 // ---- the replacement of a file's content ----
 
-TorFileReplacement::TorFileReplacement(std::string fullPath) : fullPath_(std::move(fullPath)) {
-  size_t slash = fullPath_.find_last_of("\\/");
-  tempPath_ = slash == std::string::npos ? std::string() : fullPath_.substr(0, slash + 1);
-  tempPath_ += TemporaryName();
+TorFileReplacement::TorFileReplacement(std::string fullPath) : fullPath_(std::move(fullPath)) {}
+
+const std::string& TorFileReplacement::TempPath() {
+  // Named only when needed: a new file written unnamed never needs it.
+  if (tempPath_.empty()) {
+    size_t slash = fullPath_.find_last_of("\\/");
+    tempPath_ = slash == std::string::npos ? std::string() : fullPath_.substr(0, slash + 1);
+    tempPath_ += TemporaryName();
+  }
+  return tempPath_;
 }
 
 TorFileReplacement::~TorFileReplacement() {
@@ -135,7 +141,7 @@ TorFileReplacement::~TorFileReplacement() {
 void TorFileReplacement::Open() {
   if (content_) return;
   // Failures name the file the user asked for, with the system's reason.
-  content_ = std::make_unique<TFileWriteStream>(tempPath_, fullPath_);
+  content_ = std::make_unique<TFileWriteStream>(TempPath(), fullPath_);
 }
 
 TStream& TorFileReplacement::Content() {
@@ -176,15 +182,15 @@ void TorFileReplacement::Commit(const std::optional<TDateTime>& time) {
     }
     // A file took the name meanwhile (or the name could not be given): the
     // content is named as a temporary file and replaces the target as one.
-    if (content_->Publish(tempPath_) != TFileWriteStream::TPublishResult::Done) {
+    if (content_->Publish(TempPath()) != TFileWriteStream::TPublishResult::Done) {
       throw EReplaceFileError("Datoteku '" + fullPath_ +
                               "' nije moguće zamijeniti novim sadržajem"_cp1250);
     }
     unnamed_ = false;
   }
   content_->Close();
-  if (dosTime && !timed) SetFileDate(tempPath_, *dosTime);
-  if (!RenameFile(tempPath_, fullPath_)) {
+  if (dosTime && !timed) SetFileDate(TempPath(), *dosTime);
+  if (!RenameFile(TempPath(), fullPath_)) {
     throw EReplaceFileError("Datoteku '" + fullPath_ +
                             "' nije moguće zamijeniti novim sadržajem"_cp1250);
   }

@@ -129,6 +129,9 @@ class TorFileReplacement {
   void Commit(std::string_view content, const std::optional<TDateTime>& time);
 
  private:
+  // The temporary file's path beside the target, chosen on first use.
+  const std::string& TempPath();
+
   std::string fullPath_;
   std::string tempPath_;
   std::unique_ptr<TFileWriteStream> content_;  // while the temporary file exists
