@@ -388,7 +388,10 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
   fs::path folder = fs::path(temp.Path()) / "kopija";
   WriteFile(folder / "postoji.txt", "keep");
   const std::string time = ",&quot;2010-05-06 07-08-10&quot;";
-  TScriptedServer server(TaskListXML({{"insert_dir", "\\..\\izvan"},
+  // A parameter longer than the blocks the client packs its tasks into.
+  const std::string longPath = "\\" + std::string(70000, 'd');
+  TScriptedServer server(TaskListXML({{"delete_file", longPath},
+                                      {"insert_dir", "\\..\\izvan"},
                                       {"insert_file", "\\..\\izvan.txt" + time},
                                       {"insert_file", "\\izvan\\..\\..\\izvan.txt" + time},
                                       {"delete_file", "\\postoji.txt"},
@@ -430,7 +433,9 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
     EXPECT_NE(run.Stderr.find("Neuspjelo '\\nova\\kratka.txt': Veza je prekinuta nakon 13 od 1000"),
               std::string::npos)
         << run.Stderr;
-    EXPECT_NE(run.Stdout.find("neuspjelih zadataka: 9"), std::string::npos) << run.Stdout;
+    EXPECT_NE(run.Stderr.find("Neuspjelo '" + longPath + "': Zadatak 'delete_file'"),
+              std::string::npos);
+    EXPECT_NE(run.Stdout.find("neuspjelih zadataka: 10"), std::string::npos) << run.Stdout;
     fs::remove_all(folder / "nova");
   }
   EXPECT_GE(server.Connections(), 4);  // a new connection after each 500

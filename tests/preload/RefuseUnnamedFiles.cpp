@@ -30,33 +30,32 @@ bool Refused(int flags) {
 }
 
 mode_t ModeOf(int flags, va_list& arguments) {
-  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(arguments, mode_t)
-                                                                     : 0;
+  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(arguments, mode_t) : 0;
 }
 
 }  // namespace
 
-#define ORMELIN_OPEN(name)                                                                  \
-  extern "C" int name(const char* path, int flags, ...) {                                  \
-    va_list arguments;                                                                     \
-    va_start(arguments, flags);                                                            \
-    const mode_t mode = ModeOf(flags, arguments);                                          \
-    va_end(arguments);                                                                     \
-    if (Refused(flags)) return -1;                                                         \
-    using TOpen = int (*)(const char*, int, ...);                                          \
-    static const TOpen real = reinterpret_cast<TOpen>(dlsym(RTLD_NEXT, #name));            \
-    return real(path, flags, mode);                                                        \
+#define ORMELIN_OPEN(name)                                                      \
+  extern "C" int name(const char* path, int flags, ...) {                       \
+    va_list arguments;                                                          \
+    va_start(arguments, flags);                                                 \
+    const mode_t mode = ModeOf(flags, arguments);                               \
+    va_end(arguments);                                                          \
+    if (Refused(flags)) return -1;                                              \
+    using TOpen = int (*)(const char*, int, ...);                               \
+    static const TOpen real = reinterpret_cast<TOpen>(dlsym(RTLD_NEXT, #name)); \
+    return real(path, flags, mode);                                             \
   }
-#define ORMELIN_OPENAT(name)                                                                \
-  extern "C" int name(int folder, const char* path, int flags, ...) {                      \
-    va_list arguments;                                                                     \
-    va_start(arguments, flags);                                                            \
-    const mode_t mode = ModeOf(flags, arguments);                                          \
-    va_end(arguments);                                                                     \
-    if (Refused(flags)) return -1;                                                         \
-    using TOpenAt = int (*)(int, const char*, int, ...);                                   \
-    static const TOpenAt real = reinterpret_cast<TOpenAt>(dlsym(RTLD_NEXT, #name));        \
-    return real(folder, path, flags, mode);                                                \
+#define ORMELIN_OPENAT(name)                                                        \
+  extern "C" int name(int folder, const char* path, int flags, ...) {               \
+    va_list arguments;                                                              \
+    va_start(arguments, flags);                                                     \
+    const mode_t mode = ModeOf(flags, arguments);                                   \
+    va_end(arguments);                                                              \
+    if (Refused(flags)) return -1;                                                  \
+    using TOpenAt = int (*)(int, const char*, int, ...);                            \
+    static const TOpenAt real = reinterpret_cast<TOpenAt>(dlsym(RTLD_NEXT, #name)); \
+    return real(folder, path, flags, mode);                                         \
   }
 
 ORMELIN_OPEN(open)
