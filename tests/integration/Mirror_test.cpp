@@ -180,22 +180,32 @@ TEST_F(Mirror, OneRequestAtATimeThroughTheTaskCommandsGivesTheSameMirror) {
 }
 
 // Where the system makes no unnamed files, new files take the way of
-// updates (temporary file, time, rename): the same mirror, nothing left over.
-TEST_F(Mirror, WithoutUnnamedFilesTheSameMirrorComesThroughTemporaryFiles) {
-  for (const char* pipeline : {"32", "1"}) {
-    const fs::path folder = fs::path(temp_.Path()) / (std::string("bez-") + pipeline);
-    const fs::path mark = fs::path(temp_.Path()) / (std::string("refused-") + pipeline);
-    TProgramResult run = test::RunProgram(
-        "/usr/bin/env",
-        {"LD_PRELOAD=" ORMELIN_REFUSE_UNNAMED_FILES, "ORMELIN_REFUSED_MARK=" + mark.string(),
-         ORMELIN_BIN_DIR "/ormelin-client", "--pipeline", pipeline, "--quiet", "--port",
-         std::to_string(port_), "127.0.0.1", "Veliki", folder.string()});
-    ASSERT_EQ(run.ExitCode, 0) << run.Stderr;
-    EXPECT_TRUE(fs::exists(mark)) << "the client never asked for an unnamed file";
-    ExpectMirror(big_, folder);
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-      EXPECT_NE(entry.path().filename().string().rfind(".ormelin-", 0), 0u)
-          << "left behind: " << entry.path();
+// updates (temporary file, time, rename); where a file cannot be named
+// through its own handle, it is named through /proc. Either way the same
+// mirror, with nothing left over.
+TEST_F(Mirror, WithoutUnnamedFilesOrHandleLinksTheSameMirrorComesThrough) {
+  struct {
+    const char* name;
+    const char* preload;
+  } systems[] = {{"no-unnamed", ORMELIN_REFUSE_UNNAMED_FILES},
+                 {"no-handle-links", ORMELIN_REFUSE_EMPTY_PATH_LINKS}};
+  for (const auto& system : systems) {
+    for (const char* pipeline : {"32", "1"}) {
+      const std::string label = std::string(system.name) + "-" + pipeline;
+      const fs::path folder = fs::path(temp_.Path()) / label;
+      const fs::path mark = fs::path(temp_.Path()) / (label + ".refused");
+      TProgramResult run = test::RunProgram(
+          "/usr/bin/env",
+          {std::string("LD_PRELOAD=") + system.preload, "ORMELIN_REFUSED_MARK=" + mark.string(),
+           ORMELIN_BIN_DIR "/ormelin-client", "--pipeline", pipeline, "--quiet", "--port",
+           std::to_string(port_), "127.0.0.1", "Veliki", folder.string()});
+      ASSERT_EQ(run.ExitCode, 0) << label << run.Stderr;
+      EXPECT_TRUE(fs::exists(mark)) << label << ": the refusal was never met";
+      ExpectMirror(big_, folder);
+      for (const auto& entry : fs::recursive_directory_iterator(folder))
+        EXPECT_NE(entry.path().filename().string().rfind(".ormelin-", 0), 0u)
+            << "left behind: " << entry.path();
+    }
   }
 }
 
