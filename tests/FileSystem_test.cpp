@@ -214,6 +214,59 @@ TEST(FileSystemTest, SetFileDateUsesTheDosForm) {
   EXPECT_FALSE(SetFileDate(temp.Path() + "/missing", EncodeDate(2008, 1, 1)));
 }
 
+// Sets the process's time zone for the life of the object.
+class TTimeZone {
+ public:
+  explicit TTimeZone(const char* zone) {
+    if (const char* old = getenv("TZ")) old_ = old, hadOld_ = true;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~TTimeZone() {
+    if (hadOld_) {
+      setenv("TZ", old_.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  std::string old_;
+  bool hadOld_ = false;
+};
+
+TEST(FileSystemTest, SetFileDateGivesWhatMktimeGivesAroundEveryChangeOfOffset) {
+  TTempFolder temp;
+  const std::string file = temp.Path() + "/f";
+  Touch(file);
+  struct {
+    const char* zone;
+    int y, mo, d, h, mi, s;
+  } cases[] = {
+      {"Europe/Zagreb", 2021, 7, 15, 12, 0, 0},     // summer
+      {"Europe/Zagreb", 2021, 1, 15, 12, 0, 0},     // winter
+      {"Europe/Zagreb", 2021, 3, 27, 2, 30, 0},     // a day before the clocks go forward
+      {"Europe/Zagreb", 2021, 3, 28, 1, 59, 58},    // just before the gap
+      {"Europe/Zagreb", 2021, 3, 28, 2, 30, 0},     // in the gap
+      {"Europe/Zagreb", 2021, 3, 28, 3, 0, 0},      // just after it
+      {"Europe/Zagreb", 2021, 10, 31, 2, 30, 0},    // an hour that comes twice
+      {"Europe/Zagreb", 2021, 11, 1, 2, 30, 0},     // a day after
+      {"America/St_Johns", 2021, 3, 14, 2, 30, 0},  // a half-hour zone's gap
+      {"America/St_Johns", 2021, 8, 1, 23, 59, 58},
+      {"UTC", 1980, 1, 1, 0, 0, 0},
+      {"UTC", 2107, 12, 31, 23, 59, 58},
+      {"Pacific/Kiritimati", 1995, 1, 1, 12, 0, 0},  // a zone that skipped a day
+      {"Pacific/Kiritimati", 1994, 12, 31, 12, 0, 0},
+  };
+  for (const auto& c : cases) {
+    TTimeZone zone(c.zone);
+    EXPECT_TRUE(SetFileDate(file, EncodeDateTime(c.y, c.mo, c.d, c.h, c.mi, c.s)));
+    EXPECT_EQ(ModifiedSeconds(file), LocalSeconds(c.y, c.mo, c.d, c.h, c.mi, c.s))
+        << c.zone << " " << c.y << "-" << c.mo << "-" << c.d << " " << c.h << ":" << c.mi;
+  }
+}
+
 TEST(FileSystemTest, WholeFileReadsAndWrites) {
   TTempFolder temp;
   const std::string root = temp.Path();

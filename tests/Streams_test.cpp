@@ -49,8 +49,11 @@ TEST(StreamsTest, ReadOnlyStreamRefusesChanges) {
 }  // namespace
 }  // namespace ormelin
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
+#include "platform/FileSystem.h"
 #include "support/TempFolder.h"
 
 namespace ormelin {
@@ -126,6 +129,52 @@ TEST(StreamsTest, FileWriteStreamWritesThroughAndIsCutBack) {
     EXPECT_EQ(e.Message(), "Cannot create file \"" + temp.Path() +
                                "\\missing\\out.bin\". No such file or directory");
   }
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+size_t EntryCount(const std::string& folder) {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+  return count;
+}
+
+TEST(StreamsTest, UnnamedFileAppearsOnlyOnceNamedAndWithItsTime) {
+  testing::TTempFolder temp;
+  auto stream = TFileWriteStream::CreateUnnamed(temp.Path() + "\\", temp.Path() + "\\a.bin");
+  if (!stream) GTEST_SKIP() << "this file system makes no unnamed files";
+  stream->Write("content", 7);
+  EXPECT_EQ(EntryCount(temp.Path()), 0u);  // nothing to see while it is written
+  const TDateTime time = EncodeDateTime(2009, 7, 1, 13, 45, 11);
+  EXPECT_TRUE(stream->SetDate(time));
+  // An existing entry is never replaced.
+  std::ofstream(temp.Path() + "/taken.bin", std::ios::binary) << "other";
+  EXPECT_EQ(stream->Publish(temp.Path() + "\\taken.bin"), TFileWriteStream::TPublishResult::Exists);
+  EXPECT_EQ(FileText(temp.Path() + "/taken.bin"), "other");
+  EXPECT_EQ(stream->Publish(temp.Path() + "\\missing\\a.bin"),
+            TFileWriteStream::TPublishResult::Failed);
+  EXPECT_EQ(stream->Publish(temp.Path() + "\\a.bin"), TFileWriteStream::TPublishResult::Done);
+  stream->Close();
+  EXPECT_EQ(FileText(temp.Path() + "/a.bin"), "content");
+  struct stat st {};
+  ASSERT_EQ(stat((temp.Path() + "/a.bin").c_str(), &st), 0);
+  EXPECT_DOUBLE_EQ(DosRoundedTime(st.st_mtime), EncodeDateTime(2009, 7, 1, 13, 45, 10));
+  EXPECT_EQ(EntryCount(temp.Path()), 2u);
+}
+
+TEST(StreamsTest, UnnamedFileNeverNamedLeavesNothing) {
+  testing::TTempFolder temp;
+  {
+    auto stream = TFileWriteStream::CreateUnnamed(temp.Path(), temp.Path() + "/a.bin");
+    if (!stream) GTEST_SKIP() << "this file system makes no unnamed files";
+    stream->Write("half of it", 10);
+  }
+  EXPECT_EQ(EntryCount(temp.Path()), 0u);
+  // A missing folder is left to the named way, which tells why.
+  EXPECT_EQ(TFileWriteStream::CreateUnnamed(temp.Path() + "/missing", "x"), nullptr);
 }
 
 }  // namespace

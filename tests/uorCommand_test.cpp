@@ -121,6 +121,28 @@ TEST_F(FileCommandTest, InsertFileCopiesAndTimesInTwoSecondSteps) {
   EXPECT_EQ(TargetDocEntries(), 1u);  // no temporary file left behind
 }
 
+TEST_F(FileCommandTest, NewFileIsNotThereUntilCommittedWhole) {
+  // Cases: the target stays missing; a file takes its name meanwhile.
+  for (const bool taken : {false, true}) {
+    fs::remove(Target("doc/n.txt"));
+    {
+      TorFileReplacement interrupted(Target("doc/n.txt").string());
+      interrupted.OpenNew();
+      interrupted.Content().Write("half", 4);
+    }
+    EXPECT_EQ(TargetDocEntries(), 0u) << "an interrupted write left a file";
+    TorFileReplacement replacement(Target("doc/n.txt").string());
+    replacement.OpenNew();
+    replacement.Content().Write("whole", 5);
+    EXPECT_FALSE(fs::exists(Target("doc/n.txt")));
+    if (taken) WriteFile(Target("doc/n.txt"), "someone else's");
+    replacement.Commit(EncodeDateTime(2010, 5, 6, 7, 8, 9));
+    EXPECT_EQ(ReadFile(Target("doc/n.txt")), "whole") << taken;
+    EXPECT_EQ(ScannedTime(Target("doc").string(), "n.txt"), EncodeDateTime(2010, 5, 6, 7, 8, 8));
+    EXPECT_EQ(TargetDocEntries(), 1u) << "a temporary file stayed behind";
+  }
+}
+
 TEST_F(FileCommandTest, InsertFileWithoutTimeKeepsTheTimeOfWriting) {
   Run("insert_file", "\\doc\\a.txt");
   int year, month, day;

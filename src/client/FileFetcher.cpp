@@ -21,14 +21,18 @@ struct TFileFetcher::TPending {
   TFileJob* Job;
   std::unique_ptr<TorFileReplacement> Replacement;
   size_t LineBytes;
+  std::optional<TDateTime> Time;
 };
 
-TFileFetcher::TFileFetcher(std::string project, int connections, int window, TConnector connect,
-                           TClientOutput& output, TFailure fail)
+TFileFetcher::TFileFetcher(std::string project, std::string folder, int connections, int window,
+                           TConnector connect, TFileOfJob fileOf, TClientOutput& output,
+                           TFailure fail)
     : project_(std::move(project)),
+      folder_(std::move(folder)),
       connections_(connections < 1 ? 1 : connections),
       window_(window < 1 ? 1 : window),
       connect_(std::move(connect)),
+      fileOf_(std::move(fileOf)),
       output_(output),
       fail_(std::move(fail)) {}
 
@@ -139,21 +143,25 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         job = Take();
       }
       if (job == nullptr) break;
-      // The content goes straight into the temporary file as it arrives, so
-      // that file is made before its request goes out.
-      auto replacement = std::make_unique<TorFileReplacement>(job->FullPath);
+      // The content goes straight into the new or temporary file as it
+      // arrives, so that file is made before its request goes out.
+      std::unique_ptr<TorFileReplacement> replacement;
+      TorInsertFileCommand::TFileParams file;
       try {
+        file = fileOf_(*job);
+        const std::string fullPath = TaskFullPath(folder_, file.Path);
+        replacement = std::make_unique<TorFileReplacement>(fullPath);
         if (job->Update) {
-          TorUpdateFileCommand::PrepareReplace(job->FullPath, *replacement);
+          TorUpdateFileCommand::PrepareReplace(fullPath, *replacement);
         } else {
-          replacement->Open();
+          replacement->OpenNew();
         }
       } catch (const Exception& error) {
         fail_(*job, error.Message());
         continue;
       }
-      const std::string line = GetFileCommandLine(project_, job->Path);
-      pending.push_back({job, std::move(replacement), line.size() + 2});
+      const std::string line = GetFileCommandLine(project_, file.Path);
+      pending.push_back({job, std::move(replacement), line.size() + 2, file.Time});
       pendingBytes += line.size() + 2;
       batch.append(line).append("\r\n");
     }
@@ -183,7 +191,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       }
       connection->ReceiveStream(current.Replacement->Content());
       try {
-        current.Replacement->Commit(current.Job->Time);
+        current.Replacement->Commit(current.Time);
         output_.FileDone();
       } catch (const Exception& error) {
         fail_(*current.Job, error.Message());

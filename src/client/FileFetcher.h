@@ -1,7 +1,8 @@
 // Fetches the files of a task list over several connections at once, each
 // keeping a window of GetFile requests outstanding (the server answers them
 // in order), and writes each through the same replacement as the file
-// commands: temporary file, time, rename.
+// commands: a new file unnamed until it is whole and timed, an update a
+// temporary file renamed over the old one.
 //
 // A failing file is reported and the others go on. After a "500" reply or a
 // broken connection the requests still outstanding on it are sent again on
@@ -29,10 +30,11 @@ namespace ormelin {
 
 class TClientOutput;
 
+// One file to fetch: the task that names it (its path, checked, and its
+// time are read from the task's parameter when needed rather than kept for
+// every file of a long list).
 struct TFileJob {
-  std::string Path;      // the task path, checked
-  std::string FullPath;  // in the target folder
-  std::optional<TDateTime> Time;
+  int Task = 0;
   bool Update = false;
   int Attempts = 0;
 };
@@ -41,9 +43,12 @@ class TFileFetcher {
  public:
   using TConnector = std::function<std::unique_ptr<TSyncConnection>()>;
   using TFailure = std::function<void(const TFileJob&, const std::string&)>;
+  // The path and time of a job's file; called from the worker threads.
+  using TFileOfJob = std::function<TorInsertFileCommand::TFileParams(const TFileJob&)>;
 
-  TFileFetcher(std::string project, int connections, int window, TConnector connect,
-               TClientOutput& output, TFailure fail);
+  // The files go to `folder` + their task paths.
+  TFileFetcher(std::string project, std::string folder, int connections, int window,
+               TConnector connect, TFileOfJob fileOf, TClientOutput& output, TFailure fail);
 
   // Runs every job; `first`, when given, is the connection to use first.
   // Raises EServerTimeout, with the jobs not yet done left unreported, when
@@ -59,9 +64,11 @@ class TFileFetcher {
   void PutBack(std::deque<TPending>& pending);
 
   const std::string project_;
+  const std::string folder_;
   const int connections_;
   const int window_;
   TConnector connect_;
+  TFileOfJob fileOf_;
   TClientOutput& output_;
   TFailure fail_;
 

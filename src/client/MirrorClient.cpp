@@ -7,7 +7,8 @@
 #include "comparer/DiskTreeXML.h"
 #include "comparer/FileStructures.h"
 #include "comparer/StructStreamer.h"
-#include "comparer/orXMLParser.h"
+#include "comparer/TaskListReader.h"
+#include "comparer/uorBaseCommand.h"
 #include "comparer/uorCommand.h"
 #include "platform/Collation.h"
 #include "platform/Cp1250.h"
@@ -20,17 +21,17 @@
 namespace ormelin {
 namespace {
 
-bool IsKind(const TBaseTask& task, std::string_view kind) {
-  return AnsiSameText(task.Name(), kind);
+bool IsKind(const TMirrorTask& task, std::string_view kind) {
+  return AnsiSameText(task.Name, kind);
 }
-bool IsFileTask(const TBaseTask& task) {
+bool IsFileTask(const TMirrorTask& task) {
   return IsKind(task, kTaskInsertFile) || IsKind(task, kTaskUpdateFile);
 }
 
 // The path a task names, for messages.
-std::string TaskPath(const TBaseTask& task) {
-  if (IsKind(task, kTaskInsertDir) || IsKind(task, kTaskDeleteDir)) return task.Params();
-  std::vector<std::string> items = ReadDelimitedText(task.Params());
+std::string TaskPath(const TMirrorTask& task) {
+  if (IsKind(task, kTaskInsertDir) || IsKind(task, kTaskDeleteDir)) return std::string(task.Params);
+  std::vector<std::string> items = ReadDelimitedText(task.Params);
   return items.empty() ? std::string() : items[0];
 }
 
@@ -42,23 +43,10 @@ int ScanThreads() {
 
 }  // namespace
 
-void ReadTaskList(std::string_view xml, TTaskList& list) {
-  list.Clear();
-  if (xml.empty()) return;
-  TorXMLNode root;
-  root.Parse(xml);
-  for (int i = root.IndexOfChild(kTaskElement, 0); i >= 0;
-       i = root.IndexOfChild(kTaskElement, i + 1)) {
-    TorXMLNode* node = root.GetChild(i);
-    auto task = std::make_unique<TBaseTask>();
-    task->SetName(node->Text());
-    if (TorXMLNode* param = node->ChildByName(kParamElement, false)) task->SetParams(param->Text());
-    list.AddTask(std::move(task));
-  }
-}
-
 TMirrorClient::TMirrorClient(const TClientOptions& options, TClientOutput& output)
-    : options_(options), output_(output) {}
+    : options_(options),
+      output_(output),
+      sourceRoot_(std::string(kRemoteSourcePrefix) + options.Project) {}
 
 std::unique_ptr<TSyncConnection> TMirrorClient::Connect() {
   try {
@@ -96,18 +84,18 @@ bool TMirrorClient::CreateFolder() {
   return false;
 }
 
-std::string TMirrorClient::Refusal(const TBaseTask& task) {
+std::string TMirrorClient::Refusal(const TMirrorTask& task) {
   try {
     if (IsKind(task, kTaskInsertDir)) {
-      TaskFullPath(options_.Folder, task.Params());
+      TaskFullPath(options_.Folder, task.Params);
     } else if (IsFileTask(task)) {
-      TaskFullPath(options_.Folder, TorInsertFileCommand::ReadFileParams(task.Params()).Path);
+      TaskFullPath(options_.Folder, TorInsertFileCommand::ReadFileParams(task.Params).Path);
     } else if (IsKind(task, kTaskDeleteDir) || IsKind(task, kTaskDeleteFile)) {
       return Format("Zadatak '%s' nije dopušten: preslikavanje ništa ne briše"_cp1250,
-                    task.Name().c_str());
+                    std::string(task.Name).c_str());
     } else {
-      FindCommandClass(task.Name());  // "Class %s not found"
-      return Format("Zadatak '%s' nije dopušten"_cp1250, task.Name().c_str());
+      FindCommandClass(task.Name);  // "Class %s not found"
+      return Format("Zadatak '%s' nije dopušten"_cp1250, std::string(task.Name).c_str());
     }
   } catch (const Exception& error) {
     return error.Message();
@@ -131,9 +119,7 @@ int TMirrorClient::Failures() {
 int TMirrorClient::Run() {
   if (!CheckFolder()) return 1;
   std::unique_ptr<TSyncConnection> connection;
-  TTaskList list;
-  list.TargetRoot = options_.Folder;
-  list.SourceRoot = std::string(kRemoteSourcePrefix) + options_.Project;
+  TMirrorTaskList list;
   try {
     connection = Connect();
     connection->Expect(kCmdHello, kReplyHello.Code);
@@ -141,11 +127,16 @@ int TMirrorClient::Run() {
     // The folder is read only now, while the server reads the project's.
     // A missing folder is an empty one; it is created once the server has
     // answered, so a failed connection leaves nothing behind.
-    TMemoryStream treeXML(DiskTreeToXML(options_.Folder, ScanThreads()));
-    connection->SendStream(treeXML);
-    TMemoryStream tasks;
+    {
+      TMemoryStream treeXML(DiskTreeToXML(options_.Folder, ScanThreads()));
+      connection->SendStream(treeXML);
+    }
+    // The tasks are read as they arrive; the list's text is never held whole.
+    TTaskListReader reader(
+        [&list](std::string_view name, std::string_view params) { list.Add(name, params); });
+    TTaskListReaderStream tasks(reader);
     connection->ReceiveStream(tasks);
-    ReadTaskList(tasks.Data(), list);
+    reader.Finish();
   } catch (const EServerReplyError& error) {
     output_.Error(Format("Poslužitelj je odbio zahtjev: %d "_cp1250, error.Code()) +
                   CrLfToBlank(error.Message()));
@@ -168,8 +159,9 @@ int TMirrorClient::Run() {
   int fileTasks = 0;
   int folders = 0;
   for (int i = 0; i < list.Count(); ++i) {
-    if (IsFileTask(*list.GetTask(i))) ++fileTasks;
-    if (IsKind(*list.GetTask(i), kTaskInsertDir)) ++folders;
+    const TMirrorTask task = list.Get(i);
+    if (IsFileTask(task)) ++fileTasks;
+    if (IsKind(task, kTaskInsertDir)) ++folders;
   }
   output_.StartProgress(fileTasks);
   bool stalled = false;
@@ -177,7 +169,7 @@ int TMirrorClient::Run() {
     if (options_.Pipeline <= 1) {
       RunOneByOne(list, std::move(connection));
     } else {
-      RunPipelined(list, std::move(connection));
+      RunPipelined(list, fileTasks, std::move(connection));
     }
   } catch (const EServerTimeout& error) {
     // The server has stopped answering: what is done stays, the rest waits
@@ -190,12 +182,17 @@ int TMirrorClient::Run() {
   return Failures() == 0 && !stalled ? 0 : 1;
 }
 
-void TMirrorClient::RunOneByOne(TTaskList& list, std::unique_ptr<TSyncConnection> connection) {
+void TMirrorClient::Execute(const TMirrorTask& task) {
+  FindCommandClass(task.Name)->Execute(options_.Folder, sourceRoot_, task.Params);
+}
+
+void TMirrorClient::RunOneByOne(const TMirrorTaskList& list,
+                                std::unique_ptr<TSyncConnection> connection) {
   auto progress = [this](int64_t bytes) { output_.AddBytes(bytes); };
   connection->Progress = progress;
   SetClientConnection(connection.get());
   for (int i = 0; i < list.Count(); ++i) {
-    TBaseTask& task = *list.GetTask(i);
+    const TMirrorTask task = list.Get(i);
     if (std::string refusal = Refusal(task); !refusal.empty()) {
       ReportFailure(TaskPath(task), refusal);
       continue;
@@ -208,7 +205,7 @@ void TMirrorClient::RunOneByOne(TTaskList& list, std::unique_ptr<TSyncConnection
         connection->Progress = progress;
         SetClientConnection(connection.get());
       }
-      task.Execute();
+      Execute(task);
       if (IsFileTask(task)) output_.FileDone();
     } catch (const EServerTimeout&) {
       SetClientConnection(nullptr);
@@ -220,43 +217,45 @@ void TMirrorClient::RunOneByOne(TTaskList& list, std::unique_ptr<TSyncConnection
   SetClientConnection(nullptr);
 }
 
-void TMirrorClient::RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnection> connection) {
+void TMirrorClient::RunPipelined(const TMirrorTaskList& list, int fileTasks,
+                                 std::unique_ptr<TSyncConnection> connection) {
   std::vector<TFileJob> jobs;
+  jobs.reserve(static_cast<size_t>(fileTasks));
   for (int i = 0; i < list.Count(); ++i) {
-    TBaseTask& task = *list.GetTask(i);
+    const TMirrorTask task = list.Get(i);
     if (std::string refusal = Refusal(task); !refusal.empty()) {
       ReportFailure(TaskPath(task), refusal);
       continue;
     }
     if (IsFileTask(task)) {
       TFileJob job;
-      TorInsertFileCommand::TFileParams params =
-          TorInsertFileCommand::ReadFileParams(task.Params());
-      job.Path = params.Path;
-      job.FullPath = TaskFullPath(options_.Folder, params.Path);
-      job.Time = params.Time;
+      job.Task = i;
       job.Update = IsKind(task, kTaskUpdateFile);
       jobs.push_back(std::move(job));
       continue;
     }
     try {
-      task.Execute();  // folders, in list order: parents before their content
+      Execute(task);  // folders, in list order: parents before their content
     } catch (const Exception& error) {
       ReportFailure(TaskPath(task), error.Message());
     }
   }
   TFileFetcher fetcher(
-      options_.Project, options_.Connections, options_.Pipeline, [this] { return Connect(); },
+      options_.Project, options_.Folder, options_.Connections, options_.Pipeline,
+      [this] { return Connect(); },
+      [&list](const TFileJob& job) {
+        return TorInsertFileCommand::ReadFileParams(list.Get(job.Task).Params);
+      },
       output_,
-      [this](const TFileJob& job, const std::string& message) {
-        ReportFailure(job.Path, message);
+      [this, &list](const TFileJob& job, const std::string& message) {
+        ReportFailure(TaskPath(list.Get(job.Task)), message);
       });
   fetcher.Run(jobs, std::move(connection));
 }
 
-void TMirrorClient::PrintDryRun(const TTaskList& list) {
+void TMirrorClient::PrintDryRun(const TMirrorTaskList& list) {
   for (int i = 0; i < list.Count(); ++i) {
-    const TBaseTask& task = *list.GetTask(i);
+    const TMirrorTask task = list.Get(i);
     const char* label = IsKind(task, kTaskInsertDir)    ? "nova mapa      "
                         : IsKind(task, kTaskInsertFile) ? "nova datoteka  "
                         : IsKind(task, kTaskUpdateFile) ? "novija datoteka"

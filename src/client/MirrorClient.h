@@ -19,14 +19,11 @@
 
 #include "client/ClientOptions.h"
 #include "client/ClientOutput.h"
+#include "client/MirrorTaskList.h"
 #include "client/SyncConnection.h"
-#include "comparer/Tasks.h"
 #include "platform/Mutex.h"
 
 namespace ormelin {
-
-// Reads the task-list XML (empty text: no tasks) into `list`.
-void ReadTaskList(std::string_view xml, TTaskList& list);
 
 class TMirrorClient {
  public:
@@ -39,17 +36,22 @@ class TMirrorClient {
   bool CheckFolder();   // not a file
   bool CreateFolder();  // with every missing level above it
   // The reason the task cannot be carried out, or "" when it can.
-  std::string Refusal(const TBaseTask& task);
+  std::string Refusal(const TMirrorTask& task);
+  // Carries the task out with its command: the folder is the target root,
+  // "Sync " + the project the source root.
+  void Execute(const TMirrorTask& task);
   void ReportFailure(std::string_view path, std::string_view message);
   int Failures();
-  void RunOneByOne(TTaskList& list, std::unique_ptr<TSyncConnection> connection);
-  void RunPipelined(TTaskList& list, std::unique_ptr<TSyncConnection> connection);
-  void PrintDryRun(const TTaskList& list);
+  void RunOneByOne(const TMirrorTaskList& list, std::unique_ptr<TSyncConnection> connection);
+  void RunPipelined(const TMirrorTaskList& list, int fileTasks,
+                    std::unique_ptr<TSyncConnection> connection);
+  void PrintDryRun(const TMirrorTaskList& list);
   // `stalled`: the run ended early because the server stopped answering.
   void PrintSummary(int fileTasks, int folders, bool stalled);
 
   const TClientOptions& options_;
   TClientOutput& output_;
+  const std::string sourceRoot_;
   TMutex failureLock_;
   int failures_ GUARDED_BY(failureLock_) = 0;
 };

@@ -119,23 +119,29 @@ std::optional<TDateTime> DosFileTime(TDateTime value) {
 
 // ---- the replacement of a file's content ----
 
-TorFileReplacement::TorFileReplacement(std::string fullPath) : fullPath_(std::move(fullPath)) {
-  size_t slash = fullPath_.find_last_of("\\/");
-  tempPath_ = slash == std::string::npos ? std::string() : fullPath_.substr(0, slash + 1);
-  tempPath_ += TemporaryName();
+TorFileReplacement::TorFileReplacement(std::string fullPath) : fullPath_(std::move(fullPath)) {}
+
+const std::string& TorFileReplacement::TempPath() {
+  // Named only when needed: a new file written unnamed never needs it.
+  if (tempPath_.empty()) {
+    size_t slash = fullPath_.find_last_of("\\/");
+    tempPath_ = slash == std::string::npos ? std::string() : fullPath_.substr(0, slash + 1);
+    tempPath_ += TemporaryName();
+  }
+  return tempPath_;
 }
 
 TorFileReplacement::~TorFileReplacement() {
   if (content_) {
     content_.reset();
-    DeleteFile(tempPath_);
+    if (!unnamed_) DeleteFile(tempPath_);  // an unnamed file goes with its handle
   }
 }
 
 void TorFileReplacement::Open() {
   if (content_) return;
   // Failures name the file the user asked for, with the system's reason.
-  content_ = std::make_unique<TFileWriteStream>(tempPath_, fullPath_);
+  content_ = std::make_unique<TFileWriteStream>(TempPath(), fullPath_);
 }
 
 TStream& TorFileReplacement::Content() {
@@ -143,15 +149,48 @@ TStream& TorFileReplacement::Content() {
   return *content_;
 }
 
+void TorFileReplacement::OpenNew() {
+  if (content_) return;
+  const size_t slash = fullPath_.find_last_of("\\/");
+  const std::string folder =
+      slash == std::string::npos ? std::string() : fullPath_.substr(0, slash + 1);
+  content_ = TFileWriteStream::CreateUnnamed(folder, fullPath_);
+  unnamed_ = content_ != nullptr;
+  Open();
+}
+
 void TorFileReplacement::Commit(const std::optional<TDateTime>& time) {
   Open();
-  content_->Close();
   // Timed before it takes the target's place, so the target is either the
   // old file or the whole new one with its time, never anything between.
-  if (time) {
-    if (auto dosTime = DosFileTime(*time)) SetFileDate(tempPath_, *dosTime);
+  // The time goes on through the open file where the system allows it: no
+  // write follows.
+  const std::optional<TDateTime> dosTime = time ? DosFileTime(*time) : std::nullopt;
+  const bool timed = dosTime && content_->SetDate(*dosTime);
+  if (unnamed_) {
+    if (content_->Publish(fullPath_) == TFileWriteStream::TPublishResult::Done) {
+      try {
+        content_->Close();
+      } catch (const EFCreateError&) {
+        // What the system reports only at closing may be lost content.
+        content_.reset();
+        DeleteFile(fullPath_);
+        throw;
+      }
+      content_.reset();
+      return;
+    }
+    // A file took the name meanwhile (or the name could not be given): the
+    // content is named as a temporary file and replaces the target as one.
+    if (content_->Publish(TempPath()) != TFileWriteStream::TPublishResult::Done) {
+      throw EReplaceFileError("Datoteku '" + fullPath_ +
+                              "' nije moguće zamijeniti novim sadržajem"_cp1250);
+    }
+    unnamed_ = false;
   }
-  if (!RenameFile(tempPath_, fullPath_)) {
+  content_->Close();
+  if (dosTime && !timed) SetFileDate(TempPath(), *dosTime);
+  if (!RenameFile(TempPath(), fullPath_)) {
     throw EReplaceFileError("Datoteku '" + fullPath_ +
                             "' nije moguće zamijeniti novim sadržajem"_cp1250);
   }
@@ -234,6 +273,7 @@ void TorInsertFileCommand::Execute(std::string_view targetRoot, std::string_view
   TMemoryStream content;
   FetchFile(sourceRoot, file.Path, content);
   TorFileReplacement replacement(fullPath);
+  replacement.OpenNew();
   replacement.Commit(content.Data(), file.Time);
 }
 

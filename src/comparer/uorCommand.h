@@ -99,8 +99,11 @@ std::string TaskFullPath(std::string_view root, std::string_view path);
 
 // Writes new content in place of a file so that the file is never left
 // half-written: the bytes go to a temporary file in the same folder, which
-// gets the time and then replaces the target in one rename. A replacement
-// that is not committed removes its temporary file when it goes.
+// gets the time and then replaces the target in one rename. A new file, one
+// not there yet, is written where the system allows as a file with no name,
+// which gets the time and then its name; an interrupted run leaves nothing of
+// it. A replacement that is not committed removes its temporary file when it
+// goes.
 class TorFileReplacement {
  public:
   explicit TorFileReplacement(std::string fullPath);
@@ -111,6 +114,10 @@ class TorFileReplacement {
   // Creates the empty temporary file; raises EFCreateError "Cannot create
   // file "%s". %s" naming the target.
   void Open();
+  // The same for a file that is not there yet: where the system allows, the
+  // content has no name until Commit gives it the target's; otherwise as
+  // Open. Should the target appear meanwhile, Commit still replaces it.
+  void OpenNew();
   // The temporary file, opened if not yet done, to write the content into;
   // a write that fails (a full disk) raises EFCreateError naming the target.
   TStream& Content();
@@ -122,9 +129,13 @@ class TorFileReplacement {
   void Commit(std::string_view content, const std::optional<TDateTime>& time);
 
  private:
+  // The temporary file's path beside the target, chosen on first use.
+  const std::string& TempPath();
+
   std::string fullPath_;
   std::string tempPath_;
   std::unique_ptr<TFileWriteStream> content_;  // while the temporary file exists
+  bool unnamed_ = false;                       // content_ has no name yet
 };
 
 // The time to give a written file: `value` in the two-second steps of the

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "platform/DateTime.h"
 #include "platform/NativeHandle.h"
 
 namespace ormelin {
@@ -107,6 +109,23 @@ class TFileWriteStream : public TStream {
   // Closes the file, reporting what the system could only tell then.
   void Close();
 
+  // A file that has no name yet, in the folder `folder`, where the system
+  // makes one (Linux: O_TMPFILE); null where it does not (the caller then
+  // writes a named temporary file). Until Publish names it, nothing of it is
+  // on disk for anyone to see, and it vanishes with its handle or the
+  // process. Other failures raise EFCreateError naming `shownPath`.
+  static std::unique_ptr<TFileWriteStream> CreateUnnamed(std::string_view folder,
+                                                         std::string_view shownPath);
+  // How Publish ended.
+  enum class TPublishResult { Done, Exists, Failed };
+  // Gives the unnamed file the name `path`, never replacing an entry of
+  // that name (Exists). The stream stays open, to be closed.
+  TPublishResult Publish(std::string_view path);
+  // Sets the last-write (and last-access) time through the open file, as
+  // SetFileDate does by path; any write after it changes the time again.
+  // False where it cannot, the caller then uses SetFileDate after closing.
+  bool SetDate(TDateTime value);
+
   // For bytes written to the file at Position() by other means (a socket's
   // ReceiveToFile): the handle, and the count that moves the position on.
   TNativeHandle NativeHandle() const { return handle_; }
@@ -118,6 +137,9 @@ class TFileWriteStream : public TStream {
   [[noreturn]] void RaiseWriteError(int error) const;
 
  private:
+  TFileWriteStream(TNativeHandle handle, std::string_view shownPath)
+      : shownPath_(shownPath), handle_(handle) {}
+
   std::string shownPath_;
   TNativeHandle handle_ = kNoNativeHandle;
   int64_t size_ = 0;

@@ -179,6 +179,36 @@ TEST_F(Mirror, OneRequestAtATimeThroughTheTaskCommandsGivesTheSameMirror) {
   ExpectMirror(big_, folder);
 }
 
+// Where the system makes no unnamed files, new files take the way of
+// updates (temporary file, time, rename); where a file cannot be named
+// through its own handle, it is named through /proc. Either way the same
+// mirror, with nothing left over.
+TEST_F(Mirror, WithoutUnnamedFilesOrHandleLinksTheSameMirrorComesThrough) {
+  struct {
+    const char* name;
+    const char* preload;
+  } systems[] = {{"no-unnamed", ORMELIN_REFUSE_UNNAMED_FILES},
+                 {"no-handle-links", ORMELIN_REFUSE_EMPTY_PATH_LINKS}};
+  for (const auto& system : systems) {
+    for (const char* pipeline : {"32", "1"}) {
+      const std::string label = std::string(system.name) + "-" + pipeline;
+      const fs::path folder = fs::path(temp_.Path()) / label;
+      const fs::path mark = fs::path(temp_.Path()) / (label + ".refused");
+      TProgramResult run = test::RunProgram(
+          "/usr/bin/env",
+          {std::string("LD_PRELOAD=") + system.preload, "ORMELIN_REFUSED_MARK=" + mark.string(),
+           ORMELIN_BIN_DIR "/ormelin-client", "--pipeline", pipeline, "--quiet", "--port",
+           std::to_string(port_), "127.0.0.1", "Veliki", folder.string()});
+      ASSERT_EQ(run.ExitCode, 0) << label << run.Stderr;
+      EXPECT_TRUE(fs::exists(mark)) << label << ": the refusal was never met";
+      ExpectMirror(big_, folder);
+      for (const auto& entry : fs::recursive_directory_iterator(folder))
+        EXPECT_NE(entry.path().filename().string().rfind(".ormelin-", 0), 0u)
+            << "left behind: " << entry.path();
+    }
+  }
+}
+
 TEST_F(Mirror, NewerServerFilesAreUpdatedAndClientChangesStay) {
   fs::path folder = fs::path(temp_.Path()) / "mali";
   ASSERT_EQ(Client("Mali", folder).ExitCode, 0);
@@ -368,7 +398,10 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
   fs::path folder = fs::path(temp.Path()) / "kopija";
   WriteFile(folder / "postoji.txt", "keep");
   const std::string time = ",&quot;2010-05-06 07-08-10&quot;";
-  TScriptedServer server(TaskListXML({{"insert_dir", "\\..\\izvan"},
+  // A parameter longer than the blocks the client packs its tasks into.
+  const std::string longPath = "\\" + std::string(70000, 'd');
+  TScriptedServer server(TaskListXML({{"delete_file", longPath},
+                                      {"insert_dir", "\\..\\izvan"},
                                       {"insert_file", "\\..\\izvan.txt" + time},
                                       {"insert_file", "\\izvan\\..\\..\\izvan.txt" + time},
                                       {"delete_file", "\\postoji.txt"},
@@ -410,7 +443,9 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
     EXPECT_NE(run.Stderr.find("Neuspjelo '\\nova\\kratka.txt': Veza je prekinuta nakon 13 od 1000"),
               std::string::npos)
         << run.Stderr;
-    EXPECT_NE(run.Stdout.find("neuspjelih zadataka: 9"), std::string::npos) << run.Stdout;
+    EXPECT_NE(run.Stderr.find("Neuspjelo '" + longPath + "': Zadatak 'delete_file'"),
+              std::string::npos);
+    EXPECT_NE(run.Stdout.find("neuspjelih zadataka: 10"), std::string::npos) << run.Stdout;
     fs::remove_all(folder / "nova");
   }
   EXPECT_GE(server.Connections(), 4);  // a new connection after each 500

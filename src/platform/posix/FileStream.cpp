@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <string>
+
 #include "platform/Exceptions.h"
 #include "platform/Streams.h"
+#include "platform/posix/FileTimes.h"
 #include "platform/posix/NativePath.h"
 #include "platform/posix/SystemError.h"
 
@@ -125,6 +129,101 @@ void TFileWriteStream::Close() {
   const int handle = Fd(handle_);
   handle_ = kNoNativeHandle;
   if (close(handle) != 0) RaiseWriteError(errno);
+}
+
+namespace {
+
+// Set once the system has refused unnamed files, so later files go the named
+// way at once instead of each asking again.
+std::atomic<bool> gNoUnnamedFiles{false};
+// Set once naming a file through its handle itself has been refused (it
+// takes a capability), so later files are named through /proc at once.
+std::atomic<bool> gNoEmptyPathLink{false};
+
+// The folder a thread last made an unnamed file in, kept open: a mirror
+// writes its files folder by folder, and the calls made through the open
+// folder skip looking its path up again for every file. A folder moved or
+// removed meanwhile is one the file follows or fails in, as it would a
+// moment later.
+class TLastFolder {
+ public:
+  ~TLastFolder() { Forget(); }
+  // The folder's handle (opened if another folder was kept), or -1.
+  int Open(const std::string& native) {
+    if (fd_ >= 0 && native == path_) return fd_;
+    Forget();
+    fd_ = open(native.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0) path_ = native;
+    return fd_;
+  }
+  // The handle when `native` is the kept folder, else -1.
+  int Find(std::string_view native) const { return fd_ >= 0 && native == path_ ? fd_ : -1; }
+  void Forget() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    path_.clear();
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+thread_local TLastFolder tLastFolder;
+
+}  // namespace
+
+std::unique_ptr<TFileWriteStream> TFileWriteStream::CreateUnnamed(std::string_view folder,
+                                                                  std::string_view shownPath) {
+  // Naming the file later takes /proc (without a capability few hold).
+  static const bool handlesHaveNames = access("/proc/self/fd", X_OK) == 0;
+  if (gNoUnnamedFiles || !handlesHaveNames) return nullptr;
+  std::string native;
+  if (!ToNativePath(folder.empty() ? std::string_view(".") : folder, native)) return nullptr;
+  const int parent = tLastFolder.Open(native);
+  const int fd = parent < 0 ? -1 : openat(parent, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    // A file system without unnamed files, or a kernel that predates them
+    // (it takes the flag for a folder's). Any other failure is left to the
+    // named way too, which reports it as it always has.
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) gNoUnnamedFiles = true;
+    tLastFolder.Forget();  // it may be a folder removed since
+    return nullptr;
+  }
+  return std::unique_ptr<TFileWriteStream>(new TFileWriteStream(fd, shownPath));
+}
+
+TFileWriteStream::TPublishResult TFileWriteStream::Publish(std::string_view path) {
+  std::string native;
+  if (handle_ == kNoNativeHandle || !ToNativePath(path, native)) return TPublishResult::Failed;
+  // The name within the kept folder where the path is in it.
+  const size_t slash = native.rfind('/');
+  int parent = slash == std::string::npos
+                   ? -1
+                   : tLastFolder.Find(std::string_view(native).substr(0, slash + 1));
+  const char* name = native.c_str();
+  if (parent >= 0) {
+    name += slash + 1;
+  } else {
+    parent = AT_FDCWD;
+  }
+  if (!gNoEmptyPathLink) {
+    if (linkat(Fd(handle_), "", parent, name, AT_EMPTY_PATH) == 0) return TPublishResult::Done;
+    if (errno == EEXIST) return TPublishResult::Exists;
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return TPublishResult::Failed;
+  }
+  const std::string handlePath = "/proc/self/fd/" + std::to_string(Fd(handle_));
+  if (linkat(AT_FDCWD, handlePath.c_str(), parent, name, AT_SYMLINK_FOLLOW) == 0) {
+    gNoEmptyPathLink = true;
+    return TPublishResult::Done;
+  }
+  return errno == EEXIST ? TPublishResult::Exists : TPublishResult::Failed;
+}
+
+bool TFileWriteStream::SetDate(TDateTime value) {
+  timespec times[2];
+  return handle_ != kNoNativeHandle && DosFileTimes(value, times) &&
+         futimens(Fd(handle_), times) == 0;
 }
 
 void ReportFileSizeLimitAsError() {

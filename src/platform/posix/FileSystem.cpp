@@ -16,6 +16,7 @@
 #include "platform/Exceptions.h"
 #include "platform/Paths.h"
 #include "platform/Streams.h"
+#include "platform/posix/FileTimes.h"
 #include "platform/posix/NativePath.h"
 #include "platform/posix/SystemError.h"
 
@@ -149,9 +150,49 @@ bool DeleteTree(std::string_view path) {
   return RemoveEntry(AT_FDCWD, native.c_str());
 }
 
-bool SetFileDate(std::string_view path, TDateTime value) {
-  std::string native;
-  if (!ToNativePath(path, native)) return false;
+namespace {
+
+// The seconds since 1970 of the local time `fields`, as mktime gives them.
+// mktime looks at the system's time-zone file again on every call (a stat
+// per file written); where the offset from UTC is the same a day before and
+// after, the time is neither skipped nor repeated and the conversion follows
+// from localtime_r, which does not. Times near a change of offset go to
+// mktime itself.
+bool LocalFieldsToSeconds(const tm& fields, time_t& seconds) {
+  tm probe = fields;
+  const time_t asUniversal = timegm(&probe);
+  if (asUniversal != static_cast<time_t>(-1) && localtime_r(&asUniversal, &probe) != nullptr) {
+    const time_t candidate = asUniversal - probe.tm_gmtoff;
+    if (localtime_r(&candidate, &probe) != nullptr && probe.tm_year == fields.tm_year &&
+        probe.tm_mon == fields.tm_mon && probe.tm_mday == fields.tm_mday &&
+        probe.tm_hour == fields.tm_hour && probe.tm_min == fields.tm_min &&
+        probe.tm_sec == fields.tm_sec) {
+      const long offset = probe.tm_gmtoff;
+      const time_t before = candidate - 86400;
+      const time_t after = candidate + 86400;
+      tm near{};
+      if (localtime_r(&before, &near) != nullptr && near.tm_gmtoff == offset &&
+          localtime_r(&after, &near) != nullptr && near.tm_gmtoff == offset) {
+        seconds = candidate;
+        return true;
+      }
+    }
+  }
+  probe = fields;
+  probe.tm_isdst = -1;
+  errno = 0;
+  {
+    // mktime reads and may reload the process's time-zone state.
+    static std::mutex timeZoneLock;
+    std::lock_guard<std::mutex> guard(timeZoneLock);
+    seconds = mktime(&probe);
+  }
+  return !(seconds == static_cast<time_t>(-1) && errno != 0);
+}
+
+}  // namespace
+
+bool DosFileTimes(TDateTime value, timespec times[2]) {
   tm local{};
   DecodeDate(value, local.tm_year, local.tm_mon, local.tm_mday);
   int millisecond = 0;
@@ -159,23 +200,21 @@ bool SetFileDate(std::string_view path, TDateTime value) {
   // The DOS form: whole two-second steps, years 1980 to 2107 only.
   if (local.tm_year < 1980 || local.tm_year > 2107) return false;
   local.tm_sec &= ~1;
-  millisecond = 0;
   local.tm_year -= 1900;
   local.tm_mon -= 1;
   local.tm_isdst = -1;
-  errno = 0;
   time_t seconds;
-  {
-    // mktime reads and may reload the process's time-zone state.
-    static std::mutex timeZoneLock;
-    std::lock_guard<std::mutex> guard(timeZoneLock);
-    seconds = mktime(&local);
-  }
-  if (seconds == static_cast<time_t>(-1) && errno != 0) return false;
-  timespec times[2];
+  if (!LocalFieldsToSeconds(local, seconds)) return false;
   times[0].tv_sec = times[1].tv_sec = seconds;
-  times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(millisecond) * 1000000L;
-  return utimensat(AT_FDCWD, native.c_str(), times, 0) == 0;
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  return true;
+}
+
+bool SetFileDate(std::string_view path, TDateTime value) {
+  std::string native;
+  timespec times[2];
+  return ToNativePath(path, native) && DosFileTimes(value, times) &&
+         utimensat(AT_FDCWD, native.c_str(), times, 0) == 0;
 }
 
 std::string ReadFileToString(std::string_view path) {

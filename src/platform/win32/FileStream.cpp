@@ -132,6 +132,21 @@ void TFileWriteStream::Close() {
   if (!CloseHandle(handle)) RaiseWriteError(static_cast<int>(GetLastError()));
 }
 
+// Windows gives no file a name only once it is complete: callers write a
+// named temporary file and rename it, and set its time by path once closed.
+std::unique_ptr<TFileWriteStream> TFileWriteStream::CreateUnnamed(std::string_view,
+                                                                  std::string_view) {
+  return nullptr;
+}
+
+TFileWriteStream::TPublishResult TFileWriteStream::Publish(std::string_view) {
+  return TPublishResult::Failed;
+}
+
+bool TFileWriteStream::SetDate(TDateTime) {
+  return false;
+}
+
 void ReportFileSizeLimitAsError() {
   // Windows has no file-size limit that ends a process.
 }
