@@ -106,6 +106,42 @@ TEST(TTCPConnection, IsOpenWhileBytesRemainAfterClose) {
   EXPECT_FALSE(partial->IsOpen());
 }
 
+// Replies to requests that came together go out together; none waits while
+// the peer may be waiting for it: not before a read that has to wait, not
+// before a write of another kind, not beyond the limit.
+TEST(TTCPConnection, RepliesWrittenSoonGoOutWithTheNextOrBeforeAWait) {
+  test::TScriptedLog log;
+  auto connection = Scripted({"a\nb\nc\n", "d\n"}, &log);
+  EXPECT_EQ(connection->ReadLine(), "a");
+  connection->WriteSoon("A");  // "b" has come: held
+  EXPECT_EQ(log.Sent, "");
+  EXPECT_EQ(connection->ReadLine(), "b");
+  connection->WriteSoon("B");
+  EXPECT_EQ(connection->ReadLine(), "c");
+  connection->WriteSoon("C");  // nothing more has come: all three at once
+  EXPECT_EQ(log.SendSizes, std::vector<size_t>{3});
+  EXPECT_EQ(connection->ReadLine(), "d");
+
+  test::TScriptedLog waited;
+  auto reading = Scripted({"a\nb\n", "c\n"}, &waited);
+  reading->ReadLine();
+  reading->WriteSoon("A");
+  reading->ReadLine();
+  EXPECT_EQ(waited.Sent, "");
+  EXPECT_EQ(reading->ReadLine(), "c");  // had to wait: "A" went first
+  EXPECT_EQ(waited.Sent, "A");
+
+  test::TScriptedLog mixed;
+  auto other = Scripted({"a\nb\n"}, &mixed);
+  other->ReadLine();
+  other->WriteSoon("A");
+  other->WriteLine("line");
+  const std::string big(TTCPConnection::kMaxHeld + 1, 'x');
+  other->ReadLine();
+  other->WriteSoon(big);
+  EXPECT_EQ(mixed.Sent, "Aline\r\n" + big);
+}
+
 TEST(TStreamTransfer, FramedStreamKeepsTheFollowingLine) {
   const std::string input =
       "12\r\n0123456789AB"

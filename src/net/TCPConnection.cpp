@@ -34,6 +34,7 @@ char* TTCPConnection::PrepareReceive(size_t room) {
 
 bool TTCPConnection::ReadFromTransport(size_t room) {
   ThrowIfDisconnected();
+  if (!held_.empty()) SendHeld();  // the peer may be waiting for them
   if (peerClosed_) return false;
   char* target = PrepareReceive(room);
   const size_t got = handler_->Receive(target, room);
@@ -85,6 +86,36 @@ std::string TTCPConnection::ReadLine() {
 }
 
 void TTCPConnection::Write(std::string_view bytes) {
+  if (!held_.empty()) {
+    if (bytes.size() <= kMaxHeld) {
+      held_.append(bytes);
+      SendHeld();
+      return;
+    }
+    SendHeld();
+  }
+  Send(bytes);
+}
+
+void TTCPConnection::WriteSoon(std::string_view bytes) {
+  if (held_.size() + bytes.size() <= kMaxHeld && LineBuffered()) {
+    held_.append(bytes);
+    return;
+  }
+  Write(bytes);
+}
+
+bool TTCPConnection::LineBuffered() const {
+  return std::memchr(storage_.data() + start_, '\n', Buffered()) != nullptr;
+}
+
+void TTCPConnection::SendHeld() {
+  std::string held = std::move(held_);
+  held_.clear();
+  Send(held);
+}
+
+void TTCPConnection::Send(std::string_view bytes) {
   ThrowIfDisconnected();
   while (!bytes.empty()) {
     const size_t sent = handler_->Send(bytes.data(), bytes.size());
@@ -113,6 +144,7 @@ void TTCPConnection::WriteStreamBytes(TStream& stream, int64_t count) {
   auto* file = dynamic_cast<TFileStream*>(&stream);
   if (file && handler_->CanSendFile()) {
     ThrowIfDisconnected();
+    if (!held_.empty()) SendHeld();
     int64_t position = file->Position();
     while (remaining > 0) {
       const size_t sent =
@@ -178,6 +210,7 @@ void TTCPConnection::ReadStreamBytes(TStream& stream, int64_t count) {
 }
 
 void TTCPConnection::ReceiveToFile(TFileWriteStream& file, int64_t count) {
+  if (!held_.empty()) SendHeld();
   while (count > 0) {
     if (disconnected_.load(std::memory_order_acquire)) return;
     const size_t piece = static_cast<size_t>(std::min<int64_t>(count, kStreamPieceSize));

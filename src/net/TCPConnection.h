@@ -30,6 +30,8 @@ class TTCPConnection {
   // to kRecvBufferSize when the next line is read.
   static constexpr size_t kStreamPieceSize = 1 << 20;
   static constexpr size_t kSendBufferSize = 32768;
+  // What WriteSoon holds back at most.
+  static constexpr size_t kMaxHeld = 65536;
   static constexpr int64_t kMaxStreamSize = 2147483647;
 
   explicit TTCPConnection(std::unique_ptr<TIOHandler> handler);
@@ -52,6 +54,12 @@ class TTCPConnection {
   void WriteLine(std::string_view text);
   // The bytes as they are; raises EConnClosedGracefully or ESocketError.
   void Write(std::string_view bytes);
+  // Write for a reply to a request, when the peer may have sent more
+  // requests at once: while the next request line has already come, the
+  // bytes may wait (kMaxHeld at most) and go out with the next reply
+  // in one send. Every other write sends them first, and so does a read
+  // that has to wait for the peer.
+  void WriteSoon(std::string_view bytes);
 
   // Sends `count` bytes from the stream's position; count 0 sends the whole
   // stream from its start. No byte count goes out. A file stream goes out
@@ -98,11 +106,16 @@ class TTCPConnection {
   void ShrinkBuffer();
   void ThrowIfDisconnected() const;
   void Consume(size_t count);
+  // Whether a whole line is received and unread.
+  bool LineBuffered() const;
+  void Send(std::string_view bytes);
+  void SendHeld();
 
   std::unique_ptr<TIOHandler> handler_;
   std::string storage_;  // bytes [start_, end_) are received and unread
   size_t start_ = 0;
   size_t end_ = 0;
+  std::string held_;  // WriteSoon's bytes not yet sent
   bool peerClosed_ = false;
   std::atomic<bool> disconnected_{false};
 };

@@ -261,7 +261,9 @@ void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,
     if (read == 0) break;
     got += read;
   }
-  connection.Write(std::string_view(reply.data(), header + got));
+  // A client asks for many files at once: the replies to the requests that
+  // have already come go out together.
+  connection.WriteSoon(std::string_view(reply.data(), header + got));
   if (got < size) throw ENoDataToRead();  // the file shrank since it was opened
 }
 
