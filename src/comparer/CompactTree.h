@@ -38,9 +38,9 @@ class TCompactTree {
 
   struct TFolder {
     TIndex Name = 0;
-    TIndex FirstFolder = 0;  // its sub-folders: Folders() from here on
+    TIndex FirstFolder = 0;  // its sub-folders are the folders numbered from here on
     TIndex FolderCount = 0;
-    TIndex FirstFile = 0;  // its files: Files() from here on
+    TIndex FirstFile = 0;  // its files are the files numbered from here on
     TIndex FileCount = 0;
     TDateTime DateModified = 0;
   };

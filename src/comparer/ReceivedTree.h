@@ -36,11 +36,12 @@ class TReceivedTree : public TTreeBuilder {
   struct TFolder {
     TIndex Parent = 0;
     TIndex Name = kUnnamed;
-    // While reading: how many of its files and sub-folders are unnamed.
-    // After Group: where its files and sub-folders start in Files() and
-    // Folders(), and how many there are.
+    // How many of its files and sub-folders have no name (yet).
     TIndex UnnamedFiles = 0;
     TIndex UnnamedFolders = 0;
+    // Its files are File(FirstFile) on (once grouped; while reading, as
+    // long as they come together), its sub-folders SubFolder(FirstFolder)
+    // on (once grouped).
     TIndex FirstFile = 0;
     TIndex FileCount = 0;
     TIndex FirstFolder = 0;
@@ -69,8 +70,8 @@ class TReceivedTree : public TTreeBuilder {
   TIndex SubFolder(TIndex position) const { return children_[position]; }
 
  private:
-  // The rank of an entry whose name is still empty; an empty name is
-  // ranked when grouping, as names are.
+  // The name number of an entry whose name is empty; Group ranks it as
+  // the empty name.
   static constexpr TIndex kUnnamed = UINT32_MAX - 1;
 
   TIndex Number(const std::string& name) { return name.empty() ? kUnnamed : names_.Intern(name); }
