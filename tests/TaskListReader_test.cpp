@@ -6,52 +6,27 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "comparer/ReaderStream.h"
 #include "comparer/Tasks.h"
 #include "comparer/orXMLParser.h"
 #include "fuzz/support/TaskListOutcome.h"
+#include "support/EverySplit.h"
 
 namespace ormelin {
 namespace {
 
+using testing::ExpectSameInEverySplit;
+using testing::Nested;
 using testing::TaskOutcomeByNodes;
 using testing::TaskOutcomeStreamed;
 
-std::vector<size_t> RandomCuts(size_t size, std::mt19937& random) {
-  std::vector<size_t> cuts;
-  if (size < 2) return cuts;
-  const size_t count = std::uniform_int_distribution<size_t>(0, std::min<size_t>(size, 12))(random);
-  for (size_t i = 0; i < count; ++i)
-    cuts.push_back(std::uniform_int_distribution<size_t>(0, size)(random));
-  std::sort(cuts.begin(), cuts.end());
-  return cuts;
-}
-
-// Whole, a byte at a time, in random splits, and (short inputs) cut in two
-// at every offset: always what the node reader gives.
+// The reader's outcome in every kind of split equals the node reader's.
 void ExpectSame(const std::string& xml, std::mt19937& random, const std::string& label) {
-  const std::string expected = TaskOutcomeByNodes(xml);
-  ASSERT_EQ(TaskOutcomeStreamed(xml, {}), expected) << label << "\n" << xml;
-  std::vector<size_t> bytes;
-  for (size_t i = 1; i < xml.size(); ++i) bytes.push_back(i);
-  ASSERT_EQ(TaskOutcomeStreamed(xml, bytes), expected) << label << " byte by byte\n" << xml;
-  if (xml.size() <= 300) {
-    for (size_t i = 1; i < xml.size(); ++i)
-      ASSERT_EQ(TaskOutcomeStreamed(xml, {i}), expected) << label << " cut at " << i << "\n" << xml;
-  }
-  for (int i = 0; i < 4; ++i)
-    ASSERT_EQ(TaskOutcomeStreamed(xml, RandomCuts(xml.size(), random)), expected) << label << "\n"
-                                                                                  << xml;
-}
-
-std::string Nested(const char* name, int depth) {
-  std::string xml;
-  for (int i = 0; i < depth; ++i) xml += std::string("<") + name + ">";
-  return xml;
+  ExpectSameInEverySplit(xml, TaskOutcomeByNodes(xml), TaskOutcomeStreamed, 300, random, label);
 }
 
 TEST(TaskListReader, ReadsWhatTheNodeReaderReads) {
@@ -205,7 +180,7 @@ TEST(TaskListReader, ErrorsWaitForFinishAndStopTheTasks) {
   std::vector<std::string> names;
   TTaskListReader reader(
       [&](std::string_view name, std::string_view) { names.emplace_back(name); });
-  TTaskListReaderStream stream(reader);
+  TReaderStream<TTaskListReader> stream(reader);
   const std::string xml = "<xml><task>a</task><<task>b</task>";
   EXPECT_NO_THROW(stream.Write(xml.data(), xml.size()));
   EXPECT_EQ(stream.Position(), static_cast<int64_t>(xml.size()));

@@ -5,57 +5,31 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "comparer/CompactTree.h"
 #include "comparer/FileStructures.h"
+#include "comparer/ReaderStream.h"
 #include "comparer/StructStreamer.h"
 #include "comparer/orXMLParser.h"
 #include "fuzz/support/TreeOutcome.h"
+#include "support/EverySplit.h"
 
 namespace ormelin {
 namespace {
 
 using testing::AnswerByNodes;
 using testing::AnswerCompact;
+using testing::ExpectSameInEverySplit;
+using testing::Nested;
 using testing::OutcomeByNodes;
 using testing::OutcomeStreamed;
 
-// Random ascending cut points, from none to many.
-std::vector<size_t> RandomCuts(size_t size, std::mt19937& random) {
-  std::vector<size_t> cuts;
-  if (size < 2) return cuts;
-  const size_t count = std::uniform_int_distribution<size_t>(0, std::min<size_t>(size, 12))(random);
-  for (size_t i = 0; i < count; ++i)
-    cuts.push_back(std::uniform_int_distribution<size_t>(0, size)(random));
-  std::sort(cuts.begin(), cuts.end());
-  return cuts;
-}
-
-// The reader's outcome in the whole, a byte at a time, and in random
-// splits (every split into two for short inputs) equals the node path's.
+// The reader's outcome in every kind of split equals the node path's.
 void ExpectSame(const std::string& xml, std::mt19937& random, const std::string& label) {
-  const std::string expected = OutcomeByNodes(xml);
-  ASSERT_EQ(OutcomeStreamed(xml, {}), expected) << label << "\n" << xml;
-  std::vector<size_t> bytes;
-  for (size_t i = 1; i < xml.size(); ++i) bytes.push_back(i);
-  ASSERT_EQ(OutcomeStreamed(xml, bytes), expected) << label << " byte by byte\n" << xml;
-  if (xml.size() <= 200) {
-    for (size_t i = 1; i < xml.size(); ++i)
-      ASSERT_EQ(OutcomeStreamed(xml, {i}), expected) << label << " cut at " << i << "\n" << xml;
-  }
-  for (int i = 0; i < 4; ++i)
-    ASSERT_EQ(OutcomeStreamed(xml, RandomCuts(xml.size(), random)), expected) << label << "\n"
-                                                                              << xml;
-}
-
-std::string Nested(const char* name, int depth) {
-  std::string xml;
-  for (int i = 0; i < depth; ++i) xml += std::string("<") + name + ">";
-  return xml;
+  ExpectSameInEverySplit(xml, OutcomeByNodes(xml), OutcomeStreamed, 200, random, label);
 }
 
 TEST(TreeReader, ReadsTheDialectAsTheNodePathDoes) {
@@ -354,7 +328,7 @@ TEST(TreeReader, KeepsAFailureAndReadsNoFurther) {
 TEST(TreeReader, ReaderStreamCountsWhatItPasses) {
   TDirectory tree;
   TStreamingTreeReader reader(&tree);
-  TTreeReaderStream stream(reader);
+  TReaderStream<TStreamingTreeReader> stream(reader);
   const std::string xml = "<t><file><name>f</name></file></t>";
   stream.Write(xml.data(), 10);
   stream.Write(xml.data() + 10, xml.size() - 10);

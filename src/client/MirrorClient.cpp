@@ -6,6 +6,7 @@
 #include "client/FileFetcher.h"
 #include "comparer/DiskTreeXML.h"
 #include "comparer/FileStructures.h"
+#include "comparer/ReaderStream.h"
 #include "comparer/StructStreamer.h"
 #include "comparer/TaskListReader.h"
 #include "comparer/uorBaseCommand.h"
@@ -134,7 +135,7 @@ int TMirrorClient::Run() {
     // The tasks are read as they arrive; the list's text is never held whole.
     TTaskListReader reader(
         [&list](std::string_view name, std::string_view params) { list.Add(name, params); });
-    TTaskListReaderStream tasks(reader);
+    TReaderStream<TTaskListReader> tasks(reader);
     connection->ReceiveStream(tasks);
     reader.Finish();
   } catch (const EServerReplyError& error) {

@@ -131,9 +131,4 @@ void TTaskListReader::EndTask() {
   sink_(taskName_, taskParams_);
 }
 
-void TTaskListReaderStream::Write(const void* buffer, size_t count) {
-  reader_.Feed(std::string_view(static_cast<const char*>(buffer), count));
-  written_ += static_cast<int64_t>(count);
-}
-
 }  // namespace ormelin

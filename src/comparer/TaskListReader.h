@@ -19,8 +19,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Streams.h"
-
 namespace ormelin {
 
 class TTaskListReader {
@@ -64,24 +62,6 @@ class TTaskListReader {
   std::string taskKey_;  // collation keys of "task" and "param"
   std::string paramKey_;
   std::exception_ptr failure_;
-};
-
-// A stream whose written bytes go to a task-list reader, for code that
-// receives into a stream: the stream holds only the count of bytes written.
-class TTaskListReaderStream : public TStream {
- public:
-  explicit TTaskListReaderStream(TTaskListReader& reader) : reader_(reader) {}
-
-  int64_t Size() const override { return written_; }
-  int64_t Position() const override { return written_; }
-  void SetPosition(int64_t) override {}
-  size_t Read(void*, size_t) override { return 0; }
-  void Write(const void* buffer, size_t count) override;
-  void SetSize(int64_t) override {}
-
- private:
-  TTaskListReader& reader_;
-  int64_t written_ = 0;
 };
 
 }  // namespace ormelin

@@ -284,9 +284,4 @@ void TStreamingTreeReader::Finish() {
   if (treeError_) std::rethrow_exception(treeError_);
 }
 
-void TTreeReaderStream::Write(const void* buffer, size_t count) {
-  reader_.Feed(std::string_view(static_cast<const char*>(buffer), count));
-  written_ += static_cast<int64_t>(count);
-}
-
 }  // namespace ormelin

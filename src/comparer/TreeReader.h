@@ -27,7 +27,6 @@
 #include <vector>
 
 #include "platform/DateTime.h"
-#include "platform/Streams.h"
 
 namespace ormelin {
 
@@ -124,25 +123,6 @@ class TStreamingTreeReader {
   std::exception_ptr failure_;
   // The first error of the tree: reported unless a syntax error follows.
   std::exception_ptr treeError_;
-};
-
-// A stream whose written bytes go to a reader, for code that receives into a
-// stream: what the stream holds is only the count of bytes written.
-class TTreeReaderStream : public TStream {
- public:
-  explicit TTreeReaderStream(TStreamingTreeReader& reader) : reader_(reader) {}
-
-  int64_t Size() const override { return written_; }
-  int64_t Position() const override { return written_; }
-  void SetPosition(int64_t) override {}
-  size_t Read(void*, size_t) override { return 0; }
-  void Write(const void* buffer, size_t count) override;
-  // The bytes are read as they come; a stream cut back keeps what was read.
-  void SetSize(int64_t) override {}
-
- private:
-  TStreamingTreeReader& reader_;
-  int64_t written_ = 0;
 };
 
 }  // namespace ormelin

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "comparer/ReaderStream.h"
 #include "comparer/ReceivedTree.h"
 #include "comparer/StructStreamer.h"
 #include "comparer/SyncAnswer.h"
@@ -144,7 +145,7 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
   TDiffTrees trees;
   trees.Client = std::make_unique<TReceivedTree>();
   TStreamingTreeReader reader(*trees.Client);
-  TTreeReaderStream received(reader);
+  TReaderStream<TStreamingTreeReader> received(reader);
   ReceiveStream(connection, received);
   CompareWithClient(project, scan, reader, trees);
   SendAnswer(context, shownName, trees);

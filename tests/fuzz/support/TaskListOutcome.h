@@ -12,6 +12,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "Pieces.h"
 #include "comparer/TaskListReader.h"
 #include "comparer/orXMLParser.h"
 #include "platform/Exceptions.h"
@@ -53,12 +54,7 @@ inline std::string TaskOutcomeStreamed(std::string_view xml, const std::vector<s
   TTaskListReader reader([&out](std::string_view name, std::string_view params) {
     out += DescribeTask(name, params);
   });
-  size_t from = 0;
-  for (size_t cut : cuts) {
-    reader.Feed(xml.substr(from, cut - from));
-    from = cut;
-  }
-  reader.Feed(xml.substr(from));
+  FeedInPieces(reader, xml, cuts);
   try {
     reader.Finish();
   } catch (const std::exception& error) {

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "Pieces.h"
 #include "comparer/CompactTree.h"
 #include "comparer/FileStructures.h"
 #include "comparer/ReceivedTree.h"
@@ -72,12 +73,7 @@ inline std::string OutcomeByNodes(std::string_view xml) {
 inline std::string OutcomeStreamed(std::string_view xml, const std::vector<size_t>& cuts) {
   TDirectory tree;
   TStreamingTreeReader reader(&tree);
-  size_t from = 0;
-  for (size_t cut : cuts) {
-    reader.Feed(xml.substr(from, cut - from));
-    from = cut;
-  }
-  reader.Feed(xml.substr(from));
+  FeedInPieces(reader, xml, cuts);
   try {
     reader.Finish();
   } catch (const std::exception& error) {
