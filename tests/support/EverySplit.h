@@ -17,9 +17,8 @@ namespace ormelin::testing {
 // `streamed(xml, cuts)` is the streaming reader's outcome; texts up to
 // `everyCutUpTo` bytes are also cut in two at every offset.
 template <typename TStreamed>
-void ExpectSameInEverySplit(const std::string& xml, const std::string& expected,
-                            TStreamed streamed, size_t everyCutUpTo, std::mt19937& random,
-                            const std::string& label) {
+void ExpectSameInEverySplit(const std::string& xml, const std::string& expected, TStreamed streamed,
+                            size_t everyCutUpTo, std::mt19937& random, const std::string& label) {
   ASSERT_EQ(streamed(xml, {}), expected) << label << "\n" << xml;
   std::vector<size_t> bytes;
   for (size_t i = 1; i < xml.size(); ++i) bytes.push_back(i);
