@@ -15,6 +15,7 @@
 #include "comparer/orXMLParser.h"
 #include "fuzz/support/TaskListOutcome.h"
 #include "support/EverySplit.h"
+#include "support/XMLMutator.h"
 
 namespace ormelin {
 namespace {
@@ -23,6 +24,7 @@ using testing::ExpectSameInEverySplit;
 using testing::Nested;
 using testing::TaskOutcomeByNodes;
 using testing::TaskOutcomeStreamed;
+using testing::TXMLMutator;
 
 // The reader's outcome in every kind of split equals the node reader's.
 void ExpectSame(const std::string& xml, std::mt19937& random, const std::string& label) {
@@ -82,13 +84,9 @@ TEST(TaskListReader, ReadsWhatTheNodeReaderReads) {
 
 // ---- generated and mutated lists ----
 
-class TGenerator {
+class TGenerator : public TXMLMutator {
  public:
-  explicit TGenerator(uint32_t seed) : random_(seed) {}
-
-  int Pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
-  bool Chance(int percent) { return Pick(100) < percent; }
-  std::mt19937& Random() { return random_; }
+  using TXMLMutator::TXMLMutator;
 
   // A list as the server writes it.
   std::string List() {
@@ -114,41 +112,17 @@ class TGenerator {
     const int count = 1 + Pick(3);
     for (int i = 0; i < count; ++i) {
       const size_t at = static_cast<size_t>(Pick(static_cast<int>(xml.size()) + 1));
-      switch (Pick(7)) {
-        case 0:
-          xml.resize(at);
+      switch (const int kind = Pick(kCommonDamage + 2)) {
+        default:
+          Damage(xml, at, kind);
           break;
-        case 1: {
-          static const char stray[] = "<>/&; \r\naT";
-          xml.insert(at, 1, stray[Pick(sizeof stray - 1)]);
-          break;
-        }
-        case 2: {
-          static const char* const entities[] = {"&amp;", "&lt;", "&GT;", "&apos", "&quot;", "&"};
-          xml.insert(at, entities[Pick(6)]);
-          break;
-        }
-        case 3: {  // a closing tag lost or misspelt
-          const size_t close = xml.find("</", at);
-          if (close == std::string::npos) break;
-          const size_t end = xml.find('>', close);
-          if (end == std::string::npos) break;
-          if (Chance(50))
-            xml.erase(close, end - close + 1);
-          else
-            xml.insert(close + 2, "x");
-          break;
-        }
-        case 4: {  // an element of the list's own names, closed or not
+        case kCommonDamage: {  // an element of the list's own names, closed or not
           static const char* const tags[] = {"<task>",  "<param>", "<TASK>",   "<Param/>",
                                              "<task/>", "</task>", "</param>", "<xml>"};
           xml.insert(at, tags[Pick(8)]);
           break;
         }
-        case 5:
-          if (at < xml.size()) xml.erase(at, 1);
-          break;
-        case 6: {  // a task or param element doubled
+        case kCommonDamage + 1: {  // a task or param element doubled
           const size_t open = xml.find(Chance(50) ? "<task>" : "<param>", at);
           if (open == std::string::npos) break;
           const size_t end = xml.find('>', xml.find("</", open));
@@ -160,9 +134,6 @@ class TGenerator {
     }
     return xml;
   }
-
- private:
-  std::mt19937 random_;
 };
 
 TEST(TaskListReader, GeneratedAndMutatedListsReadAsTheNodeReaderReadsThem) {

@@ -16,6 +16,7 @@
 #include "comparer/orXMLParser.h"
 #include "fuzz/support/TreeOutcome.h"
 #include "support/EverySplit.h"
+#include "support/XMLMutator.h"
 
 namespace ormelin {
 namespace {
@@ -26,6 +27,7 @@ using testing::ExpectSameInEverySplit;
 using testing::Nested;
 using testing::OutcomeByNodes;
 using testing::OutcomeStreamed;
+using testing::TXMLMutator;
 
 // The reader's outcome in every kind of split equals the node path's.
 void ExpectSame(const std::string& xml, std::mt19937& random, const std::string& label) {
@@ -121,13 +123,9 @@ TEST(TreeReader, ReadsTheDialectAsTheNodePathDoes) {
 
 // ---- generated and mutated trees ----
 
-class TGenerator {
+class TGenerator : public TXMLMutator {
  public:
-  explicit TGenerator(uint32_t seed) : random_(seed) {}
-
-  int Pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
-  bool Chance(int percent) { return Pick(100) < percent; }
-  std::mt19937& Random() { return random_; }
+  using TXMLMutator::TXMLMutator;
 
   std::string Tree() {
     const std::string outer = Word("tree");
@@ -141,44 +139,18 @@ class TGenerator {
     const int count = 1 + Pick(3);
     for (int i = 0; i < count && !xml.empty(); ++i) {
       const size_t at = static_cast<size_t>(Pick(static_cast<int>(xml.size()) + 1));
-      switch (Pick(8)) {
-        case 0:  // truncation
-          xml.resize(at);
+      switch (const int kind = Pick(kCommonDamage + 3)) {
+        default:
+          Damage(xml, at, kind);
           break;
-        case 1: {  // a stray byte
-          static const char stray[] = "<>/&; \r\na";
-          xml.insert(at, 1, stray[Pick(sizeof stray - 1)]);
-          break;
-        }
-        case 2: {  // an entity, whole or cut
-          static const char* const entities[] = {"&amp;",  "&lt;",  "&GT;", "&apos",
-                                                 "&quot;", "&#38;", "&"};
-          xml.insert(at, entities[Pick(7)]);
-          break;
-        }
-        case 3: {  // a closing tag lost or misspelt
-          const size_t close = xml.find("</", at);
-          if (close == std::string::npos) break;
-          const size_t end = xml.find('>', close);
-          if (end == std::string::npos) break;
-          if (Chance(50))
-            xml.erase(close, end - close + 1);
-          else
-            xml.insert(close + 2, "x");
-          break;
-        }
-        case 4: {  // an unclosed tag
+        case kCommonDamage:  // an unclosed tag
           xml.insert(at, "<" + Word(Chance(50) ? "directory" : "file") + ">");
           break;
-        }
-        case 5:  // a byte removed
-          if (at < xml.size()) xml.erase(at, 1);
-          break;
-        case 6:  // a bad date
+        case kCommonDamage + 1:  // a bad date
           xml.insert(at, "<datemodified>" + std::string(Chance(50) ? "2008-02-30" : "x") +
                              "</datemodified>");
           break;
-        case 7:  // a name or date element dropped or doubled
+        case kCommonDamage + 2:  // a name or date element dropped or doubled
           for (const char* tag : {"<name>", "<datemodified>"}) {
             const size_t open = xml.find(tag, at);
             if (open == std::string::npos) continue;
@@ -261,8 +233,6 @@ class TGenerator {
     }
     if (Chance(5)) Text(xml, "name", Name());
   }
-
-  std::mt19937 random_;
 };
 
 TEST(TreeReader, ReadsGeneratedAndMutatedTreesAsTheNodePathDoes) {
