@@ -68,6 +68,9 @@ struct TFolderEntry {
   // entry: the system's name holds a path separator of this system's paths
   // ("\"), or characters code page 1250 lacks (shown as "?" in Name).
   bool NameIsPath = true;
+  // The entry is a symbolic link (on Windows any reparse point: a link or a
+  // junction); IsDirectory and DateModified are then those of its target.
+  bool IsLink = false;
 };
 
 // Walks one folder's entries, hidden ones too, without "." and "..", in the

@@ -431,6 +431,11 @@ bool TFolderEnumerator::Next(TFolderEntry& entry) {
     std::string_view name(found->d_name);
     if (name == "." || name == "..") continue;
     struct stat st {};
+    bool link = found->d_type == DT_LNK;
+    if (found->d_type == DT_UNKNOWN) {
+      if (fstatat(dirfd(impl_->dir), found->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      link = S_ISLNK(st.st_mode);
+    }
     // Links are followed; an entry that cannot be examined (a dangling
     // link, no access) is left out.
     if (fstatat(dirfd(impl_->dir), found->d_name, &st, 0) != 0) continue;
@@ -444,6 +449,7 @@ bool TFolderEnumerator::Next(TFolderEntry& entry) {
     entry.NameIsPath =
         name.find('\\') == std::string_view::npos && (ascii || Cp1250ToUtf8(entry.Name) == name);
     entry.IsDirectory = S_ISDIR(st.st_mode);
+    entry.IsLink = link;
     entry.DateModified = DosRoundedTime(static_cast<int64_t>(st.st_mtim.tv_sec));
     return true;
   }

@@ -376,7 +376,8 @@ bool TFolderEnumerator::Next(TFolderEntry& entry) {
     if (name == L"." || name == L"..") continue;
     DWORD attributes = found.dwFileAttributes;
     FILETIME written = found.ftLastWriteTime;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (link) {
       // Links are followed; one that leads nowhere is left out.
       TFileHandle target(OpenForAttributes(impl_->folder + std::wstring(name)));
       BY_HANDLE_FILE_INFORMATION information{};
@@ -390,6 +391,7 @@ bool TFolderEnumerator::Next(TFolderEntry& entry) {
     entry.Name = WideToCp1250(name, &exact);
     entry.NameIsPath = exact;
     entry.IsDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.IsLink = link;
     entry.DateModified = DosRoundedTime(FileTimeToUnixSeconds(written));
     return true;
   }
