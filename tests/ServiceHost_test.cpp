@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TServiceDescription Service(std::string executable) {
-  return TServiceDescription{"ZevanOrmelinS", "Ormelin Server", std::move(executable), ""};
+  return TServiceDescription{"ZevanOrmelinS", "Ormelin Server", std::move(executable), "", ""};
 }
 
 TEST(ServiceUnit, NamesTheDisplayNameAndTheExecutable) {
@@ -39,7 +39,9 @@ TEST(ServiceUnit, KeepsTheSystemReadOnlyButTheSettingsFolder) {
   for (const char* line :
        {"\nProtectSystem=strict\n", "\nReadWritePaths=-/etc/zevan/ormelin/\n",
         "\nProtectHome=read-only\n", "\nPrivateTmp=yes\n", "\nNoNewPrivileges=yes\n",
-        "\nRestart=on-failure\n", "\nType=simple\n", "\nKillSignal=SIGTERM\n"}) {
+        "\nRestart=on-failure\n", "\nType=simple\n", "\nKillSignal=SIGTERM\n", "\nUser=ormelin\n",
+        "\nAmbientCapabilities=CAP_DAC_READ_SEARCH\n",
+        "\nCapabilityBoundingSet=CAP_DAC_READ_SEARCH\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << text;
   }
   EXPECT_EQ(text.find("{%"), std::string::npos) << text;
@@ -65,7 +67,8 @@ TEST(ServiceUnit, WithoutAWritableFolderNamesNone) {
 // /etc/zevan/ormelin/.
 TEST(ServiceUnit, IsTheUnitThePackageShips) {
   const TServiceDescription service{TZevanOrmelinS::ServiceName, TZevanOrmelinS::DisplayName,
-                                    ORMELIN_INSTALLED_SERVER, "/etc/zevan/ormelin/"};
+                                    ORMELIN_INSTALLED_SERVER, "/etc/zevan/ormelin/",
+                                    "/etc/zevan/ormelin/orServer.xml"};
   std::ifstream in(ORMELIN_PACKAGED_UNIT, std::ios::binary);
   ASSERT_TRUE(in) << ORMELIN_PACKAGED_UNIT;
   std::stringstream packaged;
@@ -87,8 +90,9 @@ class ServiceInstall : public ::testing::Test {
          "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(folder_);
     fs::create_directories(folder_ / "units");
+    // No program for accounts: the machine's users stay as they are.
     manager_ = {(folder_ / "units").string(), (folder_ / "systemctl").string(),
-                (folder_ / "running").string()};
+                (folder_ / "running").string(), ""};
     std::ofstream(manager_.Control)
         << "#!/bin/sh\n"
         << "echo \"$*\" >> '" << (folder_ / "calls").string() << "'\n"

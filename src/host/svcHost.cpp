@@ -19,14 +19,14 @@ std::string HostSourceName() {
 }
 
 // The service as the manager runs it: this executable, writing only the
-// folder where the console saves the settings.
+// folder where the console saves the settings file.
 TServiceDescription Description(const TZevanOrmelinS& module) {
   std::string config = module.ConfigFileName();
   size_t separator = config.find_last_of("/\\");
   std::string folder =
       separator == std::string::npos ? std::string() : config.substr(0, separator + 1);
   return TServiceDescription{TZevanOrmelinS::ServiceName, TZevanOrmelinS::DisplayName,
-                             ExecutablePath(), folder};
+                             ExecutablePath(), folder, config};
 }
 
 // Installs or removes the service; false when it failed. A service manager

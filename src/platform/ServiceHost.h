@@ -27,6 +27,9 @@ struct TServiceDescription {
   // its trailing separator; empty: none. A manager that confines what the
   // service may write lets it write there.
   std::string WritableFolder;
+  // The file the service replaces there (its settings); empty: none. A
+  // manager that runs the service as a user of its own gives it that file.
+  std::string SettingsFile;
 };
 
 // The service manager itself could not be reached ("System Error.  Code:

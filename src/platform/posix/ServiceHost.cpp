@@ -1,6 +1,7 @@
 #include "platform/ServiceHost.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -26,6 +27,8 @@ namespace ormelin {
 
 // The text of posix/ServiceUnit.in, compiled in by the build.
 extern const char ServiceUnitTemplate[];
+
+const char ServiceUser[] = "ormelin";
 
 namespace {
 
@@ -83,6 +86,27 @@ std::string SystemctlPath() {
     if (access(candidate, X_OK) == 0) return candidate;
   }
   return {};
+}
+
+// Where none is found, the first: its failure to start names it.
+std::string SysusersPath() {
+  for (const char* candidate : {"/usr/bin/systemd-sysusers", "/bin/systemd-sysusers"}) {
+    if (access(candidate, X_OK) == 0) return candidate;
+  }
+  return "/usr/bin/systemd-sysusers";
+}
+
+// The user's ids; false when there is no such user.
+bool FindUser(const char* name, uid_t& user, gid_t& group) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwnam_r(name, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+    return false;
+  }
+  user = entry.pw_uid;
+  group = entry.pw_gid;
+  return true;
 }
 
 bool ManagerRuns(const TServiceManager& manager) {
@@ -179,6 +203,38 @@ void WriteLineTo(FILE* stream, std::string_view text) {
   std::fflush(stream);
 }
 
+// Creates the service's user where it is missing and lets it save the
+// settings (SystemdService.h). A folder or file that does not exist is left
+// out, as the unit leaves out a missing folder.
+void PrepareServiceUser(const TServiceDescription& service, const TServiceManager& manager) {
+  if (manager.Accounts.empty()) return;
+  uid_t user = 0;
+  gid_t group = 0;
+  if (!FindUser(ServiceUser, user, group)) {
+    const std::string description =
+        service.DisplayName.empty() ? service.Name : service.DisplayName;
+    const std::vector<std::string> command = {
+        "--inline", std::string("u ") + ServiceUser + " - \"" + description + "\" /nonexistent"};
+    TControlRun run = RunControl(manager.Accounts, command);
+    if (run.ExitCode != 0) RaiseControlFailure(manager.Accounts, command, run);
+    if (!FindUser(ServiceUser, user, group)) RaiseSystemError(ENOENT);
+  }
+  struct stat info {};
+  const std::string& folder = service.WritableFolder;
+  if (!folder.empty() && stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (chown(folder.c_str(), static_cast<uid_t>(-1), group) != 0 ||
+        chmod(folder.c_str(), (info.st_mode & 07777) | S_IRWXG | S_ISVTX) != 0) {
+      RaiseSystemError(errno);
+    }
+  }
+  // Not through a link: the file the link names stays the administrator's.
+  const std::string& settings = service.SettingsFile;
+  if (!settings.empty() && lstat(settings.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+      chown(settings.c_str(), user, group) != 0) {
+    RaiseSystemError(errno);
+  }
+}
+
 }  // namespace
 
 struct TServiceSignals::TSaved {
@@ -244,7 +300,8 @@ std::string ServiceUnitText(const TServiceDescription& service) {
 }
 
 TServiceManager SystemServiceManager() {
-  return TServiceManager{"/etc/systemd/system", SystemctlPath(), "/run/systemd/system"};
+  return TServiceManager{"/etc/systemd/system", SystemctlPath(), "/run/systemd/system",
+                         SysusersPath()};
 }
 
 std::string InstallService(const TServiceDescription& service, const TServiceManager& manager) {
@@ -256,6 +313,13 @@ std::string InstallService(const TServiceDescription& service, const TServiceMan
   {
     int handle = open(unitFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (handle < 0) RaiseSystemError(errno);
+    try {
+      PrepareServiceUser(service, manager);
+    } catch (...) {
+      close(handle);
+      unlink(unitFile.c_str());
+      throw;
+    }
     file = fdopen(handle, "w");
     if (file == nullptr) {
       int code = errno;
