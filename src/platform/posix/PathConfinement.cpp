@@ -3,6 +3,9 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "platform/Exceptions.h"
 #include "platform/posix/NativePath.h"
@@ -55,13 +58,24 @@ TResolvedRoot::TPlace TResolvedRoot::Locate(std::string_view path) const {
 }
 
 bool TResolvedRoot::HoldsOpenFile(TNativeHandle handle, std::string_view path) const {
-  // The path resolved now, and the file found there the one that is open:
-  // a path that led elsewhere when it was opened leads to another file now.
+  if (!impl_->Resolved) return false;
+  const int fd = static_cast<int>(handle);
+  // The system's own name of the open file, which nothing done to the path
+  // since can change.
+  char name[4096];
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = readlink(self.c_str(), name, sizeof name);
+  if (length > 0 && static_cast<size_t>(length) < sizeof name && name[0] == '/') {
+    return LiesWithin(impl_->Path, std::string(name, static_cast<size_t>(length)));
+  }
+  // Without /proc: the path resolved now, and the file found there the one
+  // that is open (a path that led elsewhere when it was opened leads to
+  // another file now).
   std::string target;
-  if (!impl_->Resolved || !Resolve(path, target) || !LiesWithin(impl_->Path, target)) return false;
+  if (!Resolve(path, target) || !LiesWithin(impl_->Path, target)) return false;
   struct stat there {};
   struct stat open {};
-  return stat(target.c_str(), &there) == 0 && fstat(static_cast<int>(handle), &open) == 0 &&
+  return stat(target.c_str(), &there) == 0 && fstat(fd, &open) == 0 &&
          there.st_dev == open.st_dev && there.st_ino == open.st_ino;
 }
 
