@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -72,6 +73,23 @@ TEST(WindowsResolvedRoot, ComparesFinalPathsPartByPartLetterCaseAside) {
   }
 }
 
+// GetFile of `path` in the project at `root` fails with exactly what a
+// missing file gets.
+void ExpectRefusedAsMissing(const std::string& root, const std::string& path) {
+  std::string missing;
+  try {
+    TFileStream file(root + "\\nothing.txt");
+  } catch (const EFOpenError& error) {
+    missing = error.Message().substr(error.Message().find("\". "));
+  }
+  try {
+    TProjectFile file(root, path);
+    ADD_FAILURE() << "served " << path;
+  } catch (const EFOpenError& error) {
+    EXPECT_EQ(error.Message(), "Cannot open file \"" + ProjectFilePath(root, path) + missing);
+  }
+}
+
 // Makes `link` a junction to the folder `target`; false where the system
 // makes none (Wine).
 bool MakeJunction(const fs::path& link, const fs::path& target) {
@@ -127,21 +145,26 @@ TEST(WindowsResolvedRoot, AJunctionOutOfTheProjectIsNeitherListedNorServed) {
   EXPECT_EQ(scanned->Report.LinksOut, 1);
   EXPECT_EQ(scanned->Report.FirstLinkOut, "\\out");
 
-  std::string missing;
-  try {
-    TFileStream file(root + "\\nothing.txt");
-  } catch (const EFOpenError& error) {
-    missing = error.Message().substr(error.Message().find("\". "));
-  }
-  try {
-    TProjectFile file(root, "\\out\\secret.txt");
-    ADD_FAILURE() << "served";
-  } catch (const EFOpenError& error) {
-    EXPECT_EQ(error.Message(),
-              "Cannot open file \"" + ProjectFilePath(root, "\\out\\secret.txt") + missing);
-  }
+  ExpectRefusedAsMissing(root, "\\out\\secret.txt");
   TProjectFile inside(root, "\\in\\inner.txt");
   EXPECT_EQ(inside.Size(), 5);
+}
+
+// Wine shows a Unix symbolic link as the file or folder it names, but the
+// final path of what is opened through it is its target's: GetFile refuses
+// a file outside reached that way (scripts/test-windows makes the link
+// "links\a\back" to "..").
+TEST(WindowsResolvedRoot, AFileReachedThroughALinkOutOfTheRootIsRefused) {
+  const char* links = std::getenv("ORMELIN_TEST_LINK_LOOP");
+  if (links == nullptr) GTEST_SKIP() << "ORMELIN_TEST_LINK_LOOP names no link";
+  const fs::path base = links;
+  const std::string root = (base / "a").string();
+  test::WriteFile(base / "outside.txt", "out");
+  test::WriteFile(base / "a" / "inside.txt", "in");
+  ExpectRefusedAsMissing(root, "\\back\\outside.txt");
+  EXPECT_EQ(TProjectFile(root, "\\back\\a\\inside.txt").Size(), 2);
+  fs::remove(base / "outside.txt");
+  fs::remove(base / "a" / "inside.txt");
 }
 
 }  // namespace
