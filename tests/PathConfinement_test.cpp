@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "platform/Exceptions.h"
+#include "platform/Streams.h"
+#include "support/TempFolder.h"
+#include "support/TestFiles.h"
 
 namespace ormelin {
 namespace {
@@ -124,6 +128,34 @@ TEST(ConfinedPath, PosixRules) {
   };
   for (const TCase& c : cases) Check(ConfinedPathByPosixRules, c);
 }
+
+#ifndef _WIN32
+// A file is judged by where the open file lies, not by where its path leads
+// once it is open: a link pointed inside after the open does not clear a
+// file opened outside, nor does one pointed outside refuse a file inside.
+TEST(ResolvedRoot, AnOpenFileIsJudgedByTheFileOpened) {
+  namespace fs = std::filesystem;
+  testing::TTempFolder temp;
+  const fs::path base = temp.Path();
+  test::WriteFile(base / "root" / "inside.txt", "in");
+  test::WriteFile(base / "outside.txt", "out");
+  const TResolvedRoot root((base / "root").string());
+  const fs::path link = base / "root" / "link";
+  const struct {
+    const char* OpenedThrough;
+    const char* PointedAfter;
+    bool Holds;
+  } cases[] = {{"../outside.txt", "inside.txt", false}, {"inside.txt", "../outside.txt", true}};
+  for (const auto& c : cases) {
+    fs::create_symlink(c.OpenedThrough, link);
+    TFileStream file(link.string());
+    fs::remove(link);
+    fs::create_symlink(c.PointedAfter, link);
+    EXPECT_EQ(root.HoldsOpenFile(file.NativeHandle(), link.string()), c.Holds) << c.OpenedThrough;
+    fs::remove(link);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace ormelin

@@ -587,6 +587,7 @@ TEST_F(RunningModule, ALongAnswerArrivesWhole) {
 TEST_F(RunningModule, ASyncSaysOnceWhatItsScanLeftOut) {
   fs::create_directory(folder_.Path() + "/project/x\\y");
   fs::create_directory(folder_.Path() + "/project/x\\z");
+  fs::create_directory_symlink(folder_.Path(), folder_.Path() + "/project/up");
   for (int run = 0; run < 2; ++run) {
     TRawClient client(port_);
     ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
@@ -596,6 +597,7 @@ TEST_F(RunningModule, ASyncSaysOnceWhatItsScanLeftOut) {
     EXPECT_NE(client.ReadStream().find("\\a.txt"), std::string::npos);
   }
   int lines = 0;
+  int linkLines = 0;
   for (const std::string& text : LogTexts(*module_)) {
     if (text.rfind("U projektu Demo presko\xE8"
                    "eno je 2 stavki \xE8"
@@ -605,8 +607,14 @@ TEST_F(RunningModule, ASyncSaysOnceWhatItsScanLeftOut) {
                    0) == 0) {
       ++lines;
     }
+    if (text ==
+        "U projektu Demo presko\xE8"
+        "eno je 1 poveznica koje vode izvan mape projekta; prva: \\up") {
+      ++linkLines;
+    }
   }
   EXPECT_EQ(lines, 2);  // one per scan
+  EXPECT_EQ(linkLines, 2);
 }
 
 // The client's tree is read as it arrives; a fault in it is told only after

@@ -7,6 +7,12 @@
 // a path are left out and counted in the report; folders below MaxScanDepth
 // are listed, empty.
 //
+// The walk stays inside the folder it starts from: a link (on Windows any
+// reparse point) whose target lies outside it is left out as if it were not
+// there, and counted in the report. Only links are resolved: any other
+// entry of a folder inside lies inside. A link to a folder inside is
+// entered like any folder.
+//
 // The builder gives a copyable TFolder handle and two calls:
 //   void Read(TFolder folder, const std::vector<TFolderEntry>& entries)
 //     a folder's entries as read (those left out among them), once;
@@ -21,6 +27,7 @@
 
 #include "comparer/StructStreamer.h"
 #include "platform/FileSystem.h"
+#include "platform/PathConfinement.h"
 #include "platform/Paths.h"
 
 namespace ormelin {
@@ -40,9 +47,11 @@ void WalkDisk(std::string_view path, typename TBuilder::TFolder root, std::strin
     size_t next = 0;
   };
   std::vector<TFrame> stack;
+  const TResolvedRoot walkRoot(path);
 
   // Reads the folder unless it is one of the folders being walked.
-  auto enter = [&stack, &builder](TFolder folder, std::string folderPath, std::string treePath) {
+  auto enter = [&stack, &builder, &walkRoot, report](TFolder folder, std::string folderPath,
+                                                     std::string treePath) {
     TFrame frame{folder, std::move(folderPath), std::move(treePath), {}, {}, 0};
     TFolderEnumerator enumerator(frame.path);
     if (!enumerator.IsOpen()) return;
@@ -53,6 +62,15 @@ void WalkDisk(std::string_view path, typename TBuilder::TFolder root, std::strin
     TFolderEntry entry;
     while (enumerator.Next(entry)) {
       if (entry.Name == "." || entry.Name == "..") continue;
+      // (A link whose name is no path cannot be resolved by its name; it is
+      // left out below for that.)
+      if (entry.IsLink && entry.NameIsPath &&
+          walkRoot.Locate(frame.path + entry.Name) != TResolvedRoot::TPlace::Inside) {
+        if (report != nullptr && report->LinksOut++ == 0) {
+          report->FirstLinkOut = frame.treePath + entry.Name;
+        }
+        continue;
+      }
       frame.entries.push_back(std::move(entry));
       entry = TFolderEntry();
     }

@@ -31,11 +31,14 @@ struct TFolderEntry;
 // folders listed but not entered, and their "name" elements.
 inline constexpr int MaxScanDepth = MaxXMLDepth - 4;
 
-// What a disk scan left out: entries whose names cannot be written as a
-// path (TFolderEntry::NameIsPath), with nothing below them read.
+// What a disk scan left out, with nothing below them read: entries whose
+// names cannot be written as a path (TFolderEntry::NameIsPath), and links
+// whose targets lie outside the folder scanned.
 struct TScanReport {
   int LeftOut = 0;
   std::string FirstLeftOut;  // full path in the tree, as "\a\b"
+  int LinksOut = 0;
+  std::string FirstLinkOut;  // the same
 };
 
 // What an element of the directory-tree XML stands for, by its name
@@ -53,7 +56,8 @@ class TLoader {
   // a folder that cannot be read gives no entries; a folder that is one of
   // its own ancestors (reached through a link) is listed but not entered.
   // The target's own name and time are kept. Entries whose names cannot be
-  // written as a path are left out and counted in `report` when one is
+  // written as a path, and links that lead out of the folder at `path`
+  // (see WalkDisk), are left out and counted in `report` when one is
   // given. A null target is an assertion.
   static void LoadFromDisk(std::string_view path, TDirectory* target,
                            TScanReport* report = nullptr);

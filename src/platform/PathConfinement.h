@@ -2,15 +2,19 @@
 // to (a project's root folder for GetFile). The path is joined to the root
 // as the protocol defines it: the root, "\" unless the root ends with "\" or
 // "/", then the path as received. A path that could reach anything but a
-// file below the root is refused before anything is opened; links that the
-// administrator placed inside the root are followed like any other entry.
+// file below the root is refused before anything is opened (the rule sets);
+// where links inside the root lead is then asked of the file system
+// (TResolvedRoot).
 //
 // Both rule sets are plain text work without system calls, so either one
 // can be tried on any machine. Pure functions, safe from any thread.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "platform/NativeHandle.h"
 
 namespace ormelin {
 
@@ -34,5 +38,43 @@ std::string ConfinedPathByPosixRules(std::string_view root, std::string_view pat
 // dots or blanks: "con .txt"). The joined path must keep the root's drive,
 // share or prefix and stay below the root.
 std::string ConfinedPathByWindowsRules(std::string_view root, std::string_view path);
+
+// A root folder as the file system resolves it, for telling whether a link
+// below it stays inside. Links (on Windows any reparse point: symbolic
+// links and junctions) are followed to their final target, and so is the
+// root, which may itself be a link or lie below one. A target is inside when
+// it is the resolved root or lies below it, compared part by part: "/srv/a"
+// holds neither "/srv/ab" nor "/srv" (on Windows with letter case ignored).
+// Each question costs a walk of the path's parts through the file system,
+// so a scan asks it only for the links it meets. Safe from any thread.
+class TResolvedRoot {
+ public:
+  // Where a path's final target lies. Nowhere: it cannot be resolved (gone,
+  // a dangling link, a circle of links, no access), or the root could not.
+  enum class TPlace { Inside, Outside, Nowhere };
+
+  // Resolves the system path `root` once.
+  explicit TResolvedRoot(std::string_view root);
+  ~TResolvedRoot();
+  TResolvedRoot(const TResolvedRoot&) = delete;
+  TResolvedRoot& operator=(const TResolvedRoot&) = delete;
+
+  // Where the entry at the system path `path` leads, every link on the way
+  // followed.
+  TPlace Locate(std::string_view path) const;
+  // Whether the file open as `handle` (a TFileStream's), which was opened
+  // through `path`, is inside: asked of the open file, so that a link put
+  // in the way after the open changes nothing. False when it cannot tell.
+  bool HoldsOpenFile(TNativeHandle handle, std::string_view path) const;
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> impl_;
+};
+
+// Raises what opening a missing file raises: EFOpenError "Cannot open file
+// "%s". %s" with `fullPath` and the system's reason for a file not found.
+// For a file the caller must not admit exists.
+[[noreturn]] void RefuseAsMissing(const std::string& fullPath);
 
 }  // namespace ormelin

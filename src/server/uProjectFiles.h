@@ -1,20 +1,39 @@
 // Where a GetFile path leads inside a project's root folder. The path a
 // client sends is joined to the root as the protocol defines it (root, "\"
 // unless the root ends with one, then the path as received); a path that
-// could leave the root is refused before anything is opened. Links that the
-// administrator placed inside the root are followed like any other entry.
-// Pure functions, safe from any thread.
+// could leave the root is refused before anything is opened. Links inside
+// the root are followed while they lead to files inside it; a file that
+// lies outside, reached through a link anywhere on the path, is refused as
+// if it were missing, so that a client learns nothing of what is there.
+// Safe from any thread; a TProjectFile belongs to one.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "platform/PathConfinement.h"
+#include "platform/Streams.h"
 
 namespace ormelin {
 
 // The full path of `path` below `root`. Raises EFOpenError
 // "Cannot open file "%s". %s" with the joined path and the reason when the
 // path holds a NUL byte or a ".." part, or otherwise resolves outside the
-// root under the platform's rules (platform/PathConfinement.h).
+// root under the platform's rules (platform/PathConfinement.h). Text work:
+// links are not looked at.
 std::string ProjectFilePath(std::string_view root, std::string_view path);
+
+// The file at `path` below `root`, opened for GetFile. Raises what
+// ProjectFilePath and TFileStream raise, and, when the file's final target
+// is not inside the root's (TResolvedRoot), what a missing file raises
+// (RefuseAsMissing) with the joined path. The target is asked of the open
+// file, so a link swapped in while it is opened is caught too.
+class TProjectFile : public TFileStream {
+ public:
+  TProjectFile(std::string_view root, std::string_view path);
+
+ private:
+  TProjectFile(const TResolvedRoot& root, const std::string& fullPath);
+};
 
 }  // namespace ormelin

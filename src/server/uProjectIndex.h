@@ -12,6 +12,10 @@
 //   vouch for the folder (see TFolderWatch: links, network file systems,
 //   the watch limit, ...), or for a while when the folder changes between
 //   every two syncs.
+// Every tree, shared or not, is a scan that leaves out the links leading
+// out of the root (WalkDisk). A tree holding any link at all is never shared
+// (the watch refuses links), so a link pointed elsewhere after a scan is
+// judged afresh by the next sync's own scan.
 // Why the shared tree is never stale: the system queues a change's event
 // before the call that made the change returns. Acquire runs after the
 // sync's command has arrived, so every change made before that has its

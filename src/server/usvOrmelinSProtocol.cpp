@@ -213,6 +213,13 @@ void TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjectScan& 
         "zapisati kao putanju; prva: %s"_cp1250,
         ClientText(project.Name).c_str(), report.LeftOut, ClientText(report.FirstLeftOut).c_str()));
   }
+  if (report.LinksOut > 0) {
+    Log(
+        Format("U projektu %s preskočeno je %d poveznica koje vode izvan mape projekta; "
+               "prva: %s"_cp1250,
+               ClientText(project.Name).c_str(), report.LinksOut,
+               ClientText(report.FirstLinkOut).c_str()));
+  }
   if (clientTreeError) std::rethrow_exception(clientTreeError);
 
   trees.Client->Group(trees.Server->Tree);
@@ -240,7 +247,7 @@ void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,
     };
     throw EClientRequestError(message(path, name), message(ClientText(path), ClientText(name)));
   }
-  TFileStream file(ProjectFilePath(project.Path, path));
+  TProjectFile file(project.Path, path);
   TTCPConnection& connection = context.Connection();
   if (file.Size() > kOneSendFileSize) {
     connection.WriteLine(ReplyLine(kReplyGetFileStarted));

@@ -38,6 +38,7 @@ class GetFile : public ::testing::Test {
     WriteFile(root / "big.bin", BigContent());
     WriteFile(fs::path(server_->Folder()) / "outside" / "secret.txt", "secret");
     fs::create_directory_symlink(fs::path(server_->Folder()) / "outside", root / "link");
+    fs::create_directory_symlink("sub", root / "inside");
     std::string path = root.string();
     port_ = server_->StartWithProjects(
         {{"Demo", path}, {"Slash", path + "/"}, {"Backslash", path + "\\"}});
@@ -68,7 +69,7 @@ TEST_F(GetFile, ServesEachFileWithItsExactBytesOnOneConnection) {
       {"GetFile Demo \\\\sub\\\\\\inner.txt", "inner"},
       {"GetFile Demo \\.\\sub\\.\\inner.txt", "inner"},
       {"GetFile Demo \\\xC8\xE6\x9E\x9A\xF0.txt", "croatian"},  // code page 1250 on the wire
-      {"GetFile Demo \\link\\secret.txt", "secret"},            // a link the administrator placed
+      {"GetFile Demo \\inside\\inner.txt", "inner"},            // a link that stays inside
       {"GetFile Slash \\sub\\inner.txt", "inner"},
       {"GetFile Backslash \\sub\\inner.txt", "inner"},
       {"GetFile Demo \\big.bin", BigContent()},
@@ -102,7 +103,8 @@ TEST_F(GetFile, RefusesFoldersMissingFilesAndEveryWayOutOfTheRoot) {
   const TRefusedCase cases[] = {
       {"\\sub", nullptr},
       {"", nullptr},
-      {"\\missing.txt", nullptr},
+      {"\\missing.txt", "No such file or directory"},
+      {"\\link\\secret.txt", "No such file or directory"},  // as if it were missing
       {"\\..\\..\\etc\\passwd", outside.c_str()},
       {"/../outside/secret.txt", outside.c_str()},
       {"\\\\..\\\\outside\\\\secret.txt", outside.c_str()},
