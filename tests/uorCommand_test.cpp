@@ -126,12 +126,12 @@ TEST_F(FileCommandTest, NewFileIsNotThereUntilCommittedWhole) {
   for (const bool taken : {false, true}) {
     fs::remove(Target("doc/n.txt"));
     {
-      TorFileReplacement interrupted(Target("doc/n.txt").string());
+      TorFileReplacement interrupted(target, "\\doc\\n.txt");
       interrupted.OpenNew();
       interrupted.Content().Write("half", 4);
     }
     EXPECT_EQ(TargetDocEntries(), 0u) << "an interrupted write left a file";
-    TorFileReplacement replacement(Target("doc/n.txt").string());
+    TorFileReplacement replacement(target, "\\doc\\n.txt");
     replacement.OpenNew();
     replacement.Content().Write("whole", 5);
     EXPECT_FALSE(fs::exists(Target("doc/n.txt")));
@@ -172,7 +172,7 @@ TEST_F(FileCommandTest, FailedInsertsLeaveTheOldFileAndNoTemporaryFile) {
   WriteFile(fs::path(source) / "gone" / "x.txt", "x");
   EXPECT_EQ(ErrorOf([&] {
               Run("insert_file", "\\gone\\x.txt");
-            }).rfind("Cannot create file \"" + target + "\\gone\\x.txt\".", 0),
+            }).rfind("Cannot create file \"" + target + "/gone/x.txt\".", 0),
             0u);
   EXPECT_EQ(ReadFile(Target("doc/a.txt")), "old a");
   EXPECT_EQ(TargetDocEntries(), 1u);
@@ -180,7 +180,7 @@ TEST_F(FileCommandTest, FailedInsertsLeaveTheOldFileAndNoTemporaryFile) {
 }
 
 TEST_F(FileCommandTest, UpdateReplacesAnExistingFileOnly) {
-  const std::string full = target + "\\doc\\a.txt";
+  const std::string full = target + "/doc/a.txt";
   EXPECT_EQ(ErrorOf([&] { Run("update_file", "\\doc\\a.txt,\"2008-11-14 10-20-30\""); }),
             "Brisanje '" + full +
                 "' nije mogu\xE6"

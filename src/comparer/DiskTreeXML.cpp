@@ -9,6 +9,8 @@
 
 #include "comparer/StructStreamer.h"
 #include "comparer/orXMLParser.h"
+#include "comparer/uorCommand.h"
+#include "platform/ConfinedFolder.h"
 #include "platform/FileSystem.h"
 #include "platform/Mutex.h"
 #include "platform/Paths.h"
@@ -22,7 +24,8 @@ namespace {
 // order and, for each sub-folder the scan enters, the sub-folder read the
 // same way.
 struct TScannedFolder {
-  std::string Path;  // with a trailing separator
+  std::string Path;          // with a trailing separator
+  std::string RelativePath;  // from the root in task form, "\" first and last
   const TScannedFolder* Parent = nullptr;
   int Level = 0;  // the root is level 0
   TFolderIdentity Identity;
@@ -30,6 +33,7 @@ struct TScannedFolder {
   // Parallel to Entries: the folder read for a sub-folder entry; null for a
   // file, and for a sub-folder listed but not entered.
   std::vector<std::unique_ptr<TScannedFolder>> Children;
+  std::vector<std::string> Temporaries;  // names of left-behind temporary files
 };
 
 // Reads `folder` (its path, parent and level set).
@@ -44,7 +48,11 @@ void ReadFolder(TScannedFolder& folder) {
   }
   TFolderEntry entry;
   while (enumerator.Next(entry)) {
-    if (entry.NameIsPath && entry.Name != "." && entry.Name != "..") {
+    if (entry.IsLink || !entry.NameIsPath || entry.Name == "." || entry.Name == "..") {
+      // Left out.
+    } else if (!entry.IsDirectory && IsTemporaryName(entry.Name)) {
+      folder.Temporaries.push_back(std::move(entry.Name));
+    } else {
       folder.Entries.push_back(std::move(entry));
     }
     entry = TFolderEntry();
@@ -116,6 +124,7 @@ class TParallelScan {
       if (!folder.Entries[i].IsDirectory) continue;
       auto child = std::make_unique<TScannedFolder>();
       child->Path = IncludeTrailingBackslash(folder.Path + folder.Entries[i].Name);
+      child->RelativePath = folder.RelativePath + folder.Entries[i].Name + '\\';
       child->Parent = &folder;
       child->Level = folder.Level + 1;
       folder.Children[i] = std::move(child);
@@ -206,13 +215,39 @@ class TXMLWriter {
   std::string out_;
 };
 
+// Removes the temporary files the scan found, each from a folder opened
+// from the root part by part: a folder swapped for a link since it was read
+// is refused, not followed.
+void RemoveTemporaries(std::string_view root, const TScannedFolder& top) {
+  std::vector<const TScannedFolder*> pending{&top};
+  while (!pending.empty()) {
+    const TScannedFolder* folder = pending.back();
+    pending.pop_back();
+    for (const auto& child : folder->Children) {
+      if (child) pending.push_back(child.get());
+    }
+    if (folder->Temporaries.empty()) continue;
+    for (const std::string& name : folder->Temporaries) {
+      try {
+        TConfinedFolder confined(root, folder->RelativePath + name);
+        confined.DeleteFile(name);
+      } catch (const Exception&) {
+        // Left for the next run.
+      }
+    }
+  }
+}
+
 }  // namespace
 
-std::string DiskTreeToXML(std::string_view path, int threads, const TFormatSettings& settings) {
+std::string DiskTreeToXML(std::string_view path, int threads, TTemporaryFiles temporaries,
+                          const TFormatSettings& settings) {
   TScannedFolder root;
   if (DirectoryExists(path)) {
     root.Path = IncludeTrailingBackslash(path);
+    root.RelativePath = "\\";
     TParallelScan(root).Run(std::max(threads, 1));
+    if (temporaries == TTemporaryFiles::Remove) RemoveTemporaries(path, root);
   }
   return TXMLWriter(settings).Write(root);
 }
