@@ -10,6 +10,7 @@
 #include "comparer/StructStreamer.h"
 #include "comparer/Tasks.h"
 #include "platform/DateTime.h"
+#include "platform/Paths.h"
 #include "support/TempFolder.h"
 #include "support/TestFiles.h"
 
@@ -172,7 +173,7 @@ TEST_F(FileCommandTest, FailedInsertsLeaveTheOldFileAndNoTemporaryFile) {
   WriteFile(fs::path(source) / "gone" / "x.txt", "x");
   EXPECT_EQ(ErrorOf([&] {
               Run("insert_file", "\\gone\\x.txt");
-            }).rfind("Cannot create file \"" + target + "/gone/x.txt\".", 0),
+            }).rfind("Cannot create file \"" + PlatformPath(target + "\\gone\\x.txt") + "\".", 0),
             0u);
   EXPECT_EQ(ReadFile(Target("doc/a.txt")), "old a");
   EXPECT_EQ(TargetDocEntries(), 1u);
@@ -180,7 +181,7 @@ TEST_F(FileCommandTest, FailedInsertsLeaveTheOldFileAndNoTemporaryFile) {
 }
 
 TEST_F(FileCommandTest, UpdateReplacesAnExistingFileOnly) {
-  const std::string full = target + "/doc/a.txt";
+  const std::string full = PlatformPath(target + "\\doc\\a.txt");
   EXPECT_EQ(ErrorOf([&] { Run("update_file", "\\doc\\a.txt,\"2008-11-14 10-20-30\""); }),
             "Brisanje '" + full +
                 "' nije mogu\xE6"
@@ -235,6 +236,25 @@ TEST_F(FileCommandTest, HostilePathsTouchNothing) {
   EXPECT_THROW(Run("delete_dir", "\\"), ETaskPathError);
   EXPECT_EQ(ReadFile(fs::path(folder.Path()) / "outside.txt"), "mine");
   EXPECT_TRUE(fs::exists(Target("doc")));
+}
+
+TEST_F(FileCommandTest, NothingGoesThroughALinkInTheTarget) {
+  // A link (on Windows a symbolic link, a reparse point) out of the target.
+  const fs::path outside = fs::path(folder.Path()) / "outside";
+  WriteFile(outside / "a.txt", "mine");
+  std::error_code error;
+  fs::create_directory_symlink(outside, Target("evil"), error);
+  if (error) GTEST_SKIP() << "no links here: " << error.message();
+  WriteFile(fs::path(source) / "evil" / "a.txt", "new");
+  for (const char* name : {"insert_dir", "insert_file", "update_file", "delete_file"}) {
+    const std::string path = std::string(name) == "insert_dir" ? "\\evil\\new" : "\\evil\\a.txt";
+    EXPECT_EQ(ErrorOf([&] { Run(name, path); }),
+              "Putanja '" + PlatformPath(target + path) + "' prolazi kroz vezu '" +
+                  PlatformPath(target + "\\evil") + "'; kroz veze se ne pi\x9A" + "e")
+        << name;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(outside), {}), 1);
+  EXPECT_EQ(ReadFile(outside / "a.txt"), "mine");
 }
 
 TEST_F(FileCommandTest, TasksRunThroughTheRegistryWithTheirListsRoots) {

@@ -155,7 +155,7 @@ TEST(ClientLinks, NothingIsWrittenThroughALinkPlantedOrSwappedIn) {
   struct TCase {
     const char* Name;
     const char* Pipeline;
-    bool Swap;  // sub becomes a link when the first file is asked for
+    bool Swap;                        // sub becomes a link when the first file is asked for
     std::vector<std::string> Failed;  // task paths that must fail
   };
   const TCase cases[] = {
@@ -196,10 +196,10 @@ TEST(ClientLinks, NothingIsWrittenThroughALinkPlantedOrSwappedIn) {
       std::string shown = path;
       std::replace(shown.begin(), shown.end(), '\\', '/');
       const std::string link = path.substr(0, path.find('\\', 1));
-      EXPECT_NE(run.Stderr.find("Neuspjelo '" + path + "': Putanja '" + folder.string() + shown +
-                                "' prolazi kroz vezu '" + folder.string() + "/" +
-                                link.substr(1) + "'"),
-                std::string::npos)
+      EXPECT_NE(
+          run.Stderr.find("Neuspjelo '" + path + "': Putanja '" + folder.string() + shown +
+                          "' prolazi kroz vezu '" + folder.string() + "/" + link.substr(1) + "'"),
+          std::string::npos)
           << path << "\n"
           << run.Stderr;
     }

@@ -102,9 +102,9 @@ TConfinedFolder::TConfinedFolder(std::string_view root, std::string_view path)
     walked += '\\';
     walked += part;
     const std::string name = Native(part);
-    int next = name.empty() ? -1
-                            : openat(impl_->Fd, name.c_str(),
-                                     O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int next = name.empty()
+                   ? -1
+                   : openat(impl_->Fd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     int error = name.empty() ? EINVAL : errno;
     struct stat st {};
     // O_PATH with O_NOFOLLOW may hand out the link itself: checked here.
@@ -162,7 +162,8 @@ std::string TConfinedFolder::OtherCase(std::string_view name) const {
 }
 
 bool TConfinedFolder::SameEntry(std::string_view a, std::string_view b) const {
-  struct stat first {}, second {};
+  struct stat first {
+  }, second{};
   return StatAt(impl_->Fd, a, first) && StatAt(impl_->Fd, b, second) &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
@@ -223,10 +224,10 @@ std::unique_ptr<TFileWriteStream> TConfinedFolder::CreateFile(std::string_view n
   mode_t mode = 0666;
   const bool keep = PermissionsOf(impl_->Fd, like, mode);
   const std::string native = Native(name);
-  const int fd = native.empty() ? -1
-                                : openat(impl_->Fd, native.c_str(),
-                                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                         mode);
+  const int fd = native.empty()
+                     ? -1
+                     : openat(impl_->Fd, native.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) {
     throw EFCreateError(std::string(shownPath),
                         SystemErrorMessage(native.empty() ? EINVAL : errno));
