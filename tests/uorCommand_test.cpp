@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -242,9 +246,19 @@ TEST_F(FileCommandTest, NothingGoesThroughALinkInTheTarget) {
   // A link (on Windows a symbolic link, a reparse point) out of the target.
   const fs::path outside = fs::path(folder.Path()) / "outside";
   WriteFile(outside / "a.txt", "mine");
-  std::error_code error;
-  fs::create_directory_symlink(outside, Target("evil"), error);
-  if (error) GTEST_SKIP() << "no links here: " << error.message();
+#ifdef _WIN32
+  // The C++ library of this build makes no links on Windows.
+  if (!CreateSymbolicLinkW(
+          Target("evil").wstring().c_str(), outside.wstring().c_str(),
+          SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+    GTEST_SKIP() << "no links here: error " << GetLastError();
+  }
+  if (GetFileAttributesW(Target("evil").wstring().c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "a link made here cannot be read back (Wine)";
+  }
+#else
+  fs::create_directory_symlink(outside, Target("evil"));
+#endif
   WriteFile(fs::path(source) / "evil" / "a.txt", "new");
   for (const char* name : {"insert_dir", "insert_file", "update_file", "delete_file"}) {
     const std::string path = std::string(name) == "insert_dir" ? "\\evil\\new" : "\\evil\\a.txt";

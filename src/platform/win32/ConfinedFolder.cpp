@@ -115,8 +115,9 @@ TConfinedFolder::TConfinedFolder(std::string_view root, std::string_view path)
   while (wide.size() > 1 && (wide.back() == L'\\' || wide.back() == L'/')) wide.pop_back();
   impl_->Path = wide;
   // The root as named (a link there is the user's choice), held like the rest.
-  HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     throw EFOpenError(PlatformPath(root), SystemErrorMessage(GetLastError()));
   }
@@ -126,20 +127,28 @@ TConfinedFolder::TConfinedFolder(std::string_view root, std::string_view path)
     walked += '\\';
     walked += part;
     const std::wstring next = impl_->Entry(part);
+    auto refuseLink = [&] {
+      throw ELinkInPath(Format("Putanja '%s' prolazi kroz vezu '%s'; kroz veze se ne piše"_cp1250,
+                               shown_.c_str(), PlatformPath(walked).c_str()));
+    };
     handle = next.empty() ? INVALID_HANDLE_VALUE : OpenEntry(next);
     if (handle == INVALID_HANDLE_VALUE) {
-      throw EFOpenError(PlatformPath(walked),
-                        SystemErrorMessage(next.empty() ? ERROR_INVALID_NAME : GetLastError()));
+      const DWORD error = next.empty() ? ERROR_INVALID_NAME : GetLastError();
+      // Some systems (Wine) cannot open a link itself: its attributes tell.
+      const DWORD attributes =
+          next.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(next.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES &&
+          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        refuseLink();
+      }
+      throw EFOpenError(PlatformPath(walked), SystemErrorMessage(error));
     }
     impl_->Held.push_back(handle);
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle, &info)) {
       throw EFOpenError(PlatformPath(walked), SystemErrorMessage(GetLastError()));
     }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      throw ELinkInPath(Format("Putanja '%s' prolazi kroz vezu '%s'; kroz veze se ne piše"_cp1250,
-                               shown_.c_str(), PlatformPath(walked).c_str()));
-    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) refuseLink();
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       throw EFOpenError(PlatformPath(walked), SystemErrorMessage(ERROR_DIRECTORY));
     }
@@ -151,7 +160,8 @@ TConfinedFolder::~TConfinedFolder() = default;
 
 TEntryKind TConfinedFolder::Kind(std::string_view name) const {
   const std::wstring path = impl_->Entry(name);
-  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+  const DWORD attributes =
+      path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return TEntryKind::None;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return TEntryKind::Link;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return TEntryKind::Folder;
@@ -160,7 +170,8 @@ TEntryKind TConfinedFolder::Kind(std::string_view name) const {
 
 bool TConfinedFolder::IsReadOnly(std::string_view name) const {
   const std::wstring path = impl_->Entry(name);
-  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+  const DWORD attributes =
+      path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
          (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
@@ -187,7 +198,8 @@ bool TConfinedFolder::CreateFolder(std::string_view name) {
 
 bool TConfinedFolder::DeleteFile(std::string_view name) {
   const std::wstring path = impl_->Entry(name);
-  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+  const DWORD attributes =
+      path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return RemoveEntry(path, attributes);
   if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
@@ -219,11 +231,10 @@ std::unique_ptr<TFileWriteStream> TConfinedFolder::CreateFile(std::string_view n
                                                               std::string_view) {
   // A new file inherits its folder's permissions, as the old one did.
   const std::wstring path = impl_->Entry(name);
-  HANDLE file = path.empty() ? INVALID_HANDLE_VALUE
-                             : CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                           CREATE_NEW,
-                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                           nullptr);
+  HANDLE file = path.empty()
+                    ? INVALID_HANDLE_VALUE
+                    : CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     throw EFCreateError(std::string(shownPath),
                         SystemErrorMessage(path.empty() ? ERROR_INVALID_NAME : GetLastError()));
