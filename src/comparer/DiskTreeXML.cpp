@@ -36,11 +36,22 @@ struct TScannedFolder {
   std::vector<std::string> Temporaries;  // names of left-behind temporary files
 };
 
-// Reads `folder` (its path, parent and level set).
-void ReadFolder(TScannedFolder& folder) {
+// Reads `folder` (its path, parent and level set) of the tree at `root`.
+void ReadFolder(std::string_view root, TScannedFolder& folder) {
   TFolderEnumerator enumerator(folder.Path);
   if (!enumerator.IsOpen()) return;
   folder.Identity = enumerator.Identity();
+  if (folder.Parent != nullptr) {
+    // The folder read must be the one its path leads to without a link: a
+    // folder swapped for a link since its parent was read is left out.
+    try {
+      TConfinedFolder parent(root, folder.RelativePath);
+      TFolderIdentity entry;
+      if (!parent.Identity(parent.Name(), entry) || !(entry == folder.Identity)) return;
+    } catch (const Exception&) {
+      return;
+    }
+  }
   // A link back into one of its own ancestors is listed, not entered.
   for (const TScannedFolder* ancestor = folder.Parent; ancestor != nullptr;
        ancestor = ancestor->Parent) {
@@ -63,7 +74,9 @@ void ReadFolder(TScannedFolder& folder) {
 // Reads a whole tree, `threads` folders at a time.
 class TParallelScan {
  public:
-  explicit TParallelScan(TScannedFolder& root) { pending_.push_back(&root); }
+  TParallelScan(std::string_view path, TScannedFolder& root) : path_(path) {
+    pending_.push_back(&root);
+  }
 
   void Run(int threads) {
     std::vector<TThread> helpers;
@@ -85,7 +98,7 @@ class TParallelScan {
     while (TScannedFolder* folder = Take()) {
       std::exception_ptr failure;
       try {
-        ReadFolder(*folder);
+        ReadFolder(path_, *folder);
         if (folder->Level < MaxScanDepth) Descend(*folder);
       } catch (...) {
         failure = std::current_exception();
@@ -131,6 +144,7 @@ class TParallelScan {
     }
   }
 
+  const std::string path_;
   TMutex mutex_;
   std::condition_variable_any changed_;
   std::deque<TScannedFolder*> pending_ GUARDED_BY(mutex_);
@@ -246,7 +260,7 @@ std::string DiskTreeToXML(std::string_view path, int threads, TTemporaryFiles te
   if (DirectoryExists(path)) {
     root.Path = IncludeTrailingBackslash(path);
     root.RelativePath = "\\";
-    TParallelScan(root).Run(std::max(threads, 1));
+    TParallelScan(path, root).Run(std::max(threads, 1));
     if (temporaries == TTemporaryFiles::Remove) RemoveTemporaries(path, root);
   }
   return TXMLWriter(settings).Write(root);

@@ -19,6 +19,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
 #include "platform/Streams.h"
 
 namespace ormelin {
@@ -59,6 +60,9 @@ class TConfinedFolder {
   // letter case (code page 1250 folding); empty when there is none, and
   // where the file system itself ignores letter case.
   std::string OtherCase(std::string_view name) const;
+  // The identity of the entry itself (a link's own, not its target's);
+  // false when there is none.
+  bool Identity(std::string_view name, TFolderIdentity& identity) const;
   // Both names lead to one and the same entry.
   bool SameEntry(std::string_view a, std::string_view b) const;
 

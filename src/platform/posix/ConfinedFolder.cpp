@@ -161,6 +161,14 @@ std::string TConfinedFolder::OtherCase(std::string_view name) const {
   return found;
 }
 
+bool TConfinedFolder::Identity(std::string_view name, TFolderIdentity& identity) const {
+  struct stat st {};
+  if (!StatAt(impl_->Fd, name, st)) return false;
+  identity.Device = static_cast<uint64_t>(st.st_dev);
+  identity.Inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
 bool TConfinedFolder::SameEntry(std::string_view a, std::string_view b) const {
   struct stat first {
   }, second{};

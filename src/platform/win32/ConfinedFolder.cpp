@@ -180,6 +180,17 @@ std::string TConfinedFolder::OtherCase(std::string_view) const {
   return std::string();  // the file system finds a name in any letter case itself
 }
 
+bool TConfinedFolder::Identity(std::string_view name, TFolderIdentity& identity) const {
+  const std::wstring path = impl_->Entry(name);
+  if (path.empty()) return false;
+  TFileHandle entry(OpenEntry(path));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!entry.IsValid() || !GetFileInformationByHandle(entry.Get(), &info)) return false;
+  identity.Device = info.dwVolumeSerialNumber;
+  identity.Inode = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  return true;
+}
+
 bool TConfinedFolder::SameEntry(std::string_view a, std::string_view b) const {
   const std::wstring first = impl_->Entry(a), second = impl_->Entry(b);
   if (first.empty() || second.empty()) return false;
