@@ -326,10 +326,12 @@ void TorInsertFileCommand::Execute(std::string_view targetRoot, std::string_view
                                    std::string_view params) const {
   TFileParams file = ReadFileParams(params);
   TaskFullPath(targetRoot, file.Path);
-  TMemoryStream content;
-  FetchFile(sourceRoot, file.Path, content);
+  // The target's folder first: nothing is fetched for a path that crosses
+  // a link or leads nowhere.
   TorFileReplacement replacement(targetRoot, file.Path);
   replacement.OpenNew();
+  TMemoryStream content;
+  FetchFile(sourceRoot, file.Path, content);
   replacement.Commit(content.Data(), file.Time);
 }
 

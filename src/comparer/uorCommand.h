@@ -206,7 +206,8 @@ class TorInsertFileCommand : public TorFileCommand {
   };
 
   static const TorInsertFileCommand& Instance();
-  // Fetches the file whole, then writes it through a TorFileReplacement.
+  // Opens a TorFileReplacement for the new file, fetches the file whole,
+  // then commits it.
   void Execute(std::string_view targetRoot, std::string_view sourceRoot,
                std::string_view params) const override;
 
