@@ -39,7 +39,7 @@ std::string ThroughTheTree(const std::string& path) {
 
 std::string Direct(const std::string& path, int threads) {
   try {
-    return DiskTreeToXML(path, threads);
+    return DiskTreeToXML(path, threads, TTemporaryFiles::Remove);
   } catch (const Exception& error) {
     return std::string("! ") + typeid(error).name() + " " + error.Message();
   }
@@ -123,13 +123,43 @@ TEST(DiskTreeToXML, WritesWhatTheTreeOfTheDiskScanWrites) {
     Grow(root, random, 1 + i * 3);
     cases.push_back(root.string());
   }
+  // Links out of the folder, to a folder and to a file, and temporary files
+  // a killed client left (one only looks like them).
+  fs::create_directory(base / "outside");
+  Write(base / "outside" / "secret.txt", 1226658031);
+  const fs::path linked = base / "linked";
+  fs::create_directories(linked / "sub");
+  fs::create_directory_symlink(base / "outside", linked / "sub" / "out");
+  fs::create_symlink(base / "outside" / "secret.txt", linked / "secret.txt");
+  Write(linked / ".ormelin-0123456789abcdef-7.tmp", 1226658031);
+  Write(linked / "sub" / ".ormelin-fedcba9876543210-12.tmp", 1226658031);
+  Write(linked / "sub" / ".ormelin-x.tmp", 1226658031);
+  cases.push_back(linked.string());
   for (const std::string& path : cases) {
-    const std::string expected = ThroughTheTree(path);
-    for (int threads : {1, 3}) {
-      EXPECT_EQ(Direct(path, threads), expected) << path << ", " << threads << " threads";
-    }
     EXPECT_EQ(ScanOutcome(path, true), ScanOutcome(path, false)) << path << ", packed";
+    // The client's scan is the disk scan's less the links, which it neither
+    // enters nor lists, and less the temporary files, which it removes (a
+    // first scan, as their removal changes the times of their folders).
+    EXPECT_EQ(Direct(path, 2).find(".ormelin-0123"), std::string::npos) << path;
+    const std::string direct[] = {Direct(path, 1), Direct(path, 3)};
+    std::vector<fs::path> links;
+    if (fs::is_directory(path)) {
+      for (const auto& entry : fs::recursive_directory_iterator(path)) {
+        if (entry.is_symlink()) links.push_back(entry.path());
+      }
+    }
+    for (const fs::path& link : links) {
+      const auto time = fs::last_write_time(link.parent_path());
+      fs::remove(link);
+      fs::last_write_time(link.parent_path(), time);
+    }
+    const std::string expected = ThroughTheTree(path);
+    EXPECT_EQ(direct[0], expected) << path << ", 1 thread";
+    EXPECT_EQ(direct[1], expected) << path << ", 3 threads";
   }
+  EXPECT_TRUE(fs::exists(base / "outside" / "secret.txt"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(linked), {}), 1);  // "sub"
+  EXPECT_TRUE(fs::exists(linked / "sub" / ".ormelin-x.tmp"));
 }
 
 }  // namespace

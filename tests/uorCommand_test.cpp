@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -10,6 +14,7 @@
 #include "comparer/StructStreamer.h"
 #include "comparer/Tasks.h"
 #include "platform/DateTime.h"
+#include "platform/Paths.h"
 #include "support/TempFolder.h"
 #include "support/TestFiles.h"
 
@@ -126,12 +131,12 @@ TEST_F(FileCommandTest, NewFileIsNotThereUntilCommittedWhole) {
   for (const bool taken : {false, true}) {
     fs::remove(Target("doc/n.txt"));
     {
-      TorFileReplacement interrupted(Target("doc/n.txt").string());
+      TorFileReplacement interrupted(target, "\\doc\\n.txt");
       interrupted.OpenNew();
       interrupted.Content().Write("half", 4);
     }
     EXPECT_EQ(TargetDocEntries(), 0u) << "an interrupted write left a file";
-    TorFileReplacement replacement(Target("doc/n.txt").string());
+    TorFileReplacement replacement(target, "\\doc\\n.txt");
     replacement.OpenNew();
     replacement.Content().Write("whole", 5);
     EXPECT_FALSE(fs::exists(Target("doc/n.txt")));
@@ -172,7 +177,7 @@ TEST_F(FileCommandTest, FailedInsertsLeaveTheOldFileAndNoTemporaryFile) {
   WriteFile(fs::path(source) / "gone" / "x.txt", "x");
   EXPECT_EQ(ErrorOf([&] {
               Run("insert_file", "\\gone\\x.txt");
-            }).rfind("Cannot create file \"" + target + "\\gone\\x.txt\".", 0),
+            }).rfind("Cannot create file \"" + PlatformPath(target + "\\gone\\x.txt") + "\".", 0),
             0u);
   EXPECT_EQ(ReadFile(Target("doc/a.txt")), "old a");
   EXPECT_EQ(TargetDocEntries(), 1u);
@@ -180,7 +185,7 @@ TEST_F(FileCommandTest, FailedInsertsLeaveTheOldFileAndNoTemporaryFile) {
 }
 
 TEST_F(FileCommandTest, UpdateReplacesAnExistingFileOnly) {
-  const std::string full = target + "\\doc\\a.txt";
+  const std::string full = PlatformPath(target + "\\doc\\a.txt");
   EXPECT_EQ(ErrorOf([&] { Run("update_file", "\\doc\\a.txt,\"2008-11-14 10-20-30\""); }),
             "Brisanje '" + full +
                 "' nije mogu\xE6"
@@ -235,6 +240,35 @@ TEST_F(FileCommandTest, HostilePathsTouchNothing) {
   EXPECT_THROW(Run("delete_dir", "\\"), ETaskPathError);
   EXPECT_EQ(ReadFile(fs::path(folder.Path()) / "outside.txt"), "mine");
   EXPECT_TRUE(fs::exists(Target("doc")));
+}
+
+TEST_F(FileCommandTest, NothingGoesThroughALinkInTheTarget) {
+  // A link (on Windows a symbolic link, a reparse point) out of the target.
+  const fs::path outside = fs::path(folder.Path()) / "outside";
+  WriteFile(outside / "a.txt", "mine");
+#ifdef _WIN32
+  // The C++ library of this build makes no links on Windows.
+  if (!CreateSymbolicLinkW(
+          Target("evil").wstring().c_str(), outside.wstring().c_str(),
+          SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+    GTEST_SKIP() << "no links here: error " << GetLastError();
+  }
+  if (GetFileAttributesW(Target("evil").wstring().c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "a link made here cannot be read back (Wine)";
+  }
+#else
+  fs::create_directory_symlink(outside, Target("evil"));
+#endif
+  WriteFile(fs::path(source) / "evil" / "a.txt", "new");
+  for (const char* name : {"insert_dir", "insert_file", "update_file", "delete_file"}) {
+    const std::string path = std::string(name) == "insert_dir" ? "\\evil\\new" : "\\evil\\a.txt";
+    EXPECT_EQ(ErrorOf([&] { Run(name, path); }),
+              "Putanja '" + PlatformPath(target + path) + "' prolazi kroz vezu '" +
+                  PlatformPath(target + "\\evil") + "'; kroz veze se ne pi\x9A" + "e")
+        << name;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(outside), {}), 1);
+  EXPECT_EQ(ReadFile(outside / "a.txt"), "mine");
 }
 
 TEST_F(FileCommandTest, TasksRunThroughTheRegistryWithTheirListsRoots) {

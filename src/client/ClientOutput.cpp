@@ -38,9 +38,27 @@ TClientOutput::~TClientOutput() {
   StopProgress();
 }
 
+std::string EscapeControls(std::string_view utf8) {
+  std::string shown;
+  shown.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    // C1 controls take two bytes in UTF-8: C2 80 to C2 9F.
+    const bool c1 = c == 0xC2 && i + 1 < utf8.size() &&
+                    static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(utf8[i + 1]) <= 0x9F;
+    if (c < 0x20 || c == 0x7F || c1) {
+      shown += Format("\\x%02x", c1 ? static_cast<unsigned char>(utf8[++i]) : c);
+    } else {
+      shown.push_back(static_cast<char>(c));
+    }
+  }
+  return shown;
+}
+
 void TClientOutput::WriteLocked(bool error, std::string_view text) {
   ClearLocked();
-  std::string line = Cp1250ToUtf8(text);
+  std::string line = EscapeControls(Cp1250ToUtf8(text));
   line.push_back('\n');
   std::FILE* stream = error ? stderr : stdout;
   std::fwrite(line.data(), 1, line.size(), stream);

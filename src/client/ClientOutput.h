@@ -1,7 +1,8 @@
 // What the client shows its user: messages on standard output (none with
 // --quiet), errors on standard error, and, when standard error is a
 // terminal, a progress line redrawn in place (files and bytes done, rate,
-// time left). Texts are code page 1250 and reach the terminal as UTF-8.
+// time left). Texts are code page 1250 and reach the terminal as UTF-8,
+// their control characters escaped (EscapeControls).
 //
 // Threading: every operation is safe from any thread; a ticker thread
 // redraws the progress line while it is shown.
@@ -22,6 +23,9 @@ namespace ormelin {
 std::string SizeText(int64_t bytes);
 // "0:42", "1:02:03".
 std::string DurationText(double seconds);
+// A UTF-8 text with every control character (C0, DEL, C1) written as
+// "\x1b", so that what a server sends cannot steer the terminal.
+std::string EscapeControls(std::string_view utf8);
 
 class TClientOutput {
  public:

@@ -149,10 +149,10 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       TorInsertFileCommand::TFileParams file;
       try {
         file = fileOf_(*job);
-        const std::string fullPath = TaskFullPath(folder_, file.Path);
-        replacement = std::make_unique<TorFileReplacement>(fullPath);
+        TaskFullPath(folder_, file.Path);
+        replacement = std::make_unique<TorFileReplacement>(folder_, file.Path);
         if (job->Update) {
-          TorUpdateFileCommand::PrepareReplace(fullPath, *replacement);
+          TorUpdateFileCommand::PrepareReplace(*replacement);
         } else {
           replacement->OpenNew();
         }

@@ -129,7 +129,11 @@ int TMirrorClient::Run() {
     // A missing folder is an empty one; it is created once the server has
     // answered, so a failed connection leaves nothing behind.
     {
-      TMemoryStream treeXML(DiskTreeToXML(options_.Folder, ScanThreads()));
+      // The temporary files of a run that was killed go (a dry run
+      // changes nothing).
+      TMemoryStream treeXML(
+          DiskTreeToXML(options_.Folder, ScanThreads(),
+                        options_.DryRun ? TTemporaryFiles::Keep : TTemporaryFiles::Remove));
       connection->SendStream(treeXML);
     }
     // The tasks are read as they arrive; the list's text is never held whole.

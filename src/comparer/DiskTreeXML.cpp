@@ -9,6 +9,8 @@
 
 #include "comparer/StructStreamer.h"
 #include "comparer/orXMLParser.h"
+#include "comparer/uorCommand.h"
+#include "platform/ConfinedFolder.h"
 #include "platform/FileSystem.h"
 #include "platform/Mutex.h"
 #include "platform/Paths.h"
@@ -22,7 +24,8 @@ namespace {
 // order and, for each sub-folder the scan enters, the sub-folder read the
 // same way.
 struct TScannedFolder {
-  std::string Path;  // with a trailing separator
+  std::string Path;          // with a trailing separator
+  std::string RelativePath;  // from the root in task form, "\" first and last
   const TScannedFolder* Parent = nullptr;
   int Level = 0;  // the root is level 0
   TFolderIdentity Identity;
@@ -30,13 +33,25 @@ struct TScannedFolder {
   // Parallel to Entries: the folder read for a sub-folder entry; null for a
   // file, and for a sub-folder listed but not entered.
   std::vector<std::unique_ptr<TScannedFolder>> Children;
+  std::vector<std::string> Temporaries;  // names of left-behind temporary files
 };
 
-// Reads `folder` (its path, parent and level set).
-void ReadFolder(TScannedFolder& folder) {
+// Reads `folder` (its path, parent and level set) of the tree at `root`.
+void ReadFolder(std::string_view root, TScannedFolder& folder) {
   TFolderEnumerator enumerator(folder.Path);
   if (!enumerator.IsOpen()) return;
   folder.Identity = enumerator.Identity();
+  if (folder.Parent != nullptr) {
+    // The folder read must be the one its path leads to without a link: a
+    // folder swapped for a link since its parent was read is left out.
+    try {
+      TConfinedFolder parent(root, folder.RelativePath);
+      TFolderIdentity entry;
+      if (!parent.Identity(parent.Name(), entry) || !(entry == folder.Identity)) return;
+    } catch (const Exception&) {
+      return;
+    }
+  }
   // A link back into one of its own ancestors is listed, not entered.
   for (const TScannedFolder* ancestor = folder.Parent; ancestor != nullptr;
        ancestor = ancestor->Parent) {
@@ -44,7 +59,11 @@ void ReadFolder(TScannedFolder& folder) {
   }
   TFolderEntry entry;
   while (enumerator.Next(entry)) {
-    if (entry.NameIsPath && entry.Name != "." && entry.Name != "..") {
+    if (entry.IsLink || !entry.NameIsPath || entry.Name == "." || entry.Name == "..") {
+      // Left out.
+    } else if (!entry.IsDirectory && IsTemporaryName(entry.Name)) {
+      folder.Temporaries.push_back(std::move(entry.Name));
+    } else {
       folder.Entries.push_back(std::move(entry));
     }
     entry = TFolderEntry();
@@ -55,7 +74,9 @@ void ReadFolder(TScannedFolder& folder) {
 // Reads a whole tree, `threads` folders at a time.
 class TParallelScan {
  public:
-  explicit TParallelScan(TScannedFolder& root) { pending_.push_back(&root); }
+  TParallelScan(std::string_view path, TScannedFolder& root) : path_(path) {
+    pending_.push_back(&root);
+  }
 
   void Run(int threads) {
     std::vector<TThread> helpers;
@@ -77,7 +98,7 @@ class TParallelScan {
     while (TScannedFolder* folder = Take()) {
       std::exception_ptr failure;
       try {
-        ReadFolder(*folder);
+        ReadFolder(path_, *folder);
         if (folder->Level < MaxScanDepth) Descend(*folder);
       } catch (...) {
         failure = std::current_exception();
@@ -116,12 +137,14 @@ class TParallelScan {
       if (!folder.Entries[i].IsDirectory) continue;
       auto child = std::make_unique<TScannedFolder>();
       child->Path = IncludeTrailingBackslash(folder.Path + folder.Entries[i].Name);
+      child->RelativePath = folder.RelativePath + folder.Entries[i].Name + '\\';
       child->Parent = &folder;
       child->Level = folder.Level + 1;
       folder.Children[i] = std::move(child);
     }
   }
 
+  const std::string path_;
   TMutex mutex_;
   std::condition_variable_any changed_;
   std::deque<TScannedFolder*> pending_ GUARDED_BY(mutex_);
@@ -206,13 +229,39 @@ class TXMLWriter {
   std::string out_;
 };
 
+// Removes the temporary files the scan found, each from a folder opened
+// from the root part by part: a folder swapped for a link since it was read
+// is refused, not followed.
+void RemoveTemporaries(std::string_view root, const TScannedFolder& top) {
+  std::vector<const TScannedFolder*> pending{&top};
+  while (!pending.empty()) {
+    const TScannedFolder* folder = pending.back();
+    pending.pop_back();
+    for (const auto& child : folder->Children) {
+      if (child) pending.push_back(child.get());
+    }
+    if (folder->Temporaries.empty()) continue;
+    for (const std::string& name : folder->Temporaries) {
+      try {
+        TConfinedFolder confined(root, folder->RelativePath + name);
+        confined.DeleteFile(name);
+      } catch (const Exception&) {
+        // Left for the next run.
+      }
+    }
+  }
+}
+
 }  // namespace
 
-std::string DiskTreeToXML(std::string_view path, int threads, const TFormatSettings& settings) {
+std::string DiskTreeToXML(std::string_view path, int threads, TTemporaryFiles temporaries,
+                          const TFormatSettings& settings) {
   TScannedFolder root;
   if (DirectoryExists(path)) {
     root.Path = IncludeTrailingBackslash(path);
-    TParallelScan(root).Run(std::max(threads, 1));
+    root.RelativePath = "\\";
+    TParallelScan(path, root).Run(std::max(threads, 1));
+    if (temporaries == TTemporaryFiles::Remove) RemoveTemporaries(path, root);
   }
   return TXMLWriter(settings).Write(root);
 }

@@ -31,6 +31,13 @@ std::string TemporaryName() {
   return Format(".ormelin-%016llx-%u.tmp", seed, counter.fetch_add(1));
 }
 
+// The task path's part up to its last separator, that included.
+std::string ParentPath(std::string_view path) {
+  const size_t slash = path.find_last_of("\\/");
+  return std::string(slash == std::string_view::npos ? std::string_view()
+                                                     : path.substr(0, slash + 1));
+}
+
 }  // namespace
 
 // ---- client connection ----
@@ -119,29 +126,56 @@ std::optional<TDateTime> DosFileTime(TDateTime value) {
 
 // ---- the replacement of a file's content ----
 
-TorFileReplacement::TorFileReplacement(std::string fullPath) : fullPath_(std::move(fullPath)) {}
-
-const std::string& TorFileReplacement::TempPath() {
-  // Named only when needed: a new file written unnamed never needs it.
-  if (tempPath_.empty()) {
-    size_t slash = fullPath_.find_last_of("\\/");
-    tempPath_ = slash == std::string::npos ? std::string() : fullPath_.substr(0, slash + 1);
-    tempPath_ += TemporaryName();
+bool IsTemporaryName(std::string_view name) {
+  // ".ormelin-" 16 hexadecimal digits "-" a number ".tmp", as TemporaryName.
+  constexpr std::string_view kStart = ".ormelin-", kEnd = ".tmp";
+  if (name.size() < kStart.size() + 16 + 2 + kEnd.size() ||
+      name.substr(0, kStart.size()) != kStart || name.substr(name.size() - kEnd.size()) != kEnd) {
+    return false;
   }
-  return tempPath_;
+  const std::string_view middle =
+      name.substr(kStart.size(), name.size() - kStart.size() - kEnd.size());
+  if (middle[16] != '-') return false;
+  for (size_t i = 0; i < middle.size(); ++i) {
+    const char c = middle[i];
+    const bool digit = c >= '0' && c <= '9';
+    if (i < 16 ? !(digit || (c >= 'a' && c <= 'f')) : i > 16 && !digit) return false;
+  }
+  return true;
+}
+
+TorFileReplacement::TorFileReplacement(std::string_view root, std::string_view path)
+    : root_(root), path_(path), shown_(ShownPath(root, path)) {}
+
+TConfinedFolder& TorFileReplacement::Folder() {
+  if (!folder_) {
+    try {
+      folder_ = std::make_unique<TConfinedFolder>(root_, path_);
+    } catch (const EFOpenError& error) {
+      // Failures name the file the user asked for, with the system's reason.
+      throw EFCreateError(shown_, error.Reason());
+    }
+  }
+  return *folder_;
+}
+
+const std::string& TorFileReplacement::TempName() {
+  // Named only when needed: a new file written unnamed never needs it.
+  if (tempName_.empty()) tempName_ = TemporaryName();
+  return tempName_;
 }
 
 TorFileReplacement::~TorFileReplacement() {
   if (content_) {
     content_.reset();
-    if (!unnamed_) DeleteFile(tempPath_);  // an unnamed file goes with its handle
+    if (!unnamed_) folder_->DeleteFile(tempName_);  // an unnamed file goes with its handle
   }
 }
 
 void TorFileReplacement::Open() {
   if (content_) return;
-  // Failures name the file the user asked for, with the system's reason.
-  content_ = std::make_unique<TFileWriteStream>(TempPath(), fullPath_);
+  TConfinedFolder& folder = Folder();
+  content_ = folder.CreateFile(TempName(), shown_, replaced_.empty() ? Name() : replaced_);
 }
 
 TStream& TorFileReplacement::Content() {
@@ -151,16 +185,15 @@ TStream& TorFileReplacement::Content() {
 
 void TorFileReplacement::OpenNew() {
   if (content_) return;
-  const size_t slash = fullPath_.find_last_of("\\/");
-  const std::string folder =
-      slash == std::string::npos ? std::string() : fullPath_.substr(0, slash + 1);
-  content_ = TFileWriteStream::CreateUnnamed(folder, fullPath_);
+  content_ = Folder().CreateUnnamed(shown_);
   unnamed_ = content_ != nullptr;
   Open();
 }
 
 void TorFileReplacement::Commit(const std::optional<TDateTime>& time) {
   Open();
+  TConfinedFolder& folder = *folder_;
+  const std::string& name = folder.Name();
   // Timed before it takes the target's place, so the target is either the
   // old file or the whole new one with its time, never anything between.
   // The time goes on through the open file where the system allows it: no
@@ -168,13 +201,13 @@ void TorFileReplacement::Commit(const std::optional<TDateTime>& time) {
   const std::optional<TDateTime> dosTime = time ? DosFileTime(*time) : std::nullopt;
   const bool timed = dosTime && content_->SetDate(*dosTime);
   if (unnamed_) {
-    if (content_->Publish(fullPath_) == TFileWriteStream::TPublishResult::Done) {
+    if (folder.Publish(*content_, name) == TFileWriteStream::TPublishResult::Done) {
       try {
         content_->Close();
       } catch (const EFCreateError&) {
         // What the system reports only at closing may be lost content.
         content_.reset();
-        DeleteFile(fullPath_);
+        folder.DeleteFile(name);
         throw;
       }
       content_.reset();
@@ -182,19 +215,25 @@ void TorFileReplacement::Commit(const std::optional<TDateTime>& time) {
     }
     // A file took the name meanwhile (or the name could not be given): the
     // content is named as a temporary file and replaces the target as one.
-    if (content_->Publish(TempPath()) != TFileWriteStream::TPublishResult::Done) {
-      throw EReplaceFileError("Datoteku '" + fullPath_ +
+    if (folder.Publish(*content_, TempName()) != TFileWriteStream::TPublishResult::Done) {
+      throw EReplaceFileError("Datoteku '" + shown_ +
                               "' nije moguće zamijeniti novim sadržajem"_cp1250);
     }
     unnamed_ = false;
   }
   content_->Close();
-  if (dosTime && !timed) SetFileDate(TempPath(), *dosTime);
-  if (!RenameFile(TempPath(), fullPath_)) {
-    throw EReplaceFileError("Datoteku '" + fullPath_ +
+  if (dosTime && !timed) folder.SetDate(TempName(), *dosTime);
+  if (!folder.Rename(TempName(), name)) {
+    throw EReplaceFileError("Datoteku '" + shown_ +
                             "' nije moguće zamijeniti novim sadržajem"_cp1250);
   }
   content_.reset();
+  // The old name under another letter case goes, unless the file system
+  // ignores letter case and both names are the new file.
+  if (!replaced_.empty() && folder.Kind(replaced_) != TEntryKind::None &&
+      !folder.SameEntry(replaced_, name) && !folder.DeleteFile(replaced_)) {
+    TorDeleteFileCommand::RaiseCannotDelete(ShownPath(root_, ParentPath(path_) + replaced_));
+  }
 }
 
 void TorFileReplacement::Commit(std::string_view content, const std::optional<TDateTime>& time) {
@@ -211,7 +250,18 @@ const TorInserDirCommand& TorInserDirCommand::Instance() {
 
 void TorInserDirCommand::Execute(std::string_view targetRoot, std::string_view,
                                  std::string_view params) const {
-  CreateDir(TaskFullPath(targetRoot, params));
+  TaskFullPath(targetRoot, params);
+  std::unique_ptr<TConfinedFolder> folder;
+  try {
+    folder = std::make_unique<TConfinedFolder>(targetRoot, params);
+  } catch (const EFOpenError&) {
+    return;  // a folder of the path is missing: nothing to create in
+  }
+  if (folder->Kind(folder->Name()) == TEntryKind::Link) {
+    throw ELinkInPath(
+        Format("Putanja '%s' je veza; kroz veze se ne piše"_cp1250, folder->Shown().c_str()));
+  }
+  folder->CreateFolder(folder->Name());
 }
 
 const TorDeleteDirCommand& TorDeleteDirCommand::Instance() {
@@ -221,7 +271,13 @@ const TorDeleteDirCommand& TorDeleteDirCommand::Instance() {
 
 void TorDeleteDirCommand::Execute(std::string_view targetRoot, std::string_view,
                                   std::string_view params) const {
-  DeleteTree(TaskFullPath(targetRoot, params));
+  TaskFullPath(targetRoot, params);
+  try {
+    TConfinedFolder folder(targetRoot, params);
+    folder.DeleteTree(folder.Name());
+  } catch (const EFOpenError&) {
+    // Nothing there to delete.
+  }
 }
 
 const TorInsertFileCommand& TorInsertFileCommand::Instance() {
@@ -269,11 +325,13 @@ void TorInsertFileCommand::FetchFile(std::string_view sourceRoot, std::string_vi
 void TorInsertFileCommand::Execute(std::string_view targetRoot, std::string_view sourceRoot,
                                    std::string_view params) const {
   TFileParams file = ReadFileParams(params);
-  std::string fullPath = TaskFullPath(targetRoot, file.Path);
+  TaskFullPath(targetRoot, file.Path);
+  // The target's folder first: nothing is fetched for a path that crosses
+  // a link or leads nowhere.
+  TorFileReplacement replacement(targetRoot, file.Path);
+  replacement.OpenNew();
   TMemoryStream content;
   FetchFile(sourceRoot, file.Path, content);
-  TorFileReplacement replacement(fullPath);
-  replacement.OpenNew();
   replacement.Commit(content.Data(), file.Time);
 }
 
@@ -289,8 +347,15 @@ void TorDeleteFileCommand::RaiseCannotDelete(std::string_view fullPath) {
 void TorDeleteFileCommand::Execute(std::string_view targetRoot, std::string_view,
                                    std::string_view params) const {
   std::vector<std::string> items = ReadDelimitedText(params);
-  std::string fullPath = TaskFullPath(targetRoot, items.empty() ? std::string() : items[0]);
-  if (!DeleteFile(fullPath)) RaiseCannotDelete(fullPath);
+  const std::string path = items.empty() ? std::string() : items[0];
+  TaskFullPath(targetRoot, path);
+  const std::string shown = ShownPath(targetRoot, path);
+  try {
+    TConfinedFolder folder(targetRoot, path);
+    if (!folder.DeleteFile(folder.Name())) RaiseCannotDelete(shown);
+  } catch (const EFOpenError&) {
+    RaiseCannotDelete(shown);
+  }
 }
 
 const TorUpdateFileCommand& TorUpdateFileCommand::Instance() {
@@ -298,25 +363,39 @@ const TorUpdateFileCommand& TorUpdateFileCommand::Instance() {
   return instance;
 }
 
-void TorUpdateFileCommand::PrepareReplace(std::string_view fullPath,
-                                          TorFileReplacement& replacement) {
-  // The old file must be one the delete command could remove.
-  if (!FileExists(fullPath) || FileIsReadOnly(fullPath)) {
-    TorDeleteFileCommand::RaiseCannotDelete(fullPath);
+void TorUpdateFileCommand::PrepareReplace(TorFileReplacement& replacement) {
+  TConfinedFolder* folder = nullptr;
+  try {
+    folder = &replacement.Folder();
+  } catch (const EFCreateError&) {
+    TorDeleteFileCommand::RaiseCannotDelete(replacement.Shown());
+  }
+  // The old file must be one the delete command could remove. Names compare
+  // without letter case: a file renamed only in case on the other side is
+  // this file under its new name.
+  std::string existing = folder->Name();
+  TEntryKind kind = folder->Kind(existing);
+  if (kind == TEntryKind::None) {
+    existing = folder->OtherCase(existing);
+    kind = existing.empty() ? TEntryKind::None : folder->Kind(existing);
+    if (kind == TEntryKind::File) replacement.Replace(existing);
+  }
+  if (kind == TEntryKind::None || kind == TEntryKind::Folder || folder->IsReadOnly(existing)) {
+    TorDeleteFileCommand::RaiseCannotDelete(replacement.Shown());
   }
   try {
     replacement.Open();
   } catch (const EFCreateError&) {
-    TorDeleteFileCommand::RaiseCannotDelete(fullPath);
+    TorDeleteFileCommand::RaiseCannotDelete(replacement.Shown());
   }
 }
 
 void TorUpdateFileCommand::Execute(std::string_view targetRoot, std::string_view sourceRoot,
                                    std::string_view params) const {
   TorInsertFileCommand::TFileParams file = TorInsertFileCommand::ReadFileParams(params);
-  std::string fullPath = TaskFullPath(targetRoot, file.Path);
-  TorFileReplacement replacement(fullPath);
-  PrepareReplace(fullPath, replacement);
+  TaskFullPath(targetRoot, file.Path);
+  TorFileReplacement replacement(targetRoot, file.Path);
+  PrepareReplace(replacement);
   TMemoryStream content;
   TorInsertFileCommand::FetchFile(sourceRoot, file.Path, content);
   replacement.Commit(content.Data(), file.Time);

@@ -3,10 +3,13 @@
 // which they fetch files from a synchronisation server, and the safe
 // replacement of a file's content that inserts and updates share.
 //
-// Task paths ("\doc\a.txt") are appended to the roots as they stand. Before
-// any command touches the disk the path is checked: it must begin with a
-// separator, name at least one entry and hold no ".." part and no NUL, so a
-// task list from a broken or hostile server cannot reach outside the roots.
+// Task paths ("\doc\a.txt") name entries below the roots. Before any command
+// touches the disk the path is checked: it must begin with a separator, name
+// at least one entry and hold no ".." part and no NUL. The commands then
+// open the path's folders from the target root one at a time and refuse a
+// link among them (ELinkInPath), so a task list from a broken or hostile
+// server, or a link placed in the target folder, cannot reach outside it.
+// Messages show paths with this system's own separators.
 //
 // Threading: the commands keep no state and may run on any thread. The
 // client connection is one shared connection: remote fetches through it are
@@ -20,6 +23,7 @@
 #include <vector>
 
 #include "comparer/uorBaseCommand.h"
+#include "platform/ConfinedFolder.h"
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/Streams.h"
@@ -104,15 +108,33 @@ std::string TaskFullPath(std::string_view root, std::string_view path);
 // which gets the time and then its name; an interrupted run leaves nothing of
 // it. A replacement that is not committed removes its temporary file when it
 // goes.
+//
+// The target's folder is opened from the root one part at a time and never
+// through a link (TConfinedFolder), and everything happens within that
+// folder: a path that crosses a link raises ELinkInPath, and a link at the
+// target itself is replaced, never written through.
 class TorFileReplacement {
  public:
-  explicit TorFileReplacement(std::string fullPath);
+  // The file `path` (a task path TaskFullPath accepts) below `root`.
+  TorFileReplacement(std::string_view root, std::string_view path);
   ~TorFileReplacement();
   TorFileReplacement(const TorFileReplacement&) = delete;
   TorFileReplacement& operator=(const TorFileReplacement&) = delete;
 
+  // The target's folder, opened on first use. Raises ELinkInPath, or
+  // EFCreateError "Cannot create file "%s". %s" naming the target when a
+  // folder of its path is missing.
+  TConfinedFolder& Folder();
+  // The target's path as messages show it.
+  const std::string& Shown() const { return shown_; }
+  // Makes the new content take the place of `name`, an entry of the same
+  // folder under another letter case, whose permissions it keeps; the
+  // target's own name is the one the content gets.
+  void Replace(std::string name) { replaced_ = std::move(name); }
+
   // Creates the empty temporary file; raises EFCreateError "Cannot create
-  // file "%s". %s" naming the target.
+  // file "%s". %s" naming the target. An update's temporary file takes the
+  // permissions of the file it replaces.
   void Open();
   // The same for a file that is not there yet: where the system allows, the
   // content has no name until Commit gives it the target's; otherwise as
@@ -123,20 +145,29 @@ class TorFileReplacement {
   TStream& Content();
   // Closes the content, sets the time (DOS-rounded; a year outside
   // 1980..2107 or a failure leaves the time of writing) and renames the
-  // temporary file over the target.
+  // temporary file over the target; an entry given to Replace then goes.
   void Commit(const std::optional<TDateTime>& time);
   // Writes `content`, then commits.
   void Commit(std::string_view content, const std::optional<TDateTime>& time);
 
  private:
-  // The temporary file's path beside the target, chosen on first use.
-  const std::string& TempPath();
+  // The temporary file's name in the target's folder, chosen on first use.
+  const std::string& TempName();
+  const std::string& Name() { return Folder().Name(); }
 
-  std::string fullPath_;
-  std::string tempPath_;
+  std::string root_;
+  std::string path_;
+  std::string shown_;
+  std::string replaced_;
+  std::string tempName_;
+  std::unique_ptr<TConfinedFolder> folder_;
   std::unique_ptr<TFileWriteStream> content_;  // while the temporary file exists
   bool unnamed_ = false;                       // content_ has no name yet
 };
+
+// True for the names TorFileReplacement gives its temporary files, which a
+// run that was killed may have left behind.
+bool IsTemporaryName(std::string_view name);
 
 // The time to give a written file: `value` in the two-second steps of the
 // DOS date-time form, or nothing for a year outside 1980..2107.
@@ -150,7 +181,8 @@ class TorInserDirCommand : public TorFileCommand {
  public:
   static const TorInserDirCommand& Instance();
   // Creates the folder, one level; an existing folder or a failure passes
-  // silently.
+  // silently, but a path through a link, or a link of that name, raises
+  // ELinkInPath.
   void Execute(std::string_view targetRoot, std::string_view sourceRoot,
                std::string_view params) const override;
 };
@@ -158,7 +190,8 @@ class TorInserDirCommand : public TorFileCommand {
 class TorDeleteDirCommand : public TorFileCommand {
  public:
   static const TorDeleteDirCommand& Instance();
-  // Deletes the folder with its content; never reports the outcome.
+  // Deletes the folder with its content, links inside removed and never
+  // followed; reports only a path through a link (ELinkInPath).
   void Execute(std::string_view targetRoot, std::string_view sourceRoot,
                std::string_view params) const override;
 };
@@ -173,7 +206,8 @@ class TorInsertFileCommand : public TorFileCommand {
   };
 
   static const TorInsertFileCommand& Instance();
-  // Fetches the file whole, then writes it through a TorFileReplacement.
+  // Opens a TorFileReplacement for the new file, fetches the file whole,
+  // then commits it.
   void Execute(std::string_view targetRoot, std::string_view sourceRoot,
                std::string_view params) const override;
 
@@ -192,7 +226,8 @@ class TorInsertFileCommand : public TorFileCommand {
 class TorDeleteFileCommand : public TorFileCommand {
  public:
   static const TorDeleteFileCommand& Instance();
-  // Raises EDeleteFileError "Brisanje '%s' nije moguće" with the full path.
+  // Raises EDeleteFileError "Brisanje '%s' nije moguće" with the full path;
+  // ELinkInPath for a path through a link (a link itself is deleted).
   void Execute(std::string_view targetRoot, std::string_view sourceRoot,
                std::string_view params) const override;
   static void RaiseCannotDelete(std::string_view fullPath);
@@ -208,8 +243,10 @@ class TorUpdateFileCommand : public TorFileCommand {
   void Execute(std::string_view targetRoot, std::string_view sourceRoot,
                std::string_view params) const override;
   // The check made before fetching: raises EDeleteFileError unless the file
-  // exists and `replacement` (for that file) could be opened.
-  static void PrepareReplace(std::string_view fullPath, TorFileReplacement& replacement);
+  // exists (under the task's name, or else under another letter case, which
+  // the new content then replaces) and `replacement` could be opened;
+  // ELinkInPath for a path through a link.
+  static void PrepareReplace(TorFileReplacement& replacement);
 };
 
 // Enters the five commands under their task names, in the order insert_dir,

@@ -116,6 +116,11 @@ class TFileWriteStream : public TStream {
   // process. Other failures raise EFCreateError naming `shownPath`.
   static std::unique_ptr<TFileWriteStream> CreateUnnamed(std::string_view folder,
                                                          std::string_view shownPath);
+  // A stream over a file opened for writing by other means (a confined
+  // folder's), which it owns from now on.
+  static std::unique_ptr<TFileWriteStream> Adopt(TNativeHandle handle, std::string_view shownPath) {
+    return std::unique_ptr<TFileWriteStream>(new TFileWriteStream(handle, shownPath));
+  }
   // How Publish ended.
   enum class TPublishResult { Done, Exists, Failed };
   // Gives the unnamed file the name `path`, never replacing an entry of

@@ -26,6 +26,12 @@ extern "C" int rename(const char* from, const char* to) {
   return StopAfter(real(from, to));
 }
 
+extern "C" int renameat(int fromFolder, const char* from, int toFolder, const char* to) {
+  using TRenameAt = int (*)(int, const char*, int, const char*);
+  static const TRenameAt real = reinterpret_cast<TRenameAt>(dlsym(RTLD_NEXT, "renameat"));
+  return StopAfter(real(fromFolder, from, toFolder, to));
+}
+
 extern "C" int linkat(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
   using TLinkAt = int (*)(int, const char*, int, const char*, int);
   static const TLinkAt real = reinterpret_cast<TLinkAt>(dlsym(RTLD_NEXT, "linkat"));

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/DateTime.h"
+
 namespace ormelin {
 
 class TFileHandle {
@@ -27,6 +29,10 @@ class TFileHandle {
  private:
   HANDLE handle_;
 };
+
+// The file time of a local time reduced to the DOS form, as SetFileDate
+// sets it; false for a year outside 1980..2107.
+bool DosFileTime(TDateTime value, FILETIME& time);
 
 // Seconds since 1 January 1970 UTC of a file time, rounded down.
 int64_t FileTimeToUnixSeconds(const FILETIME& time);

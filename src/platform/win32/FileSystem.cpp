@@ -166,9 +166,7 @@ bool DeleteTree(std::string_view path) {
   return GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
-bool SetFileDate(std::string_view path, TDateTime value) {
-  std::wstring wide;
-  if (!ToWidePath(path, wide)) return false;
+bool DosFileTime(TDateTime value, FILETIME& time) {
   int year, month, day, hour, minute, second, millisecond;
   DecodeDate(value, year, month, day);
   DecodeTime(value, hour, minute, second, millisecond);
@@ -183,11 +181,14 @@ bool SetFileDate(std::string_view path, TDateTime value) {
   local.wSecond = static_cast<WORD>(second & ~1);
   // Local time by the rules in force at that date, not at today's.
   SYSTEMTIME universal{};
+  return TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) &&
+         SystemTimeToFileTime(&universal, &time);
+}
+
+bool SetFileDate(std::string_view path, TDateTime value) {
+  std::wstring wide;
   FILETIME time{};
-  if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) ||
-      !SystemTimeToFileTime(&universal, &time)) {
-    return false;
-  }
+  if (!ToWidePath(path, wide) || !DosFileTime(value, time)) return false;
   TFileHandle file(OpenForAttributes(wide, FILE_WRITE_ATTRIBUTES));
   return file.IsValid() && SetFileTime(file.Get(), nullptr, &time, &time);
 }
