@@ -48,6 +48,14 @@ class ENoDataToRead : public Exception {
   ENoDataToRead() : Exception("No data to read.") {}
 };
 
+// A file that came short or changed while it was sent: the payload already
+// announced cannot be completed, so the connection must end without another
+// byte.
+class ETornFile : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 class EIoHandlerRequiresLargeStream : public Exception {
  public:
   EIoHandlerRequiresLargeStream() : Exception("") {}
