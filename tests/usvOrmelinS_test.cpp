@@ -182,19 +182,26 @@ TEST_F(ModuleSettings, TheConsoleAllowListIsReadAnyCaseAndWrittenBackWhenPresent
   WriteFile(
       ConfigPath(),
       "<xml><SERVERSETTINGS><defaultport>1974</defaultport>"
-      "<ConsoleAllow> 127.0.0.0/8  bogus ::1 </ConsoleAllow></SERVERSETTINGS>"
+      "<ConsoleAllow> 127.0.0.0/8  bogus ::1 </ConsoleAllow>"
+      "<ConsoleHosts> Mirror.Example. \tkonzola </ConsoleHosts></SERVERSETTINGS>"
       "<projects><project><name>Docs</name><path>/srv/docs</path></project></projects></xml>");
   TZevanOrmelinS module(ConfigPath());
   module.LoadSettings();
+  EXPECT_TRUE(module.ConsoleAnswersTo("mirror.EXAMPLE:1975"));
+  EXPECT_TRUE(module.ConsoleAnswersTo("konzola."));
+  EXPECT_FALSE(module.ConsoleAnswersTo("example"));
   EXPECT_TRUE(module.MayChangeRoot("127.0.0.2"));
   EXPECT_TRUE(module.MayChangeRoot("::1"));
   EXPECT_FALSE(module.MayChangeRoot("10.0.0.1"));
   EXPECT_TRUE(LogHolds(module, "Neispravna adresa u consoleallow, zanemarena: bogus"));
-  TMutexLock lock(module.SettingsLock);
-  module.SaveSettings();
+  {
+    TMutexLock lock(module.SettingsLock);
+    module.SaveSettings();
+  }
   EXPECT_EQ(ReadFile(ConfigPath()),
             "<xml>\r\n<serversettings>\r\n<defaultport>1974</defaultport>\r\n"
             "<consoleallow>127.0.0.0/8  bogus ::1</consoleallow>\r\n"
+            "<consolehosts>Mirror.Example. \tkonzola</consolehosts>\r\n"
             "</serversettings>\r\n<projects>\r\n<project>\r\n<name>Docs</name>\r\n"
             "<path>/srv/docs</path>\r\n</project>\r\n</projects>\r\n</xml>\r\n");
 
@@ -204,6 +211,7 @@ TEST_F(ModuleSettings, TheConsoleAllowListIsReadAnyCaseAndWrittenBackWhenPresent
   EXPECT_TRUE(module.MayChangeRoot("127.0.0.1"));
   EXPECT_TRUE(module.MayChangeRoot("::1"));
   EXPECT_FALSE(module.MayChangeRoot("127.0.0.2"));
+  EXPECT_FALSE(module.ConsoleAnswersTo("mirror.example"));
   // An element that allows nothing valid allows nothing at all.
   WriteFile(ConfigPath(),
             "<xml><serversettings><consoleallow>*</consoleallow></serversettings></xml>");
