@@ -24,6 +24,8 @@
 #include <thread>
 
 #include "comparer/orXMLParser.h"
+#include "net/HTTPServer.h"
+#include "net/TCPServer.h"
 #include "platform/Exceptions.h"
 #include "platform/Paths.h"
 #include "support/ChildCheck.h"
@@ -536,6 +538,51 @@ TEST_F(RunningModule, AFileRewrittenWhileFetchedArrivesAsAVersionOrBreaks) {
   writer.join();
   for (int file : files) close(file);
   EXPECT_GT(complete, 0) << broken << " broken";
+}
+
+// A connection that sends nothing, or its request a byte now and then, is
+// closed once its time is up and its thread is free again; the limits are
+// shortened here from their quarter of an hour and half a minute.
+TEST_F(RunningModule, ConnectionsThatNeverCompleteARequestAreClosedAndFreed) {
+  module_->TCPServer().RequestTimeLimitMs = 400;
+  module_->HTTPServer().RequestTimeLimitMs = 400;
+  const struct {
+    const char* Name;
+    bool Console;
+    std::string Trickle;  // sent a byte every 150 ms
+  } cases[] = {
+      {"sync, silent", false, ""},
+      {"sync, a command never ended", false, "Hello"},
+      {"console, silent", true, ""},
+      {"console, a request never ended", true, "GET / HTTP/1.1\r\nX-Slow: 1\r\n"},
+  };
+  for (const auto& c : cases) {
+    TCustomTCPServer& server =
+        c.Console ? static_cast<TCustomTCPServer&>(module_->HTTPServer()) : module_->TCPServer();
+    TRawClient client("127.0.0.1", c.Console ? port_ + 1 : port_);
+    if (!c.Console) {
+      ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
+    }
+    try {
+      for (char byte : c.Trickle) {
+        client.Send(std::string(1, byte));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      }
+    } catch (const std::runtime_error&) {
+      // closed while the bytes came
+    }
+    EXPECT_TRUE(client.WaitClosed()) << c.Name;
+    // The thread goes back to the idle ones just after the connection ends.
+    for (int i = 0; i < 200 && (server.ContextCount() > 0 || server.IdleThreadCount() == 0); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(server.ContextCount(), 0u) << c.Name;
+    EXPECT_GE(server.IdleThreadCount(), 1u) << c.Name;
+  }
+  TRawClient prompt(port_);
+  ASSERT_EQ(prompt.ReadLine(), "200 Ready\r\n");
+  prompt.Send("Hello\r\n");
+  EXPECT_EQ(prompt.ReadLine(), "201 Ready\r\n");
 }
 
 TEST_F(RunningModule, ClientsWithoutAReverseNameAreNamedByTheirAddress) {

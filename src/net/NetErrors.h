@@ -21,6 +21,13 @@ class EConnClosedGracefully : public ESilentException {
   EConnClosedGracefully() : ESilentException("Connection Closed Gracefully.") {}
 };
 
+// The peer did not send what was awaited in the time it was given (see
+// TTCPConnection::LimitReads); the connection ends without a reply.
+class EReadTimeLimit : public ESilentException {
+ public:
+  EReadTimeLimit() : ESilentException("Read time limit exceeded.") {}
+};
+
 class EReadLnMaxLineLengthExceeded : public Exception {
  public:
   EReadLnMaxLineLengthExceeded() : Exception("Max line length exceeded.") {}

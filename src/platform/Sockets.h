@@ -136,6 +136,10 @@ class TSocket {
   int peerPort_ = 0;
 };
 
+// The longest queue of connections waiting to be accepted that the system
+// allows (SOMAXCONN), for Listen.
+int MaxListenQueue();
+
 // True when the machine can create IPv6 stream sockets.
 bool IPv6Available();
 

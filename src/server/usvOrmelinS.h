@@ -51,6 +51,12 @@ class TTaskList;
 class THTTPRequestInfo;
 class THTTPResponseInfo;
 
+// How long a synchronisation connection may stay without a command, and a
+// console connection without a complete request, before it is closed
+// without a word and its thread freed.
+inline constexpr int kSyncCommandWaitMs = 15 * 60 * 1000;
+inline constexpr int kConsoleRequestWaitMs = 30 * 1000;
+
 // Server states; the module assigns only 0, 3 and 4.
 enum : uint8_t {
   ssInitializing = 0,

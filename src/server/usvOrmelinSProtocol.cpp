@@ -57,7 +57,9 @@ void TZevanOrmelinS::TCPServerConnect(TContext& context) {
 void TZevanOrmelinS::TCPServerExecute(TContext& context) {
   TTCPConnection& connection = context.Connection();
   try {
+    connection.LimitReads(context.Server().RequestTimeLimitMs.load());
     TCommandLine line = ParseCommandLine(connection.ReadLine());
+    connection.LimitReads(0);
     switch (line.Command) {
       case TServerCommand::Hello:
         HandleHello(context);

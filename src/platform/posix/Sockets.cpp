@@ -553,6 +553,10 @@ std::string ReverseLookup(std::string_view address) {
   return host;
 }
 
+int MaxListenQueue() {
+  return SOMAXCONN;
+}
+
 std::vector<std::string> LocalMachineNames() {
   std::vector<std::string> names;
   char host[256] = {};

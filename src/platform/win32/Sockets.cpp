@@ -487,6 +487,10 @@ std::string ReverseLookup(std::string_view address) {
   return Cp1250Of(host);
 }
 
+int MaxListenQueue() {
+  return SOMAXCONN;
+}
+
 std::vector<std::string> LocalMachineNames() {
   std::vector<std::string> names;
   for (COMPUTER_NAME_FORMAT format : {ComputerNameDnsHostname, ComputerNameDnsFullyQualified}) {
