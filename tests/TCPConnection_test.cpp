@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "net/StreamTransfer.h"
 #include "platform/Conversions.h"
+#include "platform/DateTime.h"
 #include "platform/FileSystem.h"
 #include "support/Loopback.h"
 #include "support/ScriptedIO.h"
@@ -373,6 +375,69 @@ TEST(TTCPConnection, FileStreamsComeInWithoutCopies) {
     EXPECT_EQ(file.Position(), static_cast<int64_t>(payload.size()) + 4);
     file.Close();
     EXPECT_TRUE(ReadFileToString(path) == "head" + payload) << path;
+  }
+}
+
+// A file rewritten in place between its opening and its sending: whatever
+// has gone out is a part of the announced payload and never the whole of
+// it, so the peer cannot take a mix of two versions (or anything else) for
+// the file.
+TEST(TStreamTransfer, AFileChangedAfterOpeningNeverGoesOutWhole) {
+  testing::TTempFolder folder;
+  struct TCase {
+    const char* change;
+    std::function<void(const std::string& path, const std::string& payload)> apply;
+  };
+  const TCase changes[] = {
+      {"none", [](const std::string&, const std::string&) {}},
+      {"shrunk",
+       [](const std::string& path, const std::string& payload) {
+         WriteStringToFile(path, payload.substr(0, payload.size() / 2));
+       }},
+      {"emptied", [](const std::string& path, const std::string&) { WriteStringToFile(path, ""); }},
+      {"grown", [](const std::string& path,
+                   const std::string& payload) { WriteStringToFile(path, payload + "more"); }},
+      {"same size, other time",
+       [](const std::string& path, const std::string& payload) {
+         WriteStringToFile(path, std::string(payload.size(), 'v'));
+         ASSERT_TRUE(SetFileDate(path, EncodeDate(2001, 2, 3)));
+       }},
+  };
+  for (size_t size : {size_t{1000}, size_t{300000}}) {
+    std::string payload;
+    for (size_t i = 0; i < size; ++i) payload += static_cast<char>(i % 251);
+    const std::string whole = "203 Started\r\n" + std::to_string(size) + "\r\n" + payload;
+    for (const TCase& c : changes) {
+      const std::string path = folder.Path() + "/file.bin";
+      WriteStringToFile(path, payload);
+      TSocketPair pair;
+      std::string received;
+      std::thread reader([&] {
+        TMemoryStream stream;
+        pair.client->ReadStreamUntilClose(stream, 1 << 30);
+        received = stream.Data();
+      });
+      bool torn = false;
+      {
+        TFileStream file(path);
+        c.apply(path, payload);
+        try {
+          SendFileAsOpened(*pair.server, "203 Started\r\n", file);
+        } catch (const ETornFile&) {
+          torn = true;
+        }
+      }
+      pair.server.reset();
+      reader.join();
+      const bool unchanged = std::string(c.change) == "none";
+      EXPECT_EQ(torn, !unchanged) << c.change << " " << size;
+      if (unchanged) {
+        EXPECT_EQ(received, whole) << size;
+      } else {
+        EXPECT_LT(received.size(), whole.size()) << c.change << " " << size;
+        EXPECT_EQ(received.find("500"), std::string::npos) << c.change << " " << size;
+      }
+    }
   }
 }
 

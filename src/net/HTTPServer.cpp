@@ -45,7 +45,9 @@ void TCustomHTTPServer::ServeRequests(TContext& context) {
   }
   bool closeAfter = !KeepAlive;
   do {
+    connection.LimitReads(RequestTimeLimitMs.load());
     std::unique_ptr<THTTPRequestInfo> request = ReadRequest(connection, settings);
+    connection.LimitReads(0);
     THTTPResponseInfo response(connection);
     response.CloseAfterResponse = !(KeepAlive && SameTextFolded(request->Connection, "Keep-alive"));
     if (!Trim(ServerSoftware).empty()) response.ServerToken = ServerSoftware;

@@ -18,6 +18,9 @@ class TIOHandler {
   virtual ~TIOHandler() = default;
   // Blocks until bytes arrive; 0 means the peer has closed.
   virtual size_t Receive(void* buffer, size_t count) = 0;
+  // Waits at most `timeoutMs` for bytes (or the peer's close); false when
+  // none came in that time.
+  virtual bool WaitReadable(int timeoutMs) { return true; }
   // Without waiting: nothing yet, 0 for a closed peer, or the bytes received.
   virtual std::optional<size_t> TryReceive(void* buffer, size_t count) = 0;
   // Sends some of the bytes, at least one; returns how many.
@@ -47,6 +50,7 @@ class TIOHandlerSocket : public TIOHandler {
     return socket_.TryReceive(buffer, count);
   }
   size_t Send(const void* buffer, size_t count) override { return socket_.Send(buffer, count); }
+  bool WaitReadable(int timeoutMs) override { return socket_.WaitReadable(timeoutMs); }
   bool CanSendFile() const override { return true; }
   size_t SendFile(TNativeHandle fileHandle, int64_t offset, size_t count) override {
     return socket_.SendFile(fileHandle, offset, count);

@@ -21,6 +21,13 @@ class EConnClosedGracefully : public ESilentException {
   EConnClosedGracefully() : ESilentException("Connection Closed Gracefully.") {}
 };
 
+// The peer did not send what was awaited in the time it was given (see
+// TTCPConnection::LimitReads); the connection ends without a reply.
+class EReadTimeLimit : public ESilentException {
+ public:
+  EReadTimeLimit() : ESilentException("Read time limit exceeded.") {}
+};
+
 class EReadLnMaxLineLengthExceeded : public Exception {
  public:
   EReadLnMaxLineLengthExceeded() : Exception("Max line length exceeded.") {}
@@ -46,6 +53,14 @@ class ENotConnected : public EClosedSocket {
 class ENoDataToRead : public Exception {
  public:
   ENoDataToRead() : Exception("No data to read.") {}
+};
+
+// A file that came short or changed while it was sent: the payload already
+// announced cannot be completed, so the connection must end without another
+// byte.
+class ETornFile : public Exception {
+ public:
+  using Exception::Exception;
 };
 
 class EIoHandlerRequiresLargeStream : public Exception {

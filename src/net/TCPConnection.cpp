@@ -36,6 +36,13 @@ bool TTCPConnection::ReadFromTransport(size_t room) {
   ThrowIfDisconnected();
   if (!held_.empty()) SendHeld();  // the peer may be waiting for them
   if (peerClosed_) return false;
+  if (readsEndBy_) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        *readsEndBy_ - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !handler_->WaitReadable(static_cast<int>(left.count()) + 1)) {
+      throw EReadTimeLimit();
+    }
+  }
   char* target = PrepareReceive(room);
   const size_t got = handler_->Receive(target, room);
   if (got == 0) {
@@ -242,6 +249,13 @@ bool TTCPConnection::ReadStreamUntilClose(TStream& stream, int64_t limit) {
       Consume(have);
     }
     if (!ReadFromTransport()) return true;
+  }
+}
+
+void TTCPConnection::LimitReads(int timeoutMs) {
+  readsEndBy_.reset();
+  if (timeoutMs > 0) {
+    readsEndBy_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   }
 }
 

@@ -10,9 +10,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -80,6 +82,11 @@ class TTCPConnection {
   // bytes come.
   bool ReadStreamUntilClose(TStream& stream, int64_t limit);
 
+  // From now on, reads that have to wait for the peer must end within
+  // `timeoutMs` of this call, else they raise the silent EReadTimeLimit;
+  // 0 lifts the limit. A peer sending a byte now and then cannot stretch it.
+  void LimitReads(int timeoutMs);
+
   // True while the transport is open, and while bytes received before the
   // peer closed are still unread. Does not wait.
   bool IsOpen();
@@ -117,6 +124,7 @@ class TTCPConnection {
   size_t end_ = 0;
   std::string held_;  // WriteSoon's bytes not yet sent
   bool peerClosed_ = false;
+  std::optional<std::chrono::steady_clock::time_point> readsEndBy_;  // see LimitReads
   std::atomic<bool> disconnected_{false};
 };
 

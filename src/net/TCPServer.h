@@ -100,7 +100,11 @@ class TCustomTCPServer {
   // thread. Setting the current state again does nothing.
   void SetActive(bool active);
 
-  int ListenQueue = 15;
+  int ListenQueue = MaxListenQueue();
+  // How long a connection may take to send its next request (a command
+  // line, an HTTP request) before it is closed without a reply, which frees
+  // its thread; 0: for ever. Read by each connection as it awaits a request.
+  std::atomic<int> RequestTimeLimitMs{0};
   int MaxConnections = 0;  // positive: connections beyond it are closed at once
   TContextEvent OnConnect;
   TContextEvent OnDisconnect;

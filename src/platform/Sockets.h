@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Exceptions.h"
 #include "platform/NativeHandle.h"
@@ -135,12 +136,21 @@ class TSocket {
   int peerPort_ = 0;
 };
 
+// The longest queue of connections waiting to be accepted that the system
+// allows (SOMAXCONN), for Listen.
+int MaxListenQueue();
+
 // True when the machine can create IPv6 stream sockets.
 bool IPv6Available();
 
 // The host name of a dotted IPv4 address by the system resolver (the name
 // must exist: an address without one raises 11001 "Host not found.").
 std::string ReverseLookup(std::string_view address);
+
+// This machine's own names: its host name and, where the resolver knows a
+// longer one, its fully qualified name; empty when the system names none.
+// The fully qualified name may take a resolver's answer to learn.
+std::vector<std::string> LocalMachineNames();
 
 // The process's limit of open files: the current one, and raising it towards
 // `wanted` as far as the hard limit allows (never lowering it); both return

@@ -81,9 +81,15 @@ class TFileStream : public TStream {
   // socket layer's file sends.
   TNativeHandle NativeHandle() const { return handle_; }
 
+  // Whether the file's size or last-write time is no longer what it was at
+  // opening (someone rewrote it in place since); a file that cannot be
+  // asked counts as changed.
+  bool ChangedSinceOpened() const;
+
  private:
   TNativeHandle handle_ = kNoNativeHandle;
   int64_t size_ = 0;
+  int64_t modified_ = 0;  // last-write time at opening, in the system's units
   int64_t position_ = 0;
 };
 

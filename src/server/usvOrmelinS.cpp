@@ -35,7 +35,9 @@ TZevanOrmelinS::TZevanOrmelinS(std::string configFileName)
       [this](TContext& context) { TCPServerConnect(context); },
       [this](TContext& context) { TCPServerExecute(context); }, "TCPServer");
   tcpServer_->SetDefaultPort(kDefaultSyncPort);
+  tcpServer_->RequestTimeLimitMs = kSyncCommandWaitMs;
   httpServer_ = std::make_unique<THTTPServer>();
+  httpServer_->RequestTimeLimitMs = kConsoleRequestWaitMs;
   httpServer_->SetDefaultPort(kDefaultSyncPort + 1);
   httpServer_->OnCommandGet = [this](TContext& context, THTTPRequestInfo& request,
                                      THTTPResponseInfo& response) {

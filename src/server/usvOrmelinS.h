@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "logger/zeLogger.h"
 #include "net/AddressAllowList.h"
@@ -49,6 +50,12 @@ class TContext;
 class TTaskList;
 class THTTPRequestInfo;
 class THTTPResponseInfo;
+
+// How long a synchronisation connection may stay without a command, and a
+// console connection without a complete request, before it is closed
+// without a word and its thread freed.
+inline constexpr int kSyncCommandWaitMs = 15 * 60 * 1000;
+inline constexpr int kConsoleRequestWaitMs = 30 * 1000;
 
 // Server states; the module assigns only 0, 3 and 4.
 enum : uint8_t {
@@ -121,6 +128,10 @@ class TZevanOrmelinS {
   // or the local machine (127.0.0.1, ::1) when the element is absent. Read
   // under SettingsLock; set by LoadSettings.
   bool MayChangeRoot(std::string_view address) const;
+  // Whether the console answers a request with this Host header: none, an
+  // IP address, localhost, this machine's names, or a name listed in
+  // serversettings/consolehosts. Takes SettingsLock.
+  bool ConsoleAnswersTo(std::string_view host);
 
   // The first project's root folder ("" without projects), and its change.
   std::string FirstProjectPath() const;
@@ -203,6 +214,10 @@ class TZevanOrmelinS {
   // and the addresses it allows.
   std::optional<std::string> consoleAllowText_;
   TAddressAllowList consoleAllow_ = TAddressAllowList::LocalMachine();
+  // serversettings/consolehosts as read (written back only when present),
+  // and the names it lists, as HostNameKey gives them.
+  std::optional<std::string> consoleHostsText_;
+  std::vector<std::string> consoleHosts_;
   bool destroyed_ = false;
 
   // Guards the contents of projects_ (and the listeners' DefaultPort) against

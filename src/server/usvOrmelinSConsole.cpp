@@ -8,15 +8,18 @@
 // what the client sent before it logs it).
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "logger/zeLogDump.h"
 #include "net/HTTPServer.h"
+#include "net/HostHeader.h"
 #include "platform/Collation.h"
 #include "platform/Conversions.h"
 #include "platform/Cp1250.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
+#include "platform/Sockets.h"
 #include "platform/Streams.h"
 #include "platform/Text.h"
 #include "server/usvOrmelinS.h"
@@ -136,6 +139,17 @@ std::string ForeignSource(const THTTPRequestInfo& request) {
   return {};
 }
 
+// What a request naming another site than this machine gets: a browser on
+// this machine led here by a foreign name.
+std::string ForeignHostPage(std::string_view host) {
+  return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+         "charset=windows-1250\"><title>Pristup odbijen</title></head><body>"
+         "<h1>Pristup odbijen</h1><p>Konzola ne odgovara na ime "_cp1250 +
+         PageValue(host) +
+         ". Otvorite je preko adrese ili imena ovog računala, ili dodajte ime u element "
+         "serversettings/consolehosts datoteke orServer.xml.</p></body></html>"_cp1250;
+}
+
 std::string FailedActionPage(const std::string& action, const std::string& message) {
   std::string page = GetResourceText("propalaakcija", "TEXT");
   page = ReplaceTextIgnoringCase(page, "{%ACTION%}", PageValue(action));
@@ -157,8 +171,35 @@ void TZevanOrmelinS::RefuseRootChange(const std::string& address) {
       "pokrenite servis."_cp1250);
 }
 
+bool TZevanOrmelinS::ConsoleAnswersTo(std::string_view host) {
+  if (Trim(host).empty()) return true;  // an HTTP/1.0 request names no host
+  std::vector<std::string> names;
+  {
+    TMutexLock lock(SettingsLock);
+    names = consoleHosts_;
+  }
+  names.push_back("localhost");
+  if (HostHeaderNames(host, names)) return true;
+  // Asked once, and only for a name nothing else allows: the fully
+  // qualified name may cost a resolver's answer.
+  static const std::vector<std::string> machine = [] {
+    std::vector<std::string> keys;
+    for (const std::string& name : LocalMachineNames()) keys.push_back(HostNameKey(name));
+    return keys;
+  }();
+  return HostHeaderNames(host, machine);
+}
+
 void TZevanOrmelinS::HTTPServerCommandGet(TContext& /*context*/, THTTPRequestInfo& request,
                                           THTTPResponseInfo& response) {
+  // A page of another site whose name leads to this machine reaches the
+  // console from the administrator's own browser, with its own name as the
+  // Host: such a request is answered with nothing but the refusal.
+  if (!ConsoleAnswersTo(request.Host)) {
+    response.SetStatus(403);
+    response.ReplyText = ForeignHostPage(request.Host);
+    return;
+  }
   const TDocument* document = &StatusPage;
   for (const TDocument& entry : Documents) {
     if (AnsiSameText(request.RequestPath, entry.Path)) {

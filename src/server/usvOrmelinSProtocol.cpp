@@ -48,10 +48,6 @@ class TSyncInProgress {
   std::atomic<int>& running_;
 };
 
-// Files up to this size are read into memory and sent in one piece with
-// their reply; larger ones go out from the file.
-constexpr int64_t kOneSendFileSize = 64 * 1024;
-
 }  // namespace
 
 void TZevanOrmelinS::TCPServerConnect(TContext& context) {
@@ -61,7 +57,9 @@ void TZevanOrmelinS::TCPServerConnect(TContext& context) {
 void TZevanOrmelinS::TCPServerExecute(TContext& context) {
   TTCPConnection& connection = context.Connection();
   try {
+    connection.LimitReads(context.Server().RequestTimeLimitMs.load());
     TCommandLine line = ParseCommandLine(connection.ReadLine());
+    connection.LimitReads(0);
     switch (line.Command) {
       case TServerCommand::Hello:
         HandleHello(context);
@@ -249,30 +247,21 @@ void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,
   }
   TProjectFile file(project.Path, path);
   TTCPConnection& connection = context.Connection();
-  if (file.Size() > kOneSendFileSize) {
-    connection.WriteLine(ReplyLine(kReplyGetFileStarted));
-    SendStream(connection, file);
-    return;
+  try {
+    SendFileAsOpened(connection, ReplyLine(kReplyGetFileStarted) + "\r\n", file);
+  } catch (const ETornFile&) {
+    // The size is announced: a failure reply now would become the file's
+    // last bytes. The client sees the transfer break and fetches again.
+    Log(
+        Format("Greška: datoteka %s projekta %s promijenila se dok se slala klijentu %s; "
+               "veza je prekinuta"_cp1250,
+               ClientText(path).c_str(), ClientText(name).c_str(), ClientLink(context).c_str()));
+    try {
+      connection.Write({});  // earlier replies still held back go out whole
+    } catch (const Exception&) {
+    }
+    connection.Disconnect();
   }
-  // A small file goes out with the reply and size lines in one send: the
-  // same bytes as the lines and the stream sent one after another, with a
-  // third of the system calls. Most files of a project are small.
-  const size_t size = static_cast<size_t>(file.Size());
-  std::string reply = ReplyLine(kReplyGetFileStarted) + "\r\n";
-  reply += IntToStr(static_cast<int64_t>(size));
-  reply += "\r\n";
-  const size_t header = reply.size();
-  reply.resize(header + size);
-  size_t got = 0;
-  while (got < size) {
-    const size_t read = file.Read(reply.data() + header + got, size - got);
-    if (read == 0) break;
-    got += read;
-  }
-  // A client asks for many files at once: the replies to the requests that
-  // have already come go out together.
-  connection.WriteSoon(std::string_view(reply.data(), header + got));
-  if (got < size) throw ENoDataToRead();  // the file shrank since it was opened
 }
 
 }  // namespace ormelin

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "comparer/orXMLParser.h"
+#include "net/HostHeader.h"
 #include "platform/Conversions.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
@@ -87,6 +88,14 @@ void TZevanOrmelinS::LoadConnectionSettings(TorXMLNode& root) {
       Log("Neispravna adresa u consoleallow, zanemarena: " + HtmlEscape(entry));
     }
   }
+
+  const TorXMLNode* hosts = settings->ChildByName("consolehosts", false);
+  consoleHostsText_.reset();
+  consoleHosts_.clear();
+  if (hosts != nullptr) {
+    consoleHostsText_ = hosts->Text();
+    consoleHosts_ = HostNameKeys(hosts->Text());
+  }
 }
 
 void TZevanOrmelinS::LoadProjects(TorXMLNode& root) {
@@ -133,6 +142,7 @@ void TZevanOrmelinS::SaveConnectionSettings(TorXMLNode& root) {
   TorXMLNode* settings = root.ChildByName("serversettings", true);
   settings->ChildByName("defaultport", true)->SetText(IntToStr(SyncPort()));
   if (consoleAllowText_) settings->ChildByName("consoleallow", true)->SetText(*consoleAllowText_);
+  if (consoleHostsText_) settings->ChildByName("consolehosts", true)->SetText(*consoleHostsText_);
 }
 
 bool TZevanOrmelinS::MayChangeRoot(std::string_view address) const {

@@ -421,6 +421,61 @@ TEST_F(Console, TheAllowListLetsFurtherAddressesMoveTheRootFolder) {
   }
 }
 
+// A page of another site whose name leads to this machine (DNS rebinding)
+// sends its own name as the Host: the console refuses it and changes
+// nothing. Addresses, localhost, the machine's names and the names of
+// serversettings/consolehosts are its own.
+TEST_F(Console, RequestsNamingAForeignHostAreRefused) {
+  port_ = FreePortPair();
+  console_ = port_ + 1;
+  std::string config = ConfigText(port_, {{"Demo", projectFolder_}});
+  config.insert(config.find("</serversettings>"),
+                "<consolehosts>mirror.example</consolehosts>\r\n");
+  server_.WriteConfig(config);
+  ASSERT_TRUE(server_.StartAndWait(console_)) << server_.Stderr();
+  char machine[256] = {};
+  ASSERT_EQ(gethostname(machine, sizeof machine - 1), 0);
+  const std::string port = ":" + std::to_string(console_);
+  const struct {
+    std::string Host;  // the whole header line, "" for none
+    bool Refused;
+  } cases[] = {
+      {"Host: evil.example" + port, true},
+      {"Host: evil.example", true},
+      {"Host: 127.0.0.1.evil.example" + port, true},
+      {"Host: localhost.evil.example", true},
+      {"Host: ::1", true},
+      {"Host: 127.0.0.1:80x", true},
+      {"Host: [::1" + port, true},
+      {"Host: ", false},
+      {"Host: 127.0.0.1" + port, false},
+      {"Host: 10.1.2.3", false},
+      {"Host: [::1]" + port, false},
+      {"Host: LocalHost" + port, false},
+      {"Host: localhost.", false},
+      {"Host: MIRROR.example" + port, false},
+      {"Host: " + AnsiUpperCase(machine), false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    TRawClient client("127.0.0.1", console_);
+    client.Send("GET /opcije?akcija=Zaustavi HTTP/1." + std::string(c.Host.empty() ? "0" : "1") +
+                "\r\n" + c.Host + (c.Host.empty() ? "" : "\r\n") + "\r\n");
+    const std::string raw = client.ReadUntilClose();
+    if (c.Refused) {
+      EXPECT_EQ(raw.substr(0, 13), "HTTP/1.1 403 ") << c.Host;
+      EXPECT_NE(raw.find("Pristup odbijen"), std::string::npos) << c.Host;
+      EXPECT_TRUE(TRawClient::CanConnect("127.0.0.1", port_)) << c.Host;
+    } else {
+      EXPECT_EQ(raw.substr(0, 13), "HTTP/1.1 302 ") << c.Host;
+      EXPECT_FALSE(TRawClient::CanConnect("127.0.0.1", port_)) << c.Host;
+      ASSERT_EQ(Page("/opcije?akcija=Pokreni").Status, 302);
+    }
+  }
+  ASSERT_EQ(Page("/opcije?akcija=Postavi&port=" + std::to_string(port_)).Status, 302);
+  EXPECT_EQ(ReadConfig(), config);  // the element written back as it was read
+}
+
 TEST_F(Console, SettingsWithoutAProjectChangeOnlyThePorts) {
   StartWith({});
   const std::string folder = server_.Folder() + "/nikad";

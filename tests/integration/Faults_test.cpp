@@ -392,7 +392,7 @@ TEST_F(Faults, ClientsSendingOneByteASecondHoldUpNobody) {
   auto slowSync = Connect();
   TLoopbackClient slowConsole(port_ + 1);
   const std::string command = "Sync Demo\r\n13\r\n<tree></tree>";
-  const std::string request = "GET /about.html HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::string request = "GET /about.html HTTP/1.1\r\nHost: localhost\r\n\r\n";
   const size_t seconds = 6;  // bytes sent slowly; the rest follows at once
   for (size_t i = 0; i < seconds; ++i) {
     const auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);

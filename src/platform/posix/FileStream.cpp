@@ -28,6 +28,10 @@ int Fd(TNativeHandle handle) {
   RaiseOpenError(path, SystemErrorMessage(error));
 }
 
+int64_t ModifiedNanoseconds(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 }  // namespace
 
 TFileStream::TFileStream(std::string_view path) {
@@ -53,6 +57,13 @@ TFileStream::TFileStream(std::string_view path) {
   }
   handle_ = fd;
   size_ = static_cast<int64_t>(st.st_size);
+  modified_ = ModifiedNanoseconds(st);
+}
+
+bool TFileStream::ChangedSinceOpened() const {
+  struct stat st {};
+  if (fstat(Fd(handle_), &st) != 0) return true;
+  return static_cast<int64_t>(st.st_size) != size_ || ModifiedNanoseconds(st) != modified_;
 }
 
 TFileStream::~TFileStream() {

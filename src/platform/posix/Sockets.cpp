@@ -18,6 +18,8 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "platform/Format.h"
 #include "platform/SocketErrors.h"
@@ -549,6 +551,28 @@ std::string ReverseLookup(std::string_view address) {
                                    sizeof host, nullptr, 0, NI_NAMEREQD);
   if (result != 0) RaiseCode(WindowsCodeOfResolver(result));
   return host;
+}
+
+int MaxListenQueue() {
+  return SOMAXCONN;
+}
+
+std::vector<std::string> LocalMachineNames() {
+  std::vector<std::string> names;
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return names;
+  names.emplace_back(host);
+  addrinfo hints{};
+  hints.ai_flags = AI_CANONNAME;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host, nullptr, &hints, &found) == 0) {
+    if (found->ai_canonname != nullptr && names[0] != found->ai_canonname) {
+      names.emplace_back(found->ai_canonname);
+    }
+    ::freeaddrinfo(found);
+  }
+  return names;
 }
 
 int OpenFileLimit() {

@@ -24,6 +24,11 @@ OVERLAPPED At(int64_t position) {
   return at;
 }
 
+int64_t FileTimeTicks(const FILETIME& time) {
+  return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+                              time.dwLowDateTime);
+}
+
 // One call moves at most this much; larger counts take several.
 constexpr size_t kMaxTransfer = 1u << 30;
 
@@ -41,7 +46,22 @@ TFileStream::TFileStream(std::string_view path) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.Get(), &size)) RaiseOpenError(path, GetLastError());
   size_ = size.QuadPart;
+  FILETIME written{};
+  if (!GetFileTime(file.Get(), nullptr, nullptr, &written)) RaiseOpenError(path, GetLastError());
+  modified_ = FileTimeTicks(written);
   handle_ = HandleToInt(file.Release());
+}
+
+bool TFileStream::ChangedSinceOpened() const {
+  // The file is open without write sharing, so only a failing handle can
+  // tell a change here; asked all the same.
+  LARGE_INTEGER size{};
+  FILETIME written{};
+  if (!GetFileSizeEx(IntToHandle(handle_), &size) ||
+      !GetFileTime(IntToHandle(handle_), nullptr, nullptr, &written)) {
+    return true;
+  }
+  return size.QuadPart != size_ || FileTimeTicks(written) != modified_;
 }
 
 TFileStream::~TFileStream() {

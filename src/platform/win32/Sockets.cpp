@@ -487,6 +487,22 @@ std::string ReverseLookup(std::string_view address) {
   return Cp1250Of(host);
 }
 
+int MaxListenQueue() {
+  return SOMAXCONN;
+}
+
+std::vector<std::string> LocalMachineNames() {
+  std::vector<std::string> names;
+  for (COMPUTER_NAME_FORMAT format : {ComputerNameDnsHostname, ComputerNameDnsFullyQualified}) {
+    wchar_t name[256] = {};
+    DWORD size = 256;
+    if (!::GetComputerNameExW(format, name, &size) || size == 0) continue;
+    std::string text = Cp1250Of(name);
+    if (std::find(names.begin(), names.end(), text) == names.end()) names.push_back(text);
+  }
+  return names;
+}
+
 // Windows has no per-process limit of open sockets to raise.
 int OpenFileLimit() {
   return INT_MAX;
