@@ -259,7 +259,8 @@ std::string DiskTreeToXML(std::string_view path, int threads, TTemporaryFiles te
   TScannedFolder root;
   if (DirectoryExists(path)) {
     root.Path = IncludeTrailingBackslash(path);
-    root.RelativePath = "\\";
+    // The root, "\"; assigning the literal trips GCC 12's false -Wrestrict.
+    root.RelativePath.push_back('\\');
     TParallelScan(path, root).Run(std::max(threads, 1));
     if (temporaries == TTemporaryFiles::Remove) RemoveTemporaries(path, root);
   }
