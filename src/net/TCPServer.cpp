@@ -91,7 +91,8 @@ void TCustomTCPServer::Activate() {
     stopListeners_ = false;
     for (size_t i = 0; i < bindings_.size(); ++i) {
       TSocketHandle* binding = &bindings_[i];
-      listeners_.emplace_back([this, binding] { ListenLoop(*binding); }, 0,
+      // A listener only accepts and hands over: a connection's stack is ample.
+      listeners_.emplace_back([this, binding] { ListenLoop(*binding); }, kConnectionStackSize,
                               name_ + " Listener #" + std::to_string(i + 1));
     }
   } catch (...) {

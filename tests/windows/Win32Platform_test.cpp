@@ -209,7 +209,9 @@ TEST(Win32FileTimeTest, SetFileDateRoundTripsInWinterAndSummer) {
   WriteStringToFile(path, "x");
   for (TDateTime value :
        {EncodeDateTime(2024, 1, 15, 11, 0, 0), EncodeDateTime(2024, 7, 15, 12, 0, 0),
-        EncodeDateTime(2023, 10, 29, 1, 30, 0)}) {
+        EncodeDateTime(2023, 10, 29, 1, 30, 0),
+        // Past 2038, where a 32-bit time_t would have wrapped.
+        EncodeDateTime(2040, 7, 15, 12, 0, 0), EncodeDateTime(2106, 2, 7, 7, 28, 16)}) {
     ASSERT_TRUE(SetFileDate(path, value));
     TFolderEnumerator enumerator(folder.Path());
     TFolderEntry entry;
