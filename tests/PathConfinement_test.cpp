@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/ConfinedFolder.h"
 #include "platform/Exceptions.h"
 #include "platform/Streams.h"
 #include "support/TempFolder.h"
@@ -127,6 +128,21 @@ TEST(ConfinedPath, PosixRules) {
       {"", "\\etc\\passwd", kOutside},
   };
   for (const TCase& c : cases) Check(ConfinedPathByPosixRules, c);
+}
+
+// A confined folder never climbs above its root, whoever checked the path
+// before: a ".." part is refused wherever it stands.
+TEST(ConfinedFolder, NoPartClimbsAboveTheRoot) {
+  testing::TTempFolder temp;
+  const std::filesystem::path base = temp.Path();
+  const std::string root = (base / "root").string();
+  test::WriteFile(base / "root" / "sub" / "a.txt", "a");
+  for (const char* path : {"\\..\\x", "\\sub\\..\\..\\x", "/sub/../a.txt", "\\sub\\.."}) {
+    EXPECT_THROW(TConfinedFolder(root, path), EFOpenError) << path;
+  }
+  const TConfinedFolder folder(root, "\\sub\\.\\a.txt");
+  EXPECT_EQ(folder.Name(), "a.txt");
+  EXPECT_EQ(folder.Kind("a.txt"), TEntryKind::File);
 }
 
 #ifndef _WIN32

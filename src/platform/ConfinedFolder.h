@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
@@ -39,7 +40,7 @@ class TConfinedFolder {
  public:
   // Opens the folder below `root` that holds the last part of `path` (a
   // path in the form of the task lists: parts separated by "\" or "/",
-  // empty parts and "." skipped; ".." is the caller's to refuse). A part
+  // empty parts and "." skipped; a ".." part raises EFOpenError). A part
   // that is a link raises ELinkInPath; a part missing or no folder raises
   // EFOpenError "Cannot open file "%s". %s" with the part's path and the
   // system's reason.
@@ -98,6 +99,11 @@ class TConfinedFolder {
   std::string name_;
   std::string shown_;
 };
+
+// The parts of a path below a confined root, without empty ones and ".".
+// A ".." part would climb out of the root: it raises EFOpenError "Cannot
+// open file "%s". %s" naming `shown`. For the systems' implementations.
+std::vector<std::string> ConfinedPathParts(std::string_view path, std::string_view shown);
 
 // A path in the form messages show: PlatformPath of root and task path.
 std::string ShownPath(std::string_view root, std::string_view path);

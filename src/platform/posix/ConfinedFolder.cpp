@@ -20,20 +20,6 @@
 namespace ormelin {
 namespace {
 
-// The parts of a task path, without empty ones and ".".
-std::vector<std::string> PathParts(std::string_view path) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find_first_of("\\/", start);
-    if (end == std::string_view::npos) end = path.size();
-    std::string_view part = path.substr(start, end - start);
-    if (!part.empty() && part != ".") parts.emplace_back(part);
-    start = end + 1;
-  }
-  return parts;
-}
-
 // A name as the system calls take it; a name holding NUL becomes one no
 // entry has, so that every call on it fails.
 std::string Native(std::string_view name) {
@@ -85,7 +71,7 @@ struct TConfinedFolder::TImpl {
 
 TConfinedFolder::TConfinedFolder(std::string_view root, std::string_view path)
     : impl_(std::make_unique<TImpl>()), shown_(ShownPath(root, path)) {
-  std::vector<std::string> parts = PathParts(path);
+  std::vector<std::string> parts = ConfinedPathParts(path, shown_);
   if (!parts.empty()) {
     name_ = parts.back();
     parts.pop_back();
