@@ -118,42 +118,48 @@ class TRelay {
 };
 
 TEST(ClientRetry, AMirrorOutlivesAServerKilledMidTransfer) {
-  testing::TTempFolder temp;
-  const fs::path root = fs::path(temp.Path()) / "project";
-  const fs::path copy = fs::path(temp.Path()) / "copy";
-  // With two connections each takes a window of files at once: the first
-  // (on the first server) the large ones, the second the small ones, done
-  // long before the first server dies, so the first connection's files
-  // must come from retries.
-  for (int i = 0; i < 24; ++i) {
-    WriteFile(root / ("a " + std::to_string(100 + i)), Pattern(2 << 20, static_cast<unsigned>(i)));
-    WriteFile(root / ("b " + std::to_string(100 + i)), Pattern(4000 + i, static_cast<unsigned>(i)));
-  }
-  TServerProcess first, second;
-  const int firstPort = first.StartWithProjects({{"Demo", root.string()}});
-  const int secondPort = second.StartWithProjects({{"Demo", root.string()}});
-  std::atomic<bool> killed{false};
-  TRelay relay({firstPort, secondPort}, [&](int64_t bytes) {
-    if (bytes >= (8 << 20) && !killed.exchange(true)) kill(first.Pid(), SIGKILL);
-  });
+  // The pipelined fetcher, and the task commands one at a time.
+  for (const char* mode : {"--connections=2", "--pipeline=1"}) {
+    SCOPED_TRACE(mode);
+    testing::TTempFolder temp;
+    const fs::path root = fs::path(temp.Path()) / "project";
+    const fs::path copy = fs::path(temp.Path()) / "copy";
+    // With two connections each takes a window of files at once: the first
+    // (on the first server) the large ones, the second the small ones, done
+    // long before the first server dies, so the first connection's files
+    // must come from retries.
+    for (int i = 0; i < 24; ++i) {
+      WriteFile(root / ("a " + std::to_string(100 + i)),
+                Pattern(2 << 20, static_cast<unsigned>(i)));
+      WriteFile(root / ("b " + std::to_string(100 + i)),
+                Pattern(4000 + i, static_cast<unsigned>(i)));
+    }
+    TServerProcess first, second;
+    const int firstPort = first.StartWithProjects({{"Demo", root.string()}});
+    const int secondPort = second.StartWithProjects({{"Demo", root.string()}});
+    std::atomic<bool> killed{false};
+    TRelay relay({firstPort, secondPort}, [&](int64_t bytes) {
+      if (bytes >= (8 << 20) && !killed.exchange(true)) kill(first.Pid(), SIGKILL);
+    });
 
-  TProgramResult run = RunClient({"-q", "--connections", "2", "--timeout", "20", "--port",
-                                  std::to_string(relay.Port()), "127.0.0.1", "Demo",
-                                  copy.string()});
-  ASSERT_TRUE(killed) << run.Stderr;
-  EXPECT_EQ(first.Wait(), 128 + SIGKILL);
-  EXPECT_EQ(run.ExitCode, 0) << run.Stdout << run.Stderr;
-  EXPECT_NE(run.Stderr.find("novi poku"), std::string::npos) << run.Stderr;
-  int equal = 0;
-  for (const auto& entry : fs::directory_iterator(root)) {
-    EXPECT_TRUE(ReadFile(copy / entry.path().filename()) == ReadFile(entry.path()))
-        << entry.path();
-    ++equal;
+    TProgramResult run =
+        RunClient({"-q", mode, "--timeout", "20", "--port", std::to_string(relay.Port()),
+                   "127.0.0.1", "Demo", copy.string()});
+    ASSERT_TRUE(killed) << run.Stderr;
+    EXPECT_EQ(first.Wait(), 128 + SIGKILL);
+    EXPECT_EQ(run.ExitCode, 0) << run.Stdout << run.Stderr;
+    EXPECT_NE(run.Stderr.find("novi poku"), std::string::npos) << run.Stderr;
+    int equal = 0;
+    for (const auto& entry : fs::directory_iterator(root)) {
+      EXPECT_TRUE(ReadFile(copy / entry.path().filename()) == ReadFile(entry.path()))
+          << entry.path();
+      ++equal;
+    }
+    EXPECT_EQ(equal, 48);
+    int mirrored = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(copy)) ++mirrored;
+    EXPECT_EQ(mirrored, 48) << "nothing half-written stays";
   }
-  EXPECT_EQ(equal, 48);
-  int mirrored = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(copy)) ++mirrored;
-  EXPECT_EQ(mirrored, 48) << "nothing half-written stays";
 }
 
 TEST(ClientRetry, EveryServerGoneEndsTheRunWithinTheTimeOut) {
@@ -167,9 +173,9 @@ TEST(ClientRetry, EveryServerGoneEndsTheRunWithinTheTimeOut) {
   }
   TRelay relay({ports[0], ports[1]});
   const auto start = std::chrono::steady_clock::now();
-  TProgramResult run = RunClient({"-q", "--timeout", "4", "--retries", "20", "--port",
-                                  std::to_string(relay.Port()), "127.0.0.1", "Demo",
-                                  temp.Path() + "/copy"});
+  TProgramResult run =
+      RunClient({"-q", "--timeout", "4", "--retries", "20", "--port", std::to_string(relay.Port()),
+                 "127.0.0.1", "Demo", temp.Path() + "/copy"});
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(run.ExitCode, 1) << run.Stderr;
   EXPECT_NE(run.Stderr.find("novi poku"), std::string::npos) << run.Stderr;
