@@ -45,9 +45,9 @@ bool TReconnect::Failed(const std::string& reason) {
   std::string why = CrLfToBlank(reason);
   const std::string prefix = Format("Spajanje na %s:%d nije uspjelo: ", host_.c_str(), port_);
   if (why.rfind(prefix, 0) == 0) why.erase(0, prefix.size());
-  output_.Error(Format("Veza s poslužiteljem %s:%d nije uspjela (%s); novi pokušaj %d od %d za %d ms"_cp1250,
-                       host_.c_str(), port_, why.c_str(), failures_, retries_,
-                       waitMs));
+  output_.Error(
+      Format("Veza s poslužiteljem %s:%d nije uspjela (%s); novi pokušaj %d od %d za %d ms"_cp1250,
+             host_.c_str(), port_, why.c_str(), failures_, retries_, waitMs));
   std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
   return true;
 }
