@@ -86,6 +86,8 @@ TClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
       options.Pipeline = NumberOption(name, takeValue(), 1, 1024);
     } else if (name == "--timeout") {
       options.Timeout = NumberOption(name, takeValue(), 1, 86400);
+    } else if (name == "--retries") {
+      options.Retries = NumberOption(name, takeValue(), 0, 100);
     } else {
       throw EUsageError(Format("Nepoznata opcija '%s'", Utf8ToCp1250(argument).c_str()));
     }
@@ -124,6 +126,9 @@ std::string ClientHelpText() {
          "                         1 izvodi zadatke jedan po jedan preko jedne veze\n"
          "      --timeout N        sekunde čekanja na poslužitelj: na spajanje i na svaki\n"
          "                         sljedeći bajt (zadano 60)\n"
+         "      --retries N        novih pokušaja spajanja kad veza ne uspije ili se\n"
+         "                         prekine (zadano 5; 0 isključuje); svi moraju stati\n"
+         "                         u --timeout sekundi od greške\n"
          "  -h, --help             ispiši ovu pomoć i izađi\n"
          "  -V, --version          ispiši verziju i izađi\n"
          "\n"

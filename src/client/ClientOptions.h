@@ -31,6 +31,10 @@ struct TClientOptions {
   // Seconds the server may take to accept the connection, and after that
   // to send or take the next byte, before the run gives up.
   int Timeout = 60;
+  // New connections tried after one fails, before the run gives up; the
+  // waits between them and the new connections all fit in Timeout seconds
+  // from the failure.
+  int Retries = 5;
   std::string Host;
   std::string Project;  // code page 1250
   std::string Folder;   // code page 1250

@@ -25,13 +25,14 @@ struct TFileFetcher::TPending {
 };
 
 TFileFetcher::TFileFetcher(std::string project, std::string folder, int connections, int window,
-                           TConnector connect, TFileOfJob fileOf, TClientOutput& output,
-                           TFailure fail)
+                           TConnector connect, TReconnector reconnect, TFileOfJob fileOf,
+                           TClientOutput& output, TFailure fail)
     : project_(std::move(project)),
       folder_(std::move(folder)),
       connections_(connections < 1 ? 1 : connections),
       window_(window < 1 ? 1 : window),
       connect_(std::move(connect)),
+      reconnect_(std::move(reconnect)),
       fileOf_(std::move(fileOf)),
       output_(output),
       fail_(std::move(fail)) {}
@@ -90,7 +91,17 @@ void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection) {
 void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
                          std::deque<TPending>& pending) {
   size_t pendingBytes = 0;
-  int fruitlessConnections = 0;  // since the last reply that came
+  TReconnect reconnect = reconnect_();
+  // Why the connection failed, when it did (rather than close after a
+  // "500" reply), and whether it timed out.
+  std::string failure;
+  bool timedOut = false;
+  auto failed = [&](const Exception& error) {
+    failure = error.Message();
+    timedOut = dynamic_cast<const EServerTimeout*>(&error) != nullptr;
+    TMutexLock guard(lock_);
+    lastError_ = failure;
+  };
   // A file whose transfer broke off goes again on this worker's next
   // connection, never on another worker's open one: behind a balancer that
   // one may lead to the same failed server. What is left when the worker
@@ -110,19 +121,24 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       {
         TMutexLock guard(lock_);
         if (queue_.empty() && retries.empty()) return;
-        if (++fruitlessConnections > 3) {
-          if (lastError_.empty()) lastError_ = "Poslužitelj prekida vezu bez odgovora"_cp1250;
-          return;
+      }
+      if (!failure.empty()) {
+        if (!reconnect.Failed(failure)) {
+          if (timedOut) throw EServerTimeout(failure);
+          return;  // the others, if any still can, fetch what is left
         }
+        failure.clear();
+        if (stopping_) return;
       }
       try {
-        connection = connect_();
-      } catch (const EServerTimeout&) {
-        throw;
-      } catch (const Exception& error) {
+        connection = connect_(reconnect.ConnectLimitMs());
+      } catch (const EServerReplyError& error) {
         TMutexLock guard(lock_);
         lastError_ = error.Message();
-        return;  // the others, if any still can, fetch what is left
+        return;  // an answer, not a failure
+      } catch (const Exception& error) {
+        failed(error);
+        continue;
       }
       connection->Progress = [this](int64_t bytes) { output_.AddBytes(bytes); };
     }
@@ -168,12 +184,8 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     if (!batch.empty()) {
       try {
         connection->SendLines(batch);
-      } catch (const EServerTimeout&) {
-        throw;
       } catch (const Exception& error) {
-        // The connection is broken; everything outstanding goes again.
-        TMutexLock guard(lock_);
-        lastError_ = error.Message();
+        failed(error);  // everything outstanding goes again
       }
     }
     if (connection->Broken()) continue;
@@ -184,7 +196,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     pendingBytes -= current.LineBytes;
     try {
       TorReply reply = connection->ReadReply();
-      fruitlessConnections = 0;
+      reconnect.Succeeded();
       if (reply.Code != kReplyGetFileStarted.Code) {
         fail_(*current.Job, reply.Text);
         continue;  // after a 500 the server has closed: the rest goes again
@@ -196,15 +208,11 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       } catch (const Exception& error) {
         fail_(*current.Job, error.Message());
       }
-    } catch (const EServerTimeout&) {
-      throw;  // its temporary file goes with `current`
     } catch (const Exception& error) {
-      // The connection broke while this file was on its way.
-      {
-        TMutexLock guard(lock_);
-        lastError_ = error.Message();
-      }
-      if (++current.Job->Attempts >= 2) {
+      // The connection broke while this file was on its way; its temporary
+      // file goes with `current`.
+      failed(error);
+      if (++current.Job->Attempts > reconnect.Retries()) {
         fail_(*current.Job, error.Message());
       } else {
         current.Replacement.reset();

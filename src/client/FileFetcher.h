@@ -6,10 +6,11 @@
 //
 // A failing file is reported and the others go on. After a "500" reply or a
 // broken connection the requests still outstanding on it are sent again on
-// a new connection; a file whose own transfer broke off is tried once more,
-// on the next connection of the same worker. A server that stops answering
-// (EServerTimeout) ends the whole run: every worker stops after its current
-// file, and Run raises that time-out.
+// a new connection, made as the worker's TReconnect allows; a file whose own
+// transfer broke off goes again from its start, on the next connection of
+// the same worker, as often as there are retries. A connection that timed
+// out with its retries spent ends the whole run: every worker stops after
+// its current file, and Run raises that time-out.
 //
 // Threading: Run starts one worker thread per connection and returns when
 // all have ended; the callbacks are called from those threads.
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "client/Reconnect.h"
 #include "client/SyncConnection.h"
 #include "comparer/uorCommand.h"
 #include "platform/Mutex.h"
@@ -36,19 +38,22 @@ class TClientOutput;
 struct TFileJob {
   int Task = 0;
   bool Update = false;
-  int Attempts = 0;
+  int Attempts = 0;  // transfers that broke off
 };
 
 class TFileFetcher {
  public:
-  using TConnector = std::function<std::unique_ptr<TSyncConnection>()>;
+  // Given TReconnect::ConnectLimitMs.
+  using TConnector = std::function<std::unique_ptr<TSyncConnection>(int)>;
+  using TReconnector = std::function<TReconnect()>;
   using TFailure = std::function<void(const TFileJob&, const std::string&)>;
   // The path and time of a job's file; called from the worker threads.
   using TFileOfJob = std::function<TorInsertFileCommand::TFileParams(const TFileJob&)>;
 
   // The files go to `folder` + their task paths.
   TFileFetcher(std::string project, std::string folder, int connections, int window,
-               TConnector connect, TFileOfJob fileOf, TClientOutput& output, TFailure fail);
+               TConnector connect, TReconnector reconnect, TFileOfJob fileOf, TClientOutput& output,
+               TFailure fail);
 
   // Runs every job; `first`, when given, is the connection to use first.
   // Raises EServerTimeout, with the jobs not yet done left unreported, when
@@ -68,6 +73,7 @@ class TFileFetcher {
   const int connections_;
   const int window_;
   TConnector connect_;
+  TReconnector reconnect_;
   TFileOfJob fileOf_;
   TClientOutput& output_;
   TFailure fail_;

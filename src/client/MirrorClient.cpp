@@ -1,9 +1,11 @@
 #include "client/MirrorClient.h"
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 #include "client/FileFetcher.h"
+#include "client/Reconnect.h"
 #include "comparer/DiskTreeXML.h"
 #include "comparer/FileStructures.h"
 #include "comparer/ReaderStream.h"
@@ -49,16 +51,17 @@ TMirrorClient::TMirrorClient(const TClientOptions& options, TClientOutput& outpu
       output_(output),
       sourceRoot_(std::string(kRemoteSourcePrefix) + options.Project) {}
 
-std::unique_ptr<TSyncConnection> TMirrorClient::Connect() {
+std::unique_ptr<TSyncConnection> TMirrorClient::Connect(int limitMs) {
   try {
-    return std::make_unique<TSyncConnection>(options_.Host, options_.Port, options_.Timeout);
+    return std::make_unique<TSyncConnection>(options_.Host, options_.Port, options_.Timeout,
+                                             limitMs);
   } catch (const EServerReplyError&) {
     throw;
   } catch (const EServerTimeout&) {
     throw;  // names the server itself
   } catch (const Exception& error) {
-    throw Exception(Format("Spajanje na %s:%d nije uspjelo: %s", options_.Host.c_str(),
-                           options_.Port, CrLfToBlank(error.Message()).c_str()));
+    throw EConnectionLost(Format("Spajanje na %s:%d nije uspjelo: %s", options_.Host.c_str(),
+                                 options_.Port, CrLfToBlank(error.Message()).c_str()));
   }
 }
 
@@ -121,34 +124,42 @@ int TMirrorClient::Run() {
   if (!CheckFolder()) return 1;
   std::unique_ptr<TSyncConnection> connection;
   TMirrorTaskList list;
-  try {
-    connection = Connect();
-    connection->Expect(kCmdHello, kReplyHello.Code);
-    connection->Expect(SyncCommandLine(options_.Project), kReplySyncStarted.Code);
-    // The folder is read only now, while the server reads the project's.
-    // A missing folder is an empty one; it is created once the server has
-    // answered, so a failed connection leaves nothing behind.
-    {
-      // The temporary files of a run that was killed go (a dry run
-      // changes nothing).
-      TMemoryStream treeXML(
-          DiskTreeToXML(options_.Folder, ScanThreads(),
-                        options_.DryRun ? TTemporaryFiles::Keep : TTemporaryFiles::Remove));
+  TReconnect reconnect = NewReconnect();
+  std::optional<std::string> tree;  // read once, sent again on a new connection
+  for (bool done = false; !done;) {
+    try {
+      connection = Connect(reconnect.ConnectLimitMs());
+      connection->Expect(kCmdHello, kReplyHello.Code);
+      connection->Expect(SyncCommandLine(options_.Project), kReplySyncStarted.Code);
+      // The folder is read only now, while the server reads the project's.
+      // A missing folder is an empty one; it is created once the server has
+      // answered, so a failed connection leaves nothing behind. The
+      // temporary files of a run that was killed go (a dry run changes
+      // nothing).
+      if (!tree) {
+        tree = DiskTreeToXML(options_.Folder, ScanThreads(),
+                             options_.DryRun ? TTemporaryFiles::Keep : TTemporaryFiles::Remove);
+      }
+      TMemoryStream treeXML(*tree);
       connection->SendStream(treeXML);
+      // The tasks are read as they arrive; the list's text is never held whole.
+      list.Clear();
+      TTaskListReader reader(
+          [&list](std::string_view name, std::string_view params) { list.Add(name, params); });
+      TReaderStream<TTaskListReader> tasks(reader);
+      connection->ReceiveStream(tasks);
+      reader.Finish();
+      done = true;
+    } catch (const EServerReplyError& error) {
+      output_.Error(Format("Poslužitelj je odbio zahtjev: %d "_cp1250, error.Code()) +
+                    CrLfToBlank(error.Message()));
+      return 1;
+    } catch (const Exception& error) {
+      if (!IsConnectionFailure(error) || !reconnect.Failed(error.Message())) {
+        output_.Error(CrLfToBlank(error.Message()));
+        return 1;
+      }
     }
-    // The tasks are read as they arrive; the list's text is never held whole.
-    TTaskListReader reader(
-        [&list](std::string_view name, std::string_view params) { list.Add(name, params); });
-    TReaderStream<TTaskListReader> tasks(reader);
-    connection->ReceiveStream(tasks);
-    reader.Finish();
-  } catch (const EServerReplyError& error) {
-    output_.Error(Format("Poslužitelj je odbio zahtjev: %d "_cp1250, error.Code()) +
-                  CrLfToBlank(error.Message()));
-    return 1;
-  } catch (const Exception& error) {
-    output_.Error(CrLfToBlank(error.Message()));
-    return 1;
   }
 
   if (!options_.DryRun && !CreateFolder()) return 1;
@@ -191,32 +202,51 @@ void TMirrorClient::Execute(const TMirrorTask& task) {
   FindCommandClass(task.Name)->Execute(options_.Folder, sourceRoot_, task.Params);
 }
 
+TReconnect TMirrorClient::NewReconnect() {
+  return TReconnect(options_.Host, options_.Port, options_.Retries, options_.Timeout, output_);
+}
+
 void TMirrorClient::RunOneByOne(const TMirrorTaskList& list,
                                 std::unique_ptr<TSyncConnection> connection) {
   auto progress = [this](int64_t bytes) { output_.AddBytes(bytes); };
   connection->Progress = progress;
   SetClientConnection(connection.get());
+  TReconnect reconnect = NewReconnect();
+  bool spent = false;  // the last series of retries ran out
   for (int i = 0; i < list.Count(); ++i) {
     const TMirrorTask task = list.Get(i);
     if (std::string refusal = Refusal(task); !refusal.empty()) {
       ReportFailure(TaskPath(task), refusal);
       continue;
     }
-    try {
-      if (IsFileTask(task) && (!connection || connection->Broken())) {
-        SetClientConnection(nullptr);
-        connection.reset();
-        connection = Connect();
-        connection->Progress = progress;
-        SetClientConnection(connection.get());
+    // A file whose connection failed is fetched again from its start.
+    for (bool again = true; again;) {
+      again = false;
+      try {
+        if (IsFileTask(task) && (!connection || connection->Broken())) {
+          SetClientConnection(nullptr);
+          connection.reset();
+          connection = Connect(reconnect.ConnectLimitMs());
+          connection->Progress = progress;
+          SetClientConnection(connection.get());
+        }
+        Execute(task);
+        if (IsFileTask(task)) {
+          output_.FileDone();
+          reconnect.Succeeded();
+          spent = false;
+        }
+      } catch (const Exception& error) {
+        again = IsFileTask(task) && IsConnectionFailure(error) && !spent &&
+                reconnect.Failed(error.Message());
+        if (again) continue;
+        if (IsConnectionFailure(error)) spent = true;
+        if (dynamic_cast<const EServerTimeout*>(&error) != nullptr) {
+          SetClientConnection(nullptr);
+          throw;
+        }
+        ReportFailure(TaskPath(task), error.Message());
       }
-      Execute(task);
-      if (IsFileTask(task)) output_.FileDone();
-    } catch (const EServerTimeout&) {
-      SetClientConnection(nullptr);
-      throw;
-    } catch (const Exception& error) {
-      ReportFailure(TaskPath(task), error.Message());
     }
   }
   SetClientConnection(nullptr);
@@ -247,7 +277,7 @@ void TMirrorClient::RunPipelined(const TMirrorTaskList& list, int fileTasks,
   }
   TFileFetcher fetcher(
       options_.Project, options_.Folder, options_.Connections, options_.Pipeline,
-      [this] { return Connect(); },
+      [this](int limitMs) { return Connect(limitMs); }, [this] { return NewReconnect(); },
       [&list](const TFileJob& job) {
         return TorInsertFileCommand::ReadFileParams(list.Get(job.Task).Params);
       },

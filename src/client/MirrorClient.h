@@ -8,8 +8,10 @@
 // Only "insert_dir", "insert_file" and "update_file" tasks are carried out:
 // a mirror never deletes, and every task path must stay inside the folder.
 // A task that fails or is refused is reported and the others go on. A
-// server that stops answering for the time-out ends the run with exit code
-// 1; files not yet complete are left as they were.
+// connection that fails is replaced as TReconnect says, a file in flight
+// fetched again from its start; a server that stays silent through those
+// retries ends the run with exit code 1, files not yet complete left as
+// they were.
 //
 // Threading: one run on the calling thread (the fetcher adds its own).
 #pragma once
@@ -20,6 +22,7 @@
 #include "client/ClientOptions.h"
 #include "client/ClientOutput.h"
 #include "client/MirrorTaskList.h"
+#include "client/Reconnect.h"
 #include "client/SyncConnection.h"
 #include "platform/Mutex.h"
 
@@ -32,7 +35,9 @@ class TMirrorClient {
   int Run();
 
  private:
-  std::unique_ptr<TSyncConnection> Connect();
+  // `limitMs`: see TReconnect::ConnectLimitMs.
+  std::unique_ptr<TSyncConnection> Connect(int limitMs = 0);
+  TReconnect NewReconnect();
   bool CheckFolder();   // not a file
   bool CreateFolder();  // with every missing level above it
   // The reason the task cannot be carried out, or "" when it can.

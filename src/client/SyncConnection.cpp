@@ -1,7 +1,9 @@
 #include "client/SyncConnection.h"
 
 #include <algorithm>
+#include <chrono>
 
+#include "net/NetErrors.h"
 #include "net/StreamTransfer.h"
 #include "platform/Cp1250.h"
 #include "platform/Format.h"
@@ -62,11 +64,30 @@ auto TSyncConnection::Guarded(F&& action, D&& doing) -> decltype(action()) {
   }
 }
 
-TSyncConnection::TSyncConnection(std::string_view host, int port, int timeoutSeconds)
+TSyncConnection::TSyncConnection(std::string_view host, int port, int timeoutSeconds,
+                                 int connectLimitMs)
     : host_(host), port_(port), timeoutSeconds_(timeoutSeconds) {
-  Guarded([&] { connection_ = TTCPConnection::Connect(host, port, timeoutSeconds * 1000); },
-          [] { return std::string(kConnecting); });
-  TorReply greeting = ReadReply();
+  const auto start = std::chrono::steady_clock::now();
+  Guarded(
+      [&] {
+        connection_ = TTCPConnection::Connect(host, port, timeoutSeconds * 1000, connectLimitMs);
+      },
+      [] { return std::string(kConnecting); });
+  TorReply greeting;
+  if (connectLimitMs > 0) {
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    connection_->LimitReads(static_cast<int>(std::max<int64_t>(1, connectLimitMs - spent.count())));
+    try {
+      greeting = ReadReply();
+    } catch (const EReadTimeLimit&) {
+      throw EServerTimeout(Format("Poslužitelj %s:%d nije poslao pozdrav u %d ms"_cp1250,
+                                  host_.c_str(), port_, connectLimitMs));
+    }
+    connection_->LimitReads(0);
+  } else {
+    greeting = ReadReply();
+  }
   if (greeting.Code != kReplyGreeting.Code) {
     broken_ = true;
     throw EServerReplyError(greeting.Code, greeting.Text);

@@ -30,7 +30,8 @@ class TSyncConnection : public TorClientConnection {
   // Connects and reads the greeting; raises ESocketError when the server
   // cannot be reached, EServerReplyError for a greeting other than 200 and
   // EServerTimeout when it does not answer within `timeoutSeconds`.
-  TSyncConnection(std::string_view host, int port, int timeoutSeconds);
+  // `connectLimitMs` above 0 bounds connecting and the greeting together.
+  TSyncConnection(std::string_view host, int port, int timeoutSeconds, int connectLimitMs = 0);
 
   // Sends the line and reads its reply.
   TorReply SendCommand(std::string_view line) override;
@@ -74,6 +75,13 @@ class TSyncConnection : public TorClientConnection {
 // which server and what was awaited. The run ends: the server is taken to
 // be gone.
 class EServerTimeout : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The server could not be reached or closed before its greeting; the
+// message names the server.
+class EConnectionLost : public Exception {
  public:
   using Exception::Exception;
 };

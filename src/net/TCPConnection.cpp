@@ -9,8 +9,8 @@ TTCPConnection::TTCPConnection(std::unique_ptr<TIOHandler> handler)
     : handler_(std::move(handler)) {}
 
 std::unique_ptr<TTCPConnection> TTCPConnection::Connect(std::string_view host, int port,
-                                                        int timeoutMs) {
-  TSocket socket = TSocket::Connect(host, port, timeoutMs);
+                                                        int timeoutMs, int connectMs) {
+  TSocket socket = TSocket::Connect(host, port, connectMs > 0 ? connectMs : timeoutMs);
   if (timeoutMs > 0) socket.SetIdleTimeout(timeoutMs);
   return std::make_unique<TTCPConnection>(std::make_unique<TIOHandlerSocket>(std::move(socket)));
 }

@@ -43,8 +43,9 @@ class TTCPConnection {
   // A client connection to host:port; raises ESocketError. With `timeoutMs`
   // above 0, connecting may take that long, and afterwards every read or
   // write raises ESocketError 10060 when not a byte has moved for that long.
-  static std::unique_ptr<TTCPConnection> Connect(std::string_view host, int port,
-                                                 int timeoutMs = 0);
+  // `connectMs` above 0 bounds connecting alone instead.
+  static std::unique_ptr<TTCPConnection> Connect(std::string_view host, int port, int timeoutMs = 0,
+                                                 int connectMs = 0);
 
   // One line, ended by LF or CR LF, the terminator removed; a CR elsewhere
   // stays. At most kMaxLineLength bytes may come before the LF, else
