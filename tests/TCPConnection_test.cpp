@@ -383,6 +383,9 @@ TEST(TTCPConnection, FileStreamsComeInWithoutCopies) {
 // it, so the peer cannot take a mix of two versions (or anything else) for
 // the file.
 TEST(TStreamTransfer, AFileChangedAfterOpeningNeverGoesOutWhole) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a file stream is opened without write sharing: nobody can change it meanwhile";
+#endif
   testing::TTempFolder folder;
   struct TCase {
     const char* change;
