@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,7 +63,11 @@ class TFakeServer {
     close(listener_);
   }
   int Port() const { return port_; }
-  const std::string& Tree() const { return tree_; }  // read once the client has ended
+  // The tree the client sent last; the serving thread may still be running.
+  std::string Tree() const {
+    std::lock_guard<std::mutex> lock(treeLock_);
+    return tree_;
+  }
 
  private:
   void Serve(int client) {
@@ -99,8 +104,11 @@ class TFakeServer {
         while (in.size() < std::stoul(size)) {
           if (!fill()) return;
         }
-        tree_ = in.substr(0, std::stoul(size));
-        in.erase(0, tree_.size());
+        {
+          std::lock_guard<std::mutex> lock(treeLock_);
+          tree_ = in.substr(0, std::stoul(size));
+        }
+        in.erase(0, std::stoul(size));
         send(framed(tasks_));
       } else if (text.rfind("GetFile ", 0) == 0) {
         if (beforeFirstFile_) std::exchange(beforeFirstFile_, nullptr)();
@@ -116,7 +124,8 @@ class TFakeServer {
 
   std::string tasks_;
   std::function<void()> beforeFirstFile_;
-  std::string tree_;
+  mutable std::mutex treeLock_;
+  std::string tree_;  // guarded by treeLock_
   int listener_ = -1;
   int port_ = 0;
   std::thread thread_;
