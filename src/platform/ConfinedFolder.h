@@ -100,10 +100,15 @@ class TConfinedFolder {
   std::string shown_;
 };
 
-// The parts of a path below a confined root, without empty ones and ".".
-// A ".." part would climb out of the root: it raises EFOpenError "Cannot
-// open file "%s". %s" naming `shown`. For the systems' implementations.
-std::vector<std::string> ConfinedPathParts(std::string_view path, std::string_view shown);
+// For the systems' implementations. The folders of a path below a confined
+// root, without empty parts and ".", its last part going to `last` (empty
+// when the path names the root). A ".." part would climb out of the root:
+// it raises EFOpenError "Cannot open file "%s". %s" naming `shown`.
+std::vector<std::string> ConfinedPathParts(std::string_view path, std::string_view shown,
+                                           std::string& last);
+// The ELinkInPath for `shown`, whose folder `walked` (root and the parts up
+// to it) is a link.
+ELinkInPath LinkInPathError(std::string_view shown, std::string_view walked);
 
 // A path in the form messages show: PlatformPath of root and task path.
 std::string ShownPath(std::string_view root, std::string_view path);

@@ -71,11 +71,7 @@ struct TConfinedFolder::TImpl {
 
 TConfinedFolder::TConfinedFolder(std::string_view root, std::string_view path)
     : impl_(std::make_unique<TImpl>()), shown_(ShownPath(root, path)) {
-  std::vector<std::string> parts = ConfinedPathParts(path, shown_);
-  if (!parts.empty()) {
-    name_ = parts.back();
-    parts.pop_back();
-  }
+  const std::vector<std::string> parts = ConfinedPathParts(path, shown_, name_);
   std::string native;
   if (!ToNativePath(root.empty() ? std::string_view(".") : root, native)) {
     throw EFOpenError(PlatformPath(root), SystemErrorMessage(errno));
@@ -101,8 +97,7 @@ TConfinedFolder::TConfinedFolder(std::string_view root, std::string_view path)
     }
     if (next < 0) {
       if (error == ELOOP || (StatAt(impl_->Fd, part, st) && S_ISLNK(st.st_mode))) {
-        throw ELinkInPath(Format("Putanja '%s' prolazi kroz vezu '%s'; kroz veze se ne piše"_cp1250,
-                                 shown_.c_str(), PlatformPath(walked).c_str()));
+        throw LinkInPathError(shown_, walked);
       }
       throw EFOpenError(PlatformPath(walked), SystemErrorMessage(error));
     }

@@ -89,11 +89,7 @@ struct TConfinedFolder::TImpl {
 
 TConfinedFolder::TConfinedFolder(std::string_view root, std::string_view path)
     : impl_(std::make_unique<TImpl>()), shown_(ShownPath(root, path)) {
-  std::vector<std::string> parts = ConfinedPathParts(path, shown_);
-  if (!parts.empty()) {
-    name_ = parts.back();
-    parts.pop_back();
-  }
+  const std::vector<std::string> parts = ConfinedPathParts(path, shown_, name_);
   std::wstring wide;
   if (!ToWidePath(root.empty() ? std::string_view(".") : root, wide)) {
     throw EFOpenError(PlatformPath(root), SystemErrorMessage(GetLastError()));
@@ -113,10 +109,7 @@ TConfinedFolder::TConfinedFolder(std::string_view root, std::string_view path)
     walked += '\\';
     walked += part;
     const std::wstring next = impl_->Entry(part);
-    auto refuseLink = [&] {
-      throw ELinkInPath(Format("Putanja '%s' prolazi kroz vezu '%s'; kroz veze se ne piše"_cp1250,
-                               shown_.c_str(), PlatformPath(walked).c_str()));
-    };
+    auto refuseLink = [&] { throw LinkInPathError(shown_, walked); };
     handle = next.empty() ? INVALID_HANDLE_VALUE : OpenEntry(next);
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD error = next.empty() ? ERROR_INVALID_NAME : GetLastError();
