@@ -39,6 +39,12 @@ class TIOHandler {
   virtual void Shutdown() = 0;
   virtual std::string PeerAddress() const = 0;
   virtual int PeerPort() const = 0;
+  // Whether the bytes travel inside TLS.
+  virtual bool IsTls() const { return false; }
+  // The SHA-256 fingerprint of the certificate the peer showed over TLS, as
+  // 32 colon-separated pairs of upper-case hexadecimal digits; empty when
+  // it showed none.
+  virtual std::string PeerCertificateFingerprint() const { return {}; }
 };
 
 // A connected socket; the socket closes with the handler.

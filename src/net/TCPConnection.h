@@ -99,6 +99,8 @@ class TTCPConnection {
 
   std::string PeerAddress() const { return handler_->PeerAddress(); }
   int PeerPort() const { return handler_->PeerPort(); }
+  bool IsTls() const { return handler_->IsTls(); }
+  std::string PeerCertificateFingerprint() const { return handler_->PeerCertificateFingerprint(); }
 
  private:
   size_t Buffered() const { return end_ - start_; }
