@@ -53,6 +53,21 @@ bool TTCPConnection::ReadFromTransport(size_t room) {
   return true;
 }
 
+bool TTCPConnection::ReceiveMore(int timeoutMs) {
+  ThrowIfDisconnected();
+  if (timeoutMs > 0 && !peerClosed_ && !handler_->WaitReadable(timeoutMs)) return false;
+  return ReadFromTransport();
+}
+
+void TTCPConnection::Skip(size_t count) {
+  Consume(std::min(count, Buffered()));
+}
+
+void TTCPConnection::SetPeerAddress(std::string address, int port) {
+  relayedAddress_ = std::move(address);
+  relayedPort_ = port;
+}
+
 void TTCPConnection::ShrinkBuffer() {
   if (storage_.size() <= 2 * kRecvBufferSize || Buffered() > kRecvBufferSize) return;
   std::string kept(storage_.data() + start_, Buffered());
@@ -63,6 +78,7 @@ void TTCPConnection::ShrinkBuffer() {
 }
 
 void TTCPConnection::Consume(size_t count) {
+  if (count > 0) readAny_ = true;
   start_ += count;
   if (start_ == end_) start_ = end_ = 0;
 }

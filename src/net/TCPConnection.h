@@ -96,9 +96,29 @@ class TTCPConnection {
 
   // Bytes received and not yet read.
   size_t BufferedBytes() const { return Buffered(); }
+  // The bytes received and not yet read, without reading them; valid until
+  // the next call that reads or receives.
+  std::string_view Unread() const { return {storage_.data() + start_, Buffered()}; }
+  // Receives once more into the buffer, waiting for the bytes at most
+  // `timeoutMs` (0: as long as LimitReads allows). False when nothing came
+  // in that time or the peer has closed.
+  bool ReceiveMore(int timeoutMs = 0);
+  // Reads and drops `count` of the unread bytes (at most those buffered).
+  void Skip(size_t count);
+  // Whether no byte has been read yet: what is unread is the peer's first.
+  bool NothingRead() const { return !readAny_; }
 
-  std::string PeerAddress() const { return handler_->PeerAddress(); }
-  int PeerPort() const { return handler_->PeerPort(); }
+  // The peer's address and port, as the handler knows them, or as a proxy
+  // relaying the connection has reported them (SetPeerAddress).
+  std::string PeerAddress() const {
+    return relayedAddress_ ? *relayedAddress_ : handler_->PeerAddress();
+  }
+  int PeerPort() const { return relayedAddress_ ? relayedPort_ : handler_->PeerPort(); }
+  // The address the connection really comes from, a relaying proxy's.
+  std::string TransportPeerAddress() const { return handler_->PeerAddress(); }
+  // Reports the client a proxy relays this connection for: every later
+  // PeerAddress and PeerPort gives these.
+  void SetPeerAddress(std::string address, int port);
   bool IsTls() const { return handler_->IsTls(); }
   std::string PeerCertificateFingerprint() const { return handler_->PeerCertificateFingerprint(); }
 
@@ -129,6 +149,9 @@ class TTCPConnection {
   bool peerClosed_ = false;
   std::optional<std::chrono::steady_clock::time_point> readsEndBy_;  // see LimitReads
   std::atomic<bool> disconnected_{false};
+  bool readAny_ = false;  // see NothingRead
+  std::optional<std::string> relayedAddress_;
+  int relayedPort_ = 0;
 };
 
 }  // namespace ormelin
