@@ -7,9 +7,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "server/uProjectAccess.h"
 
 namespace ormelin {
 
@@ -20,6 +23,10 @@ class TorProject {
 
   std::string Name;
   std::string Path;
+  // The project's <allow> element as read (written back only when present),
+  // and who it lets in.
+  std::optional<std::string> AllowText;
+  TProjectAccess Access;
 };
 
 class TorProjectList {

@@ -151,6 +151,9 @@ class TZevanOrmelinS {
                             THTTPResponseInfo& response);
   void HandleAction(THTTPRequestInfo& request, THTTPResponseInfo& response);
   std::string FillTemplate(const std::string& page, THTTPRequestInfo& request);
+  // Every project's name and whether it is open or limited to some
+  // addresses or certificates, for a page.
+  std::string ProjectsText();
   // The newest event as text, "" for an empty log.
   std::string LastMessage();
 
@@ -174,6 +177,13 @@ class TZevanOrmelinS {
   // An HTML anchor to the client's machine: host name (or the address when
   // it has none) and the address in brackets, linking to the sync port + 2.
   std::string ClientLink(TContext& context);
+  // Before the greeting: on a connection from a serversettings/proxyfrom
+  // address, reads the PROXY header and takes the client it names as the
+  // connection's peer. False (logged) when the connection is to end
+  // without a word. Whatever follows the header stays unread.
+  bool AcceptProxyHeader(TContext& context);
+  // Why the client of `context` may not use `project` (empty if it may).
+  static std::string AccessRefusal(TContext& context, const TorProject& project);
 
   std::string BuildDiffList(const TorProject& project, const std::string& clientTree);
   static void RemoveDeleteTasks(TTaskList& list);
@@ -218,6 +228,11 @@ class TZevanOrmelinS {
   // and the names it lists, as HostNameKey gives them.
   std::optional<std::string> consoleHostsText_;
   std::vector<std::string> consoleHosts_;
+  // serversettings/proxyfrom as read (written back only when present), and
+  // the proxies whose PROXY headers the synchronisation listener believes.
+  // Set while the module starts, before the listener runs.
+  std::optional<std::string> proxyFromText_;
+  TAddressAllowList proxyFrom_;
   bool destroyed_ = false;
 
   // Guards the contents of projects_ (and the listeners' DefaultPort) against

@@ -75,6 +75,22 @@ const char* StateText(uint8_t state) {
   }
 }
 
+const char* LimitText(TProjectAccess::TLimit limit) {
+  switch (limit) {
+    case TProjectAccess::TLimit::Open:
+      return "otvoren";
+    case TProjectAccess::TLimit::Nobody:
+      return "zatvoren";
+    case TProjectAccess::TLimit::Addresses:
+      return "ograničen adresama"_cp1250;
+    case TProjectAccess::TLimit::Certificates:
+      return "ograničen certifikatima"_cp1250;
+    case TProjectAccess::TLimit::AddressesAndCertificates:
+      return "ograničen adresama i certifikatima"_cp1250;
+  }
+  return "";
+}
+
 // A value for a page: shown as text, and never taken for a placeholder by
 // a later replacement.
 std::string PageValue(std::string_view value) {
@@ -282,6 +298,7 @@ std::string TZevanOrmelinS::FillTemplate(const std::string& page, THTTPRequestIn
   std::string result = ReplaceTextIgnoringCase(page, "{%VERZIJA%}", PageValue(VersionText()));
   result = ReplaceTextIgnoringCase(result, "{%PORT%}", IntToStr(SyncPort()));
   result = ReplaceTextIgnoringCase(result, "{%ROOTPATH%}", rootPath);
+  result = ReplaceTextIgnoringCase(result, "{%PROJECTS%}", ProjectsText());
   result = ReplaceTextIgnoringCase(result, "{%SERVERSTATE%}", StateText(State()));
   result =
       ReplaceTextIgnoringCase(result, "{%ONOFF%}", SyncListenerActive() ? ActionStop : ActionStart);
@@ -289,6 +306,18 @@ std::string TZevanOrmelinS::FillTemplate(const std::string& page, THTTPRequestIn
   result = ReplaceTextIgnoringCase(result, "{%FILTER%}", PageValue(filter));
   return DumpEventLog(EventLog(), result, Trim(request.Parameters.Value("page")), filter,
                       EventLogPageSize);
+}
+
+std::string TZevanOrmelinS::ProjectsText() {
+  // Each project with who may use it: "Docs: otvoren<br>Ured: ograničen adresama".
+  std::string text;
+  TMutexLock guard(DataLock);
+  for (int i = 0; projects_ && i < projects_->Count(); ++i) {
+    const TorProject& project = projects_->Items(i);
+    if (!text.empty()) text += "<br>";
+    text += PageValue(project.Name) + ": " + LimitText(project.Access.Limit());
+  }
+  return text.empty() ? std::string(NotDefined) : text;
 }
 
 std::string TZevanOrmelinS::LastMessage() {

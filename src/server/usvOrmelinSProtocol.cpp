@@ -14,6 +14,7 @@
 #include "comparer/Tasks.h"
 #include "comparer/TreeReader.h"
 #include "net/NetErrors.h"
+#include "net/ProxyReception.h"
 #include "net/StreamTransfer.h"
 #include "net/TCPServer.h"
 #include "platform/Conversions.h"
@@ -51,13 +52,47 @@ class TSyncInProgress {
 }  // namespace
 
 void TZevanOrmelinS::TCPServerConnect(TContext& context) {
+  if (!AcceptProxyHeader(context)) {
+    context.Connection().Disconnect();
+    throw EConnClosedGracefully();  // ends the connection before any command
+  }
   context.Connection().WriteLine(ReplyLine(kReplyGreeting));
+}
+
+bool TZevanOrmelinS::AcceptProxyHeader(TContext& context) {
+  TTCPConnection& connection = context.Connection();
+  const std::string proxy = connection.TransportPeerAddress();
+  if (!proxyFrom_.Allows(proxy)) return true;
+  const TProxyOutcome outcome = ReceiveProxyHeader(connection);
+  if (outcome.Reception != TProxyReception::Refused) return true;
+  Log(Format("Odbijena veza s posrednika %s: %s", ClientText(proxy).c_str(),
+             outcome.Problem.c_str()));
+  return false;
+}
+
+std::string TZevanOrmelinS::AccessRefusal(TContext& context, const TorProject& project) {
+  const TTCPConnection& connection = context.Connection();
+  TAccessClient client;
+  client.Address = connection.PeerAddress();
+  client.Tls = connection.IsTls();
+  if (client.Tls) client.Fingerprint = connection.PeerCertificateFingerprint();
+  return project.Access.Refusal(client);
 }
 
 void TZevanOrmelinS::TCPServerExecute(TContext& context) {
   TTCPConnection& connection = context.Connection();
   try {
     connection.LimitReads(context.Server().RequestTimeLimitMs.load());
+    if (connection.NothingRead() && BeginsWithProxySignature(connection)) {
+      // A PROXY header is believed only from the configured proxies; from
+      // anyone else it is an attempt to pass for another address.
+      Log(
+          Format("Odbijena veza s adrese %s: zaglavlje PROXY prihvaća se samo s adresa iz "
+                 "proxyfrom"_cp1250,
+                 ClientText(connection.TransportPeerAddress()).c_str()));
+      connection.Disconnect();
+      return;
+    }
     TCommandLine line = ParseCommandLine(connection.ReadLine());
     connection.LimitReads(0);
     switch (line.Command) {
@@ -122,9 +157,18 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
   TTCPConnection& connection = context.Connection();
   std::string shownName = ClientText(name);
   TorProject project;
-  if (!FindProject(name, project)) {
-    Log(Format("Klijent %s traži sinkronizaciju nepostojećeg projekta %s"_cp1250,
-               ClientLink(context).c_str(), shownName.c_str()));
+  const bool found = FindProject(name, project);
+  const std::string refusal = found ? AccessRefusal(context, project) : std::string();
+  if (!found || !refusal.empty()) {
+    // A refused client learns no more than that the project does not
+    // exist; the log says who it was and why.
+    if (found) {
+      Log(Format("Klijent %s odbijen za projekt %s: %s", ClientLink(context).c_str(),
+                 shownName.c_str(), refusal.c_str()));
+    } else {
+      Log(Format("Klijent %s traži sinkronizaciju nepostojećeg projekta %s"_cp1250,
+                 ClientLink(context).c_str(), shownName.c_str()));
+    }
     // The name exactly as sent (Format would stop at a NUL byte).
     connection.WriteLine(ReplyLine(kReplyNoProject, name));
     return;
@@ -237,13 +281,19 @@ void TZevanOrmelinS::RemoveTasksNamed(TTaskList& list, std::string_view name) {
 void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,
                                    const std::string& path) {
   TorProject project;
-  if (!FindProject(name, project)) {
+  const bool found = FindProject(name, project);
+  const std::string refusal = found ? AccessRefusal(context, project) : std::string();
+  if (!found || !refusal.empty()) {
     const std::string link = ClientLink(context);
     auto message = [&link](std::string_view path, std::string_view name) {
       return "Klijent " + link + " traži datoteku "_cp1250 + std::string(path) +
              " nepostojećeg projekta "_cp1250 + std::string(name);
     };
-    throw EClientRequestError(message(path, name), message(ClientText(path), ClientText(name)));
+    // A refused client gets the answer for a project that does not exist.
+    const std::string logText = found ? Format("Klijent %s odbijen za projekt %s: %s", link.c_str(),
+                                               ClientText(name).c_str(), refusal.c_str())
+                                      : message(ClientText(path), ClientText(name));
+    throw EClientRequestError(message(path, name), logText);
   }
   TProjectFile file(project.Path, path);
   TTCPConnection& connection = context.Connection();

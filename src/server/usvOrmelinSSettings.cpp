@@ -6,6 +6,7 @@
 #include "comparer/orXMLParser.h"
 #include "net/HostHeader.h"
 #include "platform/Conversions.h"
+#include "platform/Cp1250.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
@@ -89,6 +90,18 @@ void TZevanOrmelinS::LoadConnectionSettings(TorXMLNode& root) {
     }
   }
 
+  const TorXMLNode* proxies = settings->ChildByName("proxyfrom", false);
+  proxyFromText_.reset();
+  proxyFrom_ = TAddressAllowList();
+  if (proxies != nullptr) {
+    proxyFromText_ = proxies->Text();
+    std::vector<std::string> malformed;
+    proxyFrom_ = TAddressAllowList::Parse(proxies->Text(), malformed);
+    for (const std::string& entry : malformed) {
+      Log("Neispravna adresa u proxyfrom, zanemarena: " + HtmlEscape(entry));
+    }
+  }
+
   const TorXMLNode* hosts = settings->ChildByName("consolehosts", false);
   consoleHostsText_.reset();
   consoleHosts_.clear();
@@ -108,11 +121,21 @@ void TZevanOrmelinS::LoadProjects(TorXMLNode& root) {
     TorXMLNode* project = projects->GetChild(index);
     TorXMLNode* nameNode = project->ChildByName("name", false);
     TorXMLNode* pathNode = project->ChildByName("path", false);
+    TorXMLNode* allowNode = project->ChildByName("allow", false);
     std::string name = Trim(nameNode != nullptr ? nameNode->Text() : std::string());
     std::string path = Trim(pathNode != nullptr ? pathNode->Text() : std::string());
     if (name.empty() || path.empty()) continue;
     Log(Format("Dohvat projekta %s", name.c_str()));
-    projects_->Add(std::move(name), std::move(path));
+    TorProject& added = projects_->Add(std::move(name), std::move(path));
+    if (allowNode != nullptr) {
+      added.AllowText = allowNode->Text();
+      std::vector<std::string> malformed;
+      added.Access = TProjectAccess::Parse(allowNode->Text(), malformed);
+      for (const std::string& entry : malformed) {
+        Log(Format("Neispravan unos u popisu dopuštenih projekta %s ne dopušta nikoga: %s"_cp1250,
+                   HtmlEscape(added.Name).c_str(), HtmlEscape(entry).c_str()));
+      }
+    }
   }
   RetainIndexes();
 }
@@ -143,6 +166,7 @@ void TZevanOrmelinS::SaveConnectionSettings(TorXMLNode& root) {
   settings->ChildByName("defaultport", true)->SetText(IntToStr(SyncPort()));
   if (consoleAllowText_) settings->ChildByName("consoleallow", true)->SetText(*consoleAllowText_);
   if (consoleHostsText_) settings->ChildByName("consolehosts", true)->SetText(*consoleHostsText_);
+  if (proxyFromText_) settings->ChildByName("proxyfrom", true)->SetText(*proxyFromText_);
 }
 
 bool TZevanOrmelinS::MayChangeRoot(std::string_view address) const {
@@ -162,6 +186,11 @@ void TZevanOrmelinS::SaveProjects(TorXMLNode& root) {
     TorXMLNode* path = new TorXMLNode(node);
     path->SetName("path");
     path->SetText(project.Path);
+    if (project.AllowText) {
+      TorXMLNode* allow = new TorXMLNode(node);
+      allow->SetName("allow");
+      allow->SetText(*project.AllowText);
+    }
   }
 }
 
