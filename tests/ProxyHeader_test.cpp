@@ -24,16 +24,15 @@ std::string Binary(uint8_t command, uint8_t family, const std::string& block) {
 }
 
 const std::string kV4Block{"\xC0\x00\x02\x07\x0A\x00\x00\x01\xD4\x31\x07\xB6", 12};
-const std::string kV6Block = std::string("\x20\x01\x0d\xb8", 4) + std::string(11, '\0') +
-                             "\x05" + std::string(15, '\0') + "\x01" +
-                             std::string("\x00\x50\x07\xB6", 4);
+const std::string kV6Block = std::string("\x20\x01\x0d\xb8", 4) + std::string(11, '\0') + "\x05" +
+                             std::string(15, '\0') + "\x01" + std::string("\x00\x50\x07\xB6", 4);
 
 struct THeaderCase {
   const char* Label;
   std::string Bytes;
   State Expected;
-  size_t Length;         // when Complete
-  const char* Address;   // "" for no client
+  size_t Length;        // when Complete
+  const char* Address;  // "" for no client
   int Port;
 };
 
@@ -53,12 +52,10 @@ TEST(ProxyHeader, TextAndBinaryFormsWithTheirFaults) {
       {"empty line", "\r\nSync", State::NotProxy, 0, "", 0},
       {"family mismatch", "PROXY TCP4 ::1 ::1 1 2\r\n", State::Malformed, 0, "", 0},
       {"host name", "PROXY TCP4 evil.example 10.0.0.1 1 2\r\n", State::Malformed, 0, "", 0},
-      {"port too big", "PROXY TCP4 192.0.2.7 10.0.0.1 65536 1974\r\n", State::Malformed, 0, "",
-       0},
+      {"port too big", "PROXY TCP4 192.0.2.7 10.0.0.1 65536 1974\r\n", State::Malformed, 0, "", 0},
       {"two spaces", "PROXY TCP4  192.0.2.7 10.0.0.1 1 2\r\n", State::Malformed, 0, "", 0},
       {"LF alone", "PROXY TCP4 192.0.2.7 10.0.0.1 1 2\n", State::Malformed, 0, "", 0},
-      {"no end in 107 bytes", "PROXY UNKNOWN " + std::string(100, 'x'), State::Malformed, 0,
-       "", 0},
+      {"no end in 107 bytes", "PROXY UNKNOWN " + std::string(100, 'x'), State::Malformed, 0, "", 0},
       {"binary IPv4", Binary(0x21, 0x11, kV4Block) + "200", State::Complete, 28, "192.0.2.7",
        54321},
       {"binary IPv6", Binary(0x21, 0x21, kV6Block), State::Complete, 52, "2001:db8::5", 80},
@@ -66,12 +63,12 @@ TEST(ProxyHeader, TextAndBinaryFormsWithTheirFaults) {
        "192.0.2.7", 54321},
       {"binary local", Binary(0x20, 0x11, kV4Block), State::Complete, 28, "", 0},
       {"binary unspecified", Binary(0x21, 0x00, ""), State::Complete, 16, "", 0},
-      {"binary cut in block", Binary(0x21, 0x11, kV4Block).substr(0, 20), State::Incomplete, 0,
+      {"binary cut in block", Binary(0x21, 0x11, kV4Block).substr(0, 20), State::Incomplete, 0, "",
+       0},
+      {"binary cut in fixed part", Binary(0x21, 0x11, kV4Block).substr(0, 14), State::Incomplete, 0,
        "", 0},
-      {"binary cut in fixed part", Binary(0x21, 0x11, kV4Block).substr(0, 14), State::Incomplete,
-       0, "", 0},
-      {"binary block too short", Binary(0x21, 0x11, kV4Block.substr(0, 8)), State::Malformed, 0,
-       "", 0},
+      {"binary block too short", Binary(0x21, 0x11, kV4Block.substr(0, 8)), State::Malformed, 0, "",
+       0},
       {"binary IPv6 in IPv4 room", Binary(0x21, 0x21, kV4Block), State::Malformed, 0, "", 0},
       {"binary version 1", Binary(0x11, 0x11, kV4Block), State::Malformed, 0, "", 0},
       {"binary unknown command", Binary(0x22, 0x11, kV4Block), State::Malformed, 0, "", 0},
@@ -101,25 +98,37 @@ struct TReceptionCase {
   const char* Label;
   std::vector<std::string> Pieces;
   TProxyReception Expected;
-  const char* Peer;      // PeerAddress afterwards
-  const char* Unread;    // what stays for the protocol
+  const char* Peer;    // PeerAddress afterwards
+  const char* Unread;  // what stays for the protocol
 };
 
 // The connection reads the header in whatever pieces it comes, and leaves
 // exactly what follows it.
 TEST(ProxyReception, ReadsTheHeaderAndLeavesTheRest) {
   const TReceptionCase cases[] = {
-      {"whole", {"PROXY TCP4 192.0.2.7 10.0.0.1 54321 1974\r\nSync Demo\r\n"},
-       TProxyReception::Relayed, "192.0.2.7", "Sync Demo\r\n"},
-      {"byte pieces", {"PRO", "XY TCP4 192.0.2.7 10.0", ".0.1 54321 1974\r", "\n"},
-       TProxyReception::Relayed, "192.0.2.7", ""},
-      {"binary then TLS bytes", {Binary(0x21, 0x11, kV4Block).substr(0, 15),
-                                 Binary(0x21, 0x11, kV4Block).substr(15) + "\x16\x03\x01"},
-       TProxyReception::Relayed, "192.0.2.7", "\x16\x03\x01"},
+      {"whole",
+       {"PROXY TCP4 192.0.2.7 10.0.0.1 54321 1974\r\nSync Demo\r\n"},
+       TProxyReception::Relayed,
+       "192.0.2.7",
+       "Sync Demo\r\n"},
+      {"byte pieces",
+       {"PRO", "XY TCP4 192.0.2.7 10.0", ".0.1 54321 1974\r", "\n"},
+       TProxyReception::Relayed,
+       "192.0.2.7",
+       ""},
+      {"binary then TLS bytes",
+       {Binary(0x21, 0x11, kV4Block).substr(0, 15),
+        Binary(0x21, 0x11, kV4Block).substr(15) + "\x16\x03\x01"},
+       TProxyReception::Relayed,
+       "192.0.2.7",
+       "\x16\x03\x01"},
       {"health check", {Binary(0x20, 0x00, "")}, TProxyReception::Relayed, "127.0.0.1", ""},
       {"no header", {"Sync Demo\r\n"}, TProxyReception::Refused, "127.0.0.1", "Sync Demo\r\n"},
-      {"malformed", {"PROXY TCP4 1.2.3.4 5.6.7.8 1 99999\r\n"}, TProxyReception::Refused,
-       "127.0.0.1", ""},
+      {"malformed",
+       {"PROXY TCP4 1.2.3.4 5.6.7.8 1 99999\r\n"},
+       TProxyReception::Refused,
+       "127.0.0.1",
+       ""},
       {"closed mid-header", {"PROXY TCP4 1.2"}, TProxyReception::Refused, "127.0.0.1", ""},
       {"closed at once", {}, TProxyReception::Refused, "127.0.0.1", ""},
   };

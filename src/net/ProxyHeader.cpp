@@ -114,8 +114,8 @@ TProxyHeader ReadTextHeader(std::string_view bytes) {
     return header;  // Incomplete
   }
   if (lf == 0 || bytes[lf - 1] != '\r') return Malformed("PROXY redak ne završava s CR LF"_cp1250);
-  const std::string_view line = bytes.substr(kProxyTextSignature.size(),
-                                             lf - 1 - kProxyTextSignature.size());
+  const std::string_view line =
+      bytes.substr(kProxyTextSignature.size(), lf - 1 - kProxyTextSignature.size());
   TProxyHeader header;
   header.State = TProxyHeaderState::Complete;
   header.Length = lf + 1;
@@ -146,7 +146,8 @@ TProxyHeader ReadBinaryHeader(std::string_view bytes) {
   const uint8_t versionCommand = raw[12];
   const uint8_t family = raw[13];
   const size_t length = (size_t{raw[14]} << 8) | raw[15];
-  if ((versionCommand & 0xF0) != kBinaryVersion) return Malformed("PROXY zaglavlje nije inačice 2"_cp1250);
+  if ((versionCommand & 0xF0) != kBinaryVersion)
+    return Malformed("PROXY zaglavlje nije inačice 2"_cp1250);
   const uint8_t command = versionCommand & 0x0F;
   if (command != kCommandLocal && command != kCommandProxy) {
     return Malformed("PROXY zaglavlje nosi nepoznatu naredbu");

@@ -36,8 +36,9 @@ TProxyOutcome ReceiveProxyHeader(TTCPConnection& connection, int waitMs) {
     if (left.count() <= 0 || !connection.ReceiveMore(static_cast<int>(left.count()))) {
       if (connection.Unread().empty() && connection.IsOpen()) return outcome;  // Direct
       outcome.Reception = TProxyReception::Refused;
-      outcome.Problem = connection.Unread().empty() ? "veza je zatvorena prije zaglavlja PROXY"_cp1250
-                                                   : "zaglavlje PROXY nije stiglo cijelo"_cp1250;
+      outcome.Problem = connection.Unread().empty()
+                            ? "veza je zatvorena prije zaglavlja PROXY"_cp1250
+                            : "zaglavlje PROXY nije stiglo cijelo"_cp1250;
       return outcome;
     }
   }
@@ -51,8 +52,7 @@ bool BeginsWithProxySignature(TTCPConnection& connection, int waitMs) {
     const TProxyHeader header = ReadProxyHeader(unread);
     if (header.State == TProxyHeaderState::NotProxy) return false;
     const bool textForm = unread[0] == 'P';
-    const size_t signature =
-        textForm ? kProxyTextSignature.size() : kProxyBinarySignature.size();
+    const size_t signature = textForm ? kProxyTextSignature.size() : kProxyBinarySignature.size();
     if (unread.size() >= signature) return true;
     if (!connection.ReceiveMore(waitMs)) return false;
   }
