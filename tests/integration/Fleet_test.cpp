@@ -2,7 +2,10 @@
 // with the frontend and backend of docs/SCALING.md as they stand there (only
 // the addresses and ports are the test's own, all on loopback): a client
 // mirrors through the balancer while one server is killed, and the mirror
-// still ends with exit code 0 and every file equal to the project's.
+// still ends with exit code 0 and every file equal to the project's. And
+// a server behind it, told by the PROXY header who the client is, logs the
+// client's address and not the balancer's, and refuses a client that a
+// project's allow-list leaves out although the balancer is on it.
 // Every process started here is ended when the test ends.
 // Test label: long
 #include <fcntl.h>
@@ -20,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,9 +89,10 @@ std::vector<std::string> DocumentedSections() {
 // ships them (log to standard error instead of /dev/log, a statistics
 // socket of the test's own, no chroot, no daemon, no error files), then the
 // documented sections with the frontend bound to `listenPort` on loopback
-// and the n-th server line naming `serverPorts[n]` on loopback.
+// and the n-th server line naming `serverPorts[n]` on loopback, connecting
+// from `source` when one is given.
 std::string HAProxyConfig(int listenPort, const std::vector<int>& serverPorts,
-                          const std::string& statsSocket) {
+                          const std::string& statsSocket, const std::string& source = {}) {
   std::string text =
       "global\n"
       "    log stderr format raw local0 info\n"
@@ -117,6 +122,7 @@ std::string HAProxyConfig(int listenPort, const std::vector<int>& serverPorts,
       std::getline(words, options);
       line =
           "    server " + name + " 127.0.0.1:" + std::to_string(serverPorts[servers++]) + options;
+      if (!source.empty()) line += " source " + source;
     }
     text += line + "\n";
   }
@@ -201,6 +207,35 @@ std::map<std::string, int> OpenSessions(const std::string& statsSocket) {
   return sessions;
 }
 
+// Starts a server over the projects (name, path, allow-list or nullptr for
+// none) that believes PROXY headers from `proxy`; returns its port.
+int StartBehindBalancer(TServerProcess& server, const std::string& proxy,
+                        const std::vector<std::vector<const char*>>& projects) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const int port = test::FreePortPair();
+    std::string config = "<xml>\r\n<serversettings>\r\n<defaultport>" + std::to_string(port) +
+                         "</defaultport>\r\n<proxyfrom>" + proxy +
+                         "</proxyfrom>\r\n</serversettings>\r\n<projects>\r\n";
+    for (const auto& project : projects) {
+      config += "<project>\r\n<name>" + std::string(project[0]) + "</name>\r\n<path>" + project[1] +
+                "</path>\r\n";
+      if (project[2] != nullptr) config += "<allow>" + std::string(project[2]) + "</allow>\r\n";
+      config += "</project>\r\n";
+    }
+    server.WriteConfig(config + "</projects>\r\n</xml>\r\n");
+    if (server.StartAndWait(port) && server.WaitForPort(port + 1)) return port;
+    server.Stop();
+  }
+  throw std::runtime_error("the server could not be started: " + server.Stderr());
+}
+
+// The server's event log as its console's first page shows it.
+std::string EventLogPage(int consolePort) {
+  TRawClient console("127.0.0.1", consolePort);
+  console.Send("GET /eventlog.html HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+  return console.ReadUntilClose();
+}
+
 TEST(Fleet, DocumentedConfigurationNamesTwoServers) {
   const std::vector<std::string> lines = DocumentedSections();
   ASSERT_FALSE(lines.empty()) << "docs/SCALING.md has no block starting with 'frontend ormelin'";
@@ -222,8 +257,9 @@ TEST(Fleet, AMirrorThroughHAProxyOutlivesAKilledServer) {
 
   // Both servers serve the same folder, as over a shared file system.
   TServerProcess first, second;
-  const int firstPort = first.StartWithProjects({{"Demo", root.string()}});
-  const int secondPort = second.StartWithProjects({{"Demo", root.string()}});
+  const int firstPort = StartBehindBalancer(first, "127.0.0.1", {{"Demo", root.c_str(), nullptr}});
+  const int secondPort =
+      StartBehindBalancer(second, "127.0.0.1", {{"Demo", root.c_str(), nullptr}});
   const int port = test::FreePortPair();
   const std::string statsSocket = temp.Path() + "/haproxy.sock";
   THAProxy balancer(temp.Path(), HAProxyConfig(port, {firstPort, secondPort}, statsSocket));
@@ -278,6 +314,45 @@ TEST(Fleet, AMirrorThroughHAProxyOutlivesAKilledServer) {
   EXPECT_NE(balancer.Log().find(" ormelin/" + victim + " "), std::string::npos) << balancer.Log();
   EXPECT_TRUE(balancer.Running());
   EXPECT_TRUE(survivor.Running());
+}
+
+TEST(Fleet, BehindTheBalancerTheServerSeesAndChecksTheRealClient) {
+  ASSERT_TRUE(fs::exists(kHAProxy)) << "scripts/setup installs haproxy";
+  testing::TTempFolder temp;
+  const fs::path root = fs::path(temp.Path()) / "project";
+  WriteFile(root / "a.txt", "alpha");
+  // The balancer connects from 127.0.0.3, the client from 127.0.0.1. The
+  // office project lets in the balancer's address only: a server that took
+  // the balancer for the client would serve it.
+  constexpr const char* kBalancer = "127.0.0.3";
+  TServerProcess server;
+  const int serverPort = StartBehindBalancer(
+      server, kBalancer, {{"Demo", root.c_str(), nullptr}, {"Ured", root.c_str(), kBalancer}});
+  const int port = test::FreePortPair();
+  THAProxy balancer(temp.Path(), HAProxyConfig(port, {serverPort, serverPort},
+                                               temp.Path() + "/haproxy.sock", kBalancer));
+  ASSERT_TRUE(Eventually([&] { return TRawClient::CanConnect("127.0.0.1", port); }))
+      << balancer.Log();
+
+  const fs::path copy = fs::path(temp.Path()) / "copy";
+  const TProgramResult mirrored =
+      RunProgram(ORMELIN_BIN_DIR "/ormelin-client",
+                 {"--port", std::to_string(port), "127.0.0.1", "Demo", copy.string()});
+  EXPECT_EQ(mirrored.ExitCode, 0) << mirrored.Stdout << mirrored.Stderr << balancer.Log();
+  EXPECT_EQ(ReadFile(copy / "a.txt"), "alpha");
+  const TProgramResult refused = RunProgram(ORMELIN_BIN_DIR "/ormelin-client",
+                                            {"--port", std::to_string(port), "127.0.0.1", "Ured",
+                                             (fs::path(temp.Path()) / "ured").string()});
+  EXPECT_EQ(refused.ExitCode, 1) << refused.Stdout << refused.Stderr;
+  EXPECT_FALSE(fs::exists(fs::path(temp.Path()) / "ured" / "a.txt"));
+
+  const std::string log = EventLogPage(serverPort + 1);
+  EXPECT_NE(log.find("[127.0.0.1]</A> sinkronizira projekt Demo"), std::string::npos) << log;
+  EXPECT_NE(log.find("[127.0.0.1]</A> odbijen za projekt Ured: adresa 127.0.0.1 nije"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find(std::string("[") + kBalancer + "]"), std::string::npos) << log;
+  EXPECT_TRUE(balancer.Running());
 }
 
 }  // namespace
