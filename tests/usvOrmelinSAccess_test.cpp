@@ -101,7 +101,7 @@ struct TVisit {
   const char* From;  // the client's own address
   std::string Header;
   const char* Command;
-  const char* Reply;   // first line after the greeting; nullptr: no greeting, closed
+  const char* Reply;  // first line after the greeting; nullptr: no greeting, closed
   bool Greeted;
   const char* Logged;  // a fragment of the log
 };
@@ -110,23 +110,23 @@ TEST_F(GuardedModule, ProxiesAreBelievedOnlyFromProxyFromAndListsAnswerAsIfNoPro
   const TVisit visits[] = {
       {"relayed, allowed", "127.0.0.1", TextHeader("198.51.100.7"), "Sync Office",
        "202 Sync Started", true, "[198.51.100.7]</A> sinkronizira projekt Office"},
-      {"direct from the proxy's machine", "127.0.0.1", "", "Sync Demo", "202 Sync Started",
-       true, "[127.0.0.1]</A> sinkronizira projekt Demo"},
+      {"direct from the proxy's machine", "127.0.0.1", "", "Sync Demo", "202 Sync Started", true,
+       "[127.0.0.1]</A> sinkronizira projekt Demo"},
       {"relayed in binary, refused", "127.0.0.1", BinaryHeader("192.0.2.9"), "Sync Office",
        "401 Project 'Office' does not exist", true,
        "[192.0.2.9]</A> odbijen za projekt Office: adresa 192.0.2.9 nije na popisu"},
-      {"relayed, open project", "127.0.0.1", BinaryHeader("192.0.2.9"), "Hello", "201 Ready",
-       true, "Hello od <A HREF=\"http://192.0.2.9:"},
+      {"relayed, open project", "127.0.0.1", BinaryHeader("192.0.2.9"), "Hello", "201 Ready", true,
+       "Hello od <A HREF=\"http://192.0.2.9:"},
       {"direct, refused by address", "127.0.0.2", "", "Sync oFFICE",
        "401 Project 'oFFICE' does not exist", true,
        "odbijen za projekt oFFICE: adresa 127.0.0.2 nije"},
       {"certificates over plain TCP", "127.0.0.1", TextHeader("198.51.100.7"), "Sync Signed",
        "401 Project 'Signed' does not exist", true,
        "odbijen za projekt Signed: projekt se poslu\x9Euje samo preko TLS-a"},
-      {"a file of a refused project", "127.0.0.2", "", "GetFile Office \\a.txt",
-       "500-Klijent ", true, "odbijen za projekt Office: adresa 127.0.0.2"},
-      {"a header from elsewhere", "127.0.0.2", TextHeader("198.51.100.7"), nullptr, nullptr,
-       true, "Odbijena veza s adrese 127.0.0.2: zaglavlje PROXY"},
+      {"a file of a refused project", "127.0.0.2", "", "GetFile Office \\a.txt", "500-Klijent ",
+       true, "odbijen za projekt Office: adresa 127.0.0.2"},
+      {"a header from elsewhere", "127.0.0.2", TextHeader("198.51.100.7"), nullptr, nullptr, true,
+       "Odbijena veza s adrese 127.0.0.2: zaglavlje PROXY"},
       {"a binary header from elsewhere", "127.0.0.2", BinaryHeader("198.51.100.7"), nullptr,
        nullptr, true, "Odbijena veza s adrese 127.0.0.2: zaglavlje PROXY"},
       {"a broken header from the proxy", "127.0.0.1", "PROXY TCP4 1.2.3.4 5.6.7.8 1 2 3\r\n",

@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                             access.Limit() == TProjectAccess::TLimit::AddressesAndCertificates;
   if (certificates && access.Refusal({address, false, print}).empty())
     Fail("a certificate list let in a client without TLS");
-  if (access.Limit() == TProjectAccess::TLimit::Nobody && access.Refusal({address, true, print}).empty())
+  if (access.Limit() == TProjectAccess::TLimit::Nobody &&
+      access.Refusal({address, true, print}).empty())
     Fail("an empty list let a client in");
 
   const std::string normal = NormalFingerprint(list);
