@@ -3,11 +3,10 @@
 // client hears and what the log says.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,29 +16,20 @@
 #include "support/ScriptedIO.h"
 #include "support/ServerProcess.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 #include "web/ResourceGet.h"
 
 namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
 using test::TRawClient;
+using test::WriteFile;
 
 const std::string kPrint =
     "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:"
     "89";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteFile(const std::string& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
 
 bool LogHas(TZevanOrmelinS& module, const std::string& fragment) {
   auto walk = module.EventLog().GetEnumerator();
@@ -49,14 +39,11 @@ bool LogHas(TZevanOrmelinS& module, const std::string& fragment) {
   return false;
 }
 
-// A binary PROXY header for an IPv4 client.
-std::string BinaryHeader(const std::string& client) {
+// A binary PROXY header for the IPv4 client a.b.c.d.
+std::string BinaryHeader(const std::array<uint8_t, 4>& client) {
   std::string header("\r\n\r\n\0\r\nQUIT\n\x21\x11\x00\x0C", 16);
-  int parts[4];
-  std::sscanf(client.c_str(), "%d.%d.%d.%d", &parts[0], &parts[1], &parts[2], &parts[3]);
-  for (int part : parts) header += static_cast<char>(part);
-  header += std::string("\x7F\x00\x00\x01\xC3\x50\x07\xB6", 8);
-  return header;
+  header.append(client.begin(), client.end());
+  return header + std::string("\x7F\x00\x00\x01\xC3\x50\x07\xB6", 8);
 }
 
 std::string TextHeader(const std::string& client) {
@@ -112,11 +99,11 @@ TEST_F(GuardedModule, ProxiesAreBelievedOnlyFromProxyFromAndListsAnswerAsIfNoPro
        "202 Sync Started", true, "[198.51.100.7]</A> sinkronizira projekt Office"},
       {"direct from the proxy's machine", "127.0.0.1", "", "Sync Demo", "202 Sync Started", true,
        "[127.0.0.1]</A> sinkronizira projekt Demo"},
-      {"relayed in binary, refused", "127.0.0.1", BinaryHeader("192.0.2.9"), "Sync Office",
+      {"relayed in binary, refused", "127.0.0.1", BinaryHeader({192, 0, 2, 9}), "Sync Office",
        "401 Project 'Office' does not exist", true,
        "[192.0.2.9]</A> odbijen za projekt Office: adresa 192.0.2.9 nije na popisu"},
-      {"relayed, open project", "127.0.0.1", BinaryHeader("192.0.2.9"), "Hello", "201 Ready", true,
-       "Hello od <A HREF=\"http://192.0.2.9:"},
+      {"relayed, open project", "127.0.0.1", BinaryHeader({192, 0, 2, 9}), "Hello", "201 Ready",
+       true, "Hello od <A HREF=\"http://192.0.2.9:"},
       {"direct, refused by address", "127.0.0.2", "", "Sync oFFICE",
        "401 Project 'oFFICE' does not exist", true,
        "odbijen za projekt oFFICE: adresa 127.0.0.2 nije"},
@@ -127,7 +114,7 @@ TEST_F(GuardedModule, ProxiesAreBelievedOnlyFromProxyFromAndListsAnswerAsIfNoPro
        true, "odbijen za projekt Office: adresa 127.0.0.2"},
       {"a header from elsewhere", "127.0.0.2", TextHeader("198.51.100.7"), nullptr, nullptr, true,
        "Odbijena veza s adrese 127.0.0.2: zaglavlje PROXY"},
-      {"a binary header from elsewhere", "127.0.0.2", BinaryHeader("198.51.100.7"), nullptr,
+      {"a binary header from elsewhere", "127.0.0.2", BinaryHeader({198, 51, 100, 7}), nullptr,
        nullptr, true, "Odbijena veza s adrese 127.0.0.2: zaglavlje PROXY"},
       {"a broken header from the proxy", "127.0.0.1", "PROXY TCP4 1.2.3.4 5.6.7.8 1 2 3\r\n",
        nullptr, nullptr, false, "Odbijena veza s posrednika 127.0.0.1: PROXY redak"},
