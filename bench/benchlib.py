@@ -20,9 +20,10 @@ import time
 BASE_TIME = 1767268800  # 2026-01-01 12:00:00 UTC
 
 
-def make_project(root, folders, files_per_folder, seed):
+def make_project(root, folders, files_per_folder, seed, smallest=200, largest=2048):
     """`folders` folders under `root`, each with `files_per_folder` files of
-    200 B to 2 KB. Names mix letter case so that collation matters."""
+    `smallest` to `largest` bytes (200 B to 2 KB unless given). Names mix
+    letter case so that collation matters."""
     if os.path.isdir(root) and os.path.exists(os.path.join(root, ".complete")):
         return
     rng = random.Random(seed)
@@ -33,7 +34,7 @@ def make_project(root, folders, files_per_folder, seed):
         os.makedirs(folder, exist_ok=True)
         for f in range(files_per_folder):
             name = ("Datoteka_%03d.txt" if f % 3 == 0 else "datoteka_%03d.dat") % f
-            size = rng.randint(200, 2048)
+            size = rng.randint(smallest, largest)
             start = rng.randint(0, len(pool) - size)
             path = os.path.join(folder, name)
             with open(path, "wb") as out:
@@ -272,14 +273,14 @@ def fmt(value, unit):
     if unit == "MiB":
         return "%.1f MiB" % v
     if unit == "MB/s":
-        return "%.0f MB/s" % v
+        return ("%.1f MB/s" if v < 100 else "%.0f MB/s") % v
     return "%.0f %s" % (v, unit)
 
 
 def main():
     command, args = sys.argv[1], sys.argv[2:]
     if command == "project":
-        make_project(args[0], int(args[1]), int(args[2]), int(args[3]))
+        make_project(args[0], *(int(a) for a in args[1:]))
     elif command == "empty":
         make_empty_project(args[0], int(args[1]), int(args[2]))
     elif command == "peak":

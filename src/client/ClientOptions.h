@@ -23,11 +23,13 @@ struct TClientOptions {
   bool DryRun = false;
   bool Quiet = false;
   int Port = kDefaultSyncPort;
-  // Connections that fetch files side by side, and GetFile requests each
-  // keeps outstanding. A window of 1 runs every task through the task
-  // commands, one after another over one connection.
+  // Connections that fetch files side by side, and the most GetFile
+  // requests each keeps outstanding: its window grows to cover the link up
+  // to that, and 256 of 4 connections cover 100 Mbit/s with a round trip
+  // of 50 ms for files down to 600 bytes. A window of 1 runs every task
+  // through the task commands, one after another over one connection.
   int Connections = 4;
-  int Pipeline = 32;
+  int Pipeline = 256;
   // Seconds the server may take to accept the connection, and after that
   // to send or take the next byte, before the run gives up.
   int Timeout = 60;

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "client/ClientOutput.h"
+#include "client/RequestWindow.h"
 #include "platform/Cp1250.h"
 #include "platform/Streams.h"
 #include "protocol/SyncVocabulary.h"
@@ -22,6 +23,7 @@ struct TFileFetcher::TPending {
   std::unique_ptr<TorFileReplacement> Replacement;
   size_t LineBytes;
   std::optional<TDateTime> Time;
+  TRequestWindow::TStamp Stamp;
 };
 
 TFileFetcher::TFileFetcher(std::string project, std::string folder, int connections, int window,
@@ -92,6 +94,8 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
                          std::deque<TPending>& pending) {
   size_t pendingBytes = 0;
   TReconnect reconnect = reconnect_();
+  // Kept across this worker's connections: they cross the same link.
+  TRequestWindow window(window_);
   // Why the connection failed, when it did (rather than close after a
   // "500" reply), and whether it timed out.
   std::string failure;
@@ -148,8 +152,9 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     // Refill the window once half of it has been answered, so that the new
     // request lines go out together in one write rather than one by one.
     std::string batch;
-    const bool refill = static_cast<int>(pending.size()) <= window_ / 2;
-    while (refill && static_cast<int>(pending.size()) < window_ &&
+    const bool refill = static_cast<int>(pending.size()) <= window.Size() / 2;
+    const size_t before = pending.size();
+    while (refill && static_cast<int>(pending.size()) < window.Size() &&
            (pending.empty() || pendingBytes < kMaxPendingBytes)) {
       TFileJob* job = nullptr;
       if (!retries.empty()) {
@@ -177,13 +182,15 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         continue;
       }
       const std::string line = GetFileCommandLine(project_, file.Path);
-      pending.push_back({job, std::move(replacement), line.size() + 2, file.Time});
+      pending.push_back({job, std::move(replacement), line.size() + 2, file.Time, {}});
       pendingBytes += line.size() + 2;
       batch.append(line).append("\r\n");
     }
     if (!batch.empty()) {
       try {
         connection->SendLines(batch);
+        const TRequestWindow::TStamp stamp = window.Sent(TRequestWindow::TClock::now());
+        for (size_t i = before; i < pending.size(); ++i) pending[i].Stamp = stamp;
       } catch (const Exception& error) {
         failed(error);  // everything outstanding goes again
       }
@@ -196,12 +203,19 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     pendingBytes -= current.LineBytes;
     try {
       TorReply reply = connection->ReadReply();
+      const auto head = TRequestWindow::TClock::now();
       reconnect.Succeeded();
       if (reply.Code != kReplyGetFileStarted.Code) {
         fail_(*current.Job, reply.Text);
         continue;  // after a 500 the server has closed: the rest goes again
       }
-      connection->ReceiveStream(current.Replacement->Content());
+      TStream& content = current.Replacement->Content();
+      const int64_t start = content.Position();
+      connection->ReceiveStream(content);
+      // The reply's lines count with the content: an empty file costs a
+      // round trip too.
+      window.Answered(current.Stamp, head, TRequestWindow::TClock::now(),
+                      content.Position() - start + static_cast<int64_t>(reply.Text.size()) + 16);
       try {
         current.Replacement->Commit(current.Time);
         output_.FileDone();

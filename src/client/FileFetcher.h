@@ -1,7 +1,7 @@
 // Fetches the files of a task list over several connections at once, each
 // keeping a window of GetFile requests outstanding (the server answers them
-// in order), and writes each through the same replacement as the file
-// commands: a new file unnamed until it is whole and timed, an update a
+// in order) that grows until it covers the link (TRequestWindow), and writes each through the same
+// replacement as the file commands: a new file unnamed until it is whole and timed, an update a
 // temporary file renamed over the old one.
 //
 // A failing file is reported and the others go on. After a "500" reply or a
@@ -50,7 +50,8 @@ class TFileFetcher {
   // The path and time of a job's file; called from the worker threads.
   using TFileOfJob = std::function<TorInsertFileCommand::TFileParams(const TFileJob&)>;
 
-  // The files go to `folder` + their task paths.
+  // The files go to `folder` + their task paths; `window` is the most
+  // requests a connection keeps outstanding.
   TFileFetcher(std::string project, std::string folder, int connections, int window,
                TConnector connect, TReconnector reconnect, TFileOfJob fileOf, TClientOutput& output,
                TFailure fail);

@@ -73,6 +73,19 @@ TSyncConnection::TSyncConnection(std::string_view host, int port, int timeoutSec
         connection_ = TTCPConnection::Connect(host, port, timeoutSeconds * 1000, connectLimitMs);
       },
       [] { return std::string(kConnecting); });
+  Greet(connectLimitMs, start);
+}
+
+TSyncConnection::TSyncConnection(std::unique_ptr<TTCPConnection> connection, std::string_view host,
+                                 int port, int timeoutSeconds)
+    : host_(host),
+      port_(port),
+      timeoutSeconds_(timeoutSeconds),
+      connection_(std::move(connection)) {
+  Greet(0, std::chrono::steady_clock::now());
+}
+
+void TSyncConnection::Greet(int connectLimitMs, std::chrono::steady_clock::time_point start) {
   TorReply greeting;
   if (connectLimitMs > 0) {
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(

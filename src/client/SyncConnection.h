@@ -12,6 +12,7 @@
 // Threading: a connection belongs to one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -32,6 +33,10 @@ class TSyncConnection : public TorClientConnection {
   // EServerTimeout when it does not answer within `timeoutSeconds`.
   // `connectLimitMs` above 0 bounds connecting and the greeting together.
   TSyncConnection(std::string_view host, int port, int timeoutSeconds, int connectLimitMs = 0);
+  // The same over a transport already connected to `host`:`port`, whose
+  // greeting is read here.
+  TSyncConnection(std::unique_ptr<TTCPConnection> connection, std::string_view host, int port,
+                  int timeoutSeconds);
 
   // Sends the line and reads its reply.
   TorReply SendCommand(std::string_view line) override;
@@ -61,6 +66,8 @@ class TSyncConnection : public TorClientConnection {
   // becomes EServerTimeout with `doing()`, what the client was doing.
   template <typename F, typename D>
   auto Guarded(F&& action, D&& doing) -> decltype(action());
+  // Reads the greeting, within `limitMs` of `start` when above 0.
+  void Greet(int limitMs, std::chrono::steady_clock::time_point start);
 
   const std::string host_;
   const int port_;
