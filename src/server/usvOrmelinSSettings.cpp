@@ -6,6 +6,7 @@
 #include "comparer/orXMLParser.h"
 #include "net/HostHeader.h"
 #include "platform/Conversions.h"
+#include "platform/Cp1250.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
@@ -89,6 +90,22 @@ void TZevanOrmelinS::LoadConnectionSettings(TorXMLNode& root) {
     }
   }
 
+  // TLS: present only where the administrator has added it.
+  auto optionalText = [settings](const char* name) -> std::optional<std::string> {
+    const TorXMLNode* node = settings->ChildByName(name, false);
+    if (node == nullptr) return std::nullopt;
+    return node->Text();
+  };
+  tlsPortText_ = optionalText("tlsport");
+  tlsCertText_ = optionalText("tlscert");
+  tlsKeyText_ = optionalText("tlskey");
+  int32_t tlsPort = 0;
+  if (tlsPortText_ && (!TryStrToInt(*tlsPortText_, tlsPort) || tlsPort < 1 || tlsPort > 65535)) {
+    Log("Neispravan tlsport, TLS je isključen: "_cp1250 + HtmlEscape(*tlsPortText_));
+    tlsPort = 0;
+  }
+  tlsPort_.store(tlsPort);
+
   const TorXMLNode* hosts = settings->ChildByName("consolehosts", false);
   consoleHostsText_.reset();
   consoleHosts_.clear();
@@ -143,6 +160,9 @@ void TZevanOrmelinS::SaveConnectionSettings(TorXMLNode& root) {
   settings->ChildByName("defaultport", true)->SetText(IntToStr(SyncPort()));
   if (consoleAllowText_) settings->ChildByName("consoleallow", true)->SetText(*consoleAllowText_);
   if (consoleHostsText_) settings->ChildByName("consolehosts", true)->SetText(*consoleHostsText_);
+  if (tlsPortText_) settings->ChildByName("tlsport", true)->SetText(*tlsPortText_);
+  if (tlsCertText_) settings->ChildByName("tlscert", true)->SetText(*tlsCertText_);
+  if (tlsKeyText_) settings->ChildByName("tlskey", true)->SetText(*tlsKeyText_);
 }
 
 bool TZevanOrmelinS::MayChangeRoot(std::string_view address) const {
