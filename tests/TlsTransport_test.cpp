@@ -159,8 +159,13 @@ TEST(TlsTransport, TrustAndRefusal) {
   const TCase cases[] = {
       {"pinned self-signed", &ids.SelfSigned, "anything", selfSignedPin, false, {}, ""},
       {"pinned, with a client certificate", &ids.SelfSigned, "x", selfSignedPin, true, {}, ""},
-      {"pinned expired, whoever issued it", &ids.Expired, "x",
-       CertificateFingerprint(ids.Expired.CertificatePem), false, {}, ""},
+      {"pinned expired, whoever issued it",
+       &ids.Expired,
+       "x",
+       CertificateFingerprint(ids.Expired.CertificatePem),
+       false,
+       {},
+       ""},
       {"wrong pin", &ids.SelfSigned, "localhost", otherPin, false, TKind::PinMismatch, ""},
       {"pin of a trusted certificate that is not this one", &ids.Localhost, "localhost",
        selfSignedPin, false, TKind::PinMismatch, ""},
@@ -185,8 +190,8 @@ TEST(TlsTransport, TrustAndRefusal) {
     std::thread serverSide([&] {
       try {
         server->StartTls(serverContext, 20000);
-        serverSaw = "fingerprint=" + server->PeerCertificateFingerprint() +
-                    " line=" + server->ReadLine();
+        serverSaw =
+            "fingerprint=" + server->PeerCertificateFingerprint() + " line=" + server->ReadLine();
       } catch (const std::exception& error) {
         serverSaw = std::string("failed: ") + error.what();
       }
@@ -243,9 +248,8 @@ TEST(TlsTransport, PeersThatDoNotSpeakTls) {
     TPipe pipe;
     auto tested = test.TestServer ? pipe.Server() : pipe.Client();
     auto raw = test.TestServer ? pipe.Client() : pipe.Server();
-    auto context = test.TestServer
-                       ? TTlsContext::ForServer(ids.SelfSigned)
-                       : TTlsContext::ForClient("localhost", "", TTlsIdentity{});
+    auto context = test.TestServer ? TTlsContext::ForServer(ids.SelfSigned)
+                                   : TTlsContext::ForClient("localhost", "", TTlsIdentity{});
     if (!test.Peer.empty()) raw->Write(test.Peer);
     if (test.Kind == TKind::Closed) raw->Disconnect();
     try {
@@ -346,12 +350,12 @@ TEST(TlsTransport, PinsAndFingerprints) {
       {"sha256:" + bare, colons},
       {"SHA256:" + std::string("abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123456789"),
        colons},
-      {colons, std::nullopt},                       // no prefix
-      {"SHA1:" + bare, std::nullopt},               // another digest
-      {"SHA256:" + bare.substr(2), std::nullopt},   // too short
-      {"SHA256:" + bare + "00", std::nullopt},      // too long
-      {"SHA256:" + colons.substr(0, 94) + "8G", std::nullopt},   // not hexadecimal
-      {"SHA256:AB" + colons.substr(3) + ":", std::nullopt},      // colons out of place
+      {colons, std::nullopt},                                   // no prefix
+      {"SHA1:" + bare, std::nullopt},                           // another digest
+      {"SHA256:" + bare.substr(2), std::nullopt},               // too short
+      {"SHA256:" + bare + "00", std::nullopt},                  // too long
+      {"SHA256:" + colons.substr(0, 94) + "8G", std::nullopt},  // not hexadecimal
+      {"SHA256:AB" + colons.substr(3) + ":", std::nullopt},     // colons out of place
       {"SHA256:" + colons.substr(0, 2) + "-" + colons.substr(3), std::nullopt},
   };
   for (const TCase& test : cases) {

@@ -251,10 +251,10 @@ TEST_F(TlsMirror, EveryFailureSaysWhyAndWritesNothing) {
   WriteFile(files / "expired.key", expired.KeyPem);
   TServerProcess expiredServer;
   int expiredPlainPort = 0;
-  const int expiredPort = StartTlsServer(
-      expiredServer, root_, expiredPlainPort,
-      "<tlscert>" + (files / "expired.crt").string() + "</tlscert>\r\n<tlskey>" +
-          (files / "expired.key").string() + "</tlskey>\r\n");
+  const int expiredPort =
+      StartTlsServer(expiredServer, root_, expiredPlainPort,
+                     "<tlscert>" + (files / "expired.crt").string() + "</tlscert>\r\n<tlskey>" +
+                         (files / "expired.key").string() + "</tlskey>\r\n");
   TCuttingRelay relay(tlsPort_, 3 << 20);
 
   const std::string pin = "SHA256:" + fingerprint_;
@@ -266,15 +266,23 @@ TEST_F(TlsMirror, EveryFailureSaysWhyAndWritesNothing) {
     std::vector<std::string> Said;  // UTF-8
   };
   const std::vector<TCase> cases = {
-      {"wrong pin", {"--pin", wrongPin}, tlsPort_,
+      {"wrong pin",
+       {"--pin", wrongPin},
+       tlsPort_,
        {"nije onaj zadan s --pin", "SHA256:" + fingerprint_}},
-      {"self-signed without a pin", {"--tls"}, tlsPort_,
+      {"self-signed without a pin",
+       {"--tls"},
+       tlsPort_,
        {"samopotpisan", "pokrenite ponovo s --pin SHA256:" + fingerprint_}},
-      {"expired without a pin", {"--tls"}, expiredPort,
+      {"expired without a pin",
+       {"--tls"},
+       expiredPort,
        {"istekao", "--pin SHA256:" + CertificateFingerprint(expired.CertificatePem)}},
       {"plain client on the TLS port", {}, tlsPort_, {"govori samo TLS"}},
       {"TLS client on the plain port", {"--pin", pin}, plainPort_, {"ne govori TLS"}},
-      {"TLS cut in the middle of a file", {"--pin", pin, "--retries", "0"}, relay.Port(),
+      {"TLS cut in the middle of a file",
+       {"--pin", pin, "--retries", "0"},
+       relay.Port(),
        {"large.bin"}},
   };
   // The expired server's authority is the one the client's store holds.
