@@ -26,8 +26,12 @@ set(ORMELIN_STANDARD_HEADERS
     cstddef cstdint cstdio cstdlib cstring ctime cuchar cwchar cwctype)
 
 # Dependency headers, each "<header>=<folders that may include it>": PCRE2
-# only where the regular expressions live.
+# only where the regular expressions live, OpenSSL only in the network layer
+# (and there in net/TlsTransport alone).
 set(ORMELIN_DEPENDENCY_HEADERS "pcre2.h=logger")
+foreach(header bio bn err evp pem ssl x509 x509v3)
+  list(APPEND ORMELIN_DEPENDENCY_HEADERS "openssl/${header}.h=net")
+endforeach()
 
 # ormelin_include_problems(<variable> <source root> <file> <layer> <lower layers...>)
 # Sets <variable> to a list with one line for each include of <file>, a

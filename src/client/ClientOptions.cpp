@@ -1,5 +1,8 @@
 #include "client/ClientOptions.h"
 
+#include <optional>
+
+#include "net/TlsTransport.h"
 #include "platform/Conversions.h"
 #include "platform/Cp1250.h"
 #include "platform/Format.h"
@@ -88,11 +91,44 @@ TClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
       options.Timeout = NumberOption(name, takeValue(), 1, 86400);
     } else if (name == "--retries") {
       options.Retries = NumberOption(name, takeValue(), 0, 100);
+    } else if (name == "--tls") {
+      noValue();
+      options.Tls = true;
+    } else if (name == "--pin") {
+      std::optional<std::string> pin = ParsePin(takeValue());
+      if (!pin) {
+        throw EUsageError(
+            Format("Neispravan otisak '%s' uz opciju --pin (očekuje se SHA256: i "
+                   "64 heksadekadske znamenke, s dvotočkama ili bez njih)"_cp1250,
+                   Utf8ToCp1250(value).c_str()));
+      }
+      options.Pin = *pin;
+      options.Tls = true;
+    } else if (name == "--cert") {
+      options.CertificateFile = SystemText(takeValue(), "Datoteka");
+      options.Tls = true;
+    } else if (name == "--key") {
+      options.KeyFile = SystemText(takeValue(), "Datoteka");
+      options.Tls = true;
+    } else if (name == "--make-cert") {
+      options.MakeCertificateFolder = SystemText(takeValue(), "Mapa");
+      if (options.MakeCertificateFolder.empty()) {
+        throw EUsageError("Opcija --make-cert traži mapu"_cp1250);
+      }
     } else {
       throw EUsageError(Format("Nepoznata opcija '%s'", Utf8ToCp1250(argument).c_str()));
     }
   }
   if (options.Help || options.Version) return options;
+  if (options.CertificateFile.empty() != options.KeyFile.empty()) {
+    throw EUsageError("Opcije --cert i --key navode se zajedno"_cp1250);
+  }
+  if (!options.MakeCertificateFolder.empty()) {
+    if (!positional.empty()) {
+      throw EUsageError("Uz --make-cert ne navode se poslužitelj, projekt ni mapa"_cp1250);
+    }
+    return options;
+  }
   if (positional.size() != 3) {
     throw EUsageError("Očekuju se tri argumenta: poslužitelj, projekt i mapa"_cp1250);
   }
@@ -111,6 +147,7 @@ TClientOptions ParseClientOptions(const std::vector<std::string>& arguments) {
 
 std::string ClientHelpText() {
   return "Upotreba: ormelin-client [opcije] POSLUŽITELJ PROJEKT MAPA\n"
+         "         ormelin-client --make-cert MAPA\n"
          "\n"
          "Preslikava projekt PROJEKT s Ormelin poslužitelja POSLUŽITELJ u lokalnu mapu\n"
          "MAPA (stvara je ako ne postoji). Dohvaćaju se nove datoteke i datoteke koje su\n"
@@ -131,6 +168,16 @@ std::string ClientHelpText() {
          "      --retries N        novih pokušaja spajanja kad veza ne uspije ili se\n"
          "                         prekine (zadano 5; 0 isključuje); svi moraju stati\n"
          "                         u --timeout sekundi od greške\n"
+         "      --tls              spoji se TLS-om (port poslužitelja zadaje -p); bez\n"
+         "                         --pin certifikat mora potvrditi spremište certifikata\n"
+         "                         sustava za ime POSLUŽITELJ\n"
+         "      --pin SHA256:OTISAK\n"
+         "                         vjeruj samo certifikatu s tim SHA-256 otiskom\n"
+         "                         (uključuje --tls)\n"
+         "      --cert DATOTEKA    vlastiti certifikat (PEM) koji se pokazuje poslužitelju\n"
+         "      --key DATOTEKA     privatni ključ tog certifikata (PEM)\n"
+         "      --make-cert MAPA   napravi u MAPI client.crt i client.key, ispiši otisak\n"
+         "                         i izađi\n"
          "  -h, --help             ispiši ovu pomoć i izađi\n"
          "  -V, --version          ispiši verziju i izađi\n"
          "\n"

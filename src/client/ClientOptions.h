@@ -37,6 +37,17 @@ struct TClientOptions {
   // waits between them and the new connections all fit in Timeout seconds
   // from the failure.
   int Retries = 5;
+  // The protocol inside TLS. Pin: the server certificate's fingerprint as
+  // ParsePin gives it, or "" to trust the system's certificate store and
+  // the host name. CertificateFile and KeyFile: the client's own
+  // certificate, shown to a server that asks.
+  bool Tls = false;
+  std::string Pin;
+  std::string CertificateFile;
+  std::string KeyFile;
+  // --make-cert: the folder to make a client certificate in; nothing else
+  // runs.
+  std::string MakeCertificateFolder;
   std::string Host;
   std::string Project;  // code page 1250
   std::string Folder;   // code page 1250

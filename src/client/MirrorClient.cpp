@@ -13,6 +13,7 @@
 #include "comparer/TaskListReader.h"
 #include "comparer/uorBaseCommand.h"
 #include "comparer/uorCommand.h"
+#include "net/TlsTransport.h"
 #include "platform/Collation.h"
 #include "platform/Cp1250.h"
 #include "platform/FileSystem.h"
@@ -54,8 +55,12 @@ TMirrorClient::TMirrorClient(const TClientOptions& options, TClientOutput& outpu
 std::unique_ptr<TSyncConnection> TMirrorClient::Connect(int limitMs) {
   try {
     return std::make_unique<TSyncConnection>(options_.Host, options_.Port, options_.Timeout,
-                                             limitMs);
+                                             limitMs, tls_);
   } catch (const EServerReplyError&) {
+    throw;
+  } catch (const ETlsRefused&) {
+    throw;  // says what to do itself
+  } catch (const EConnectionLost&) {
     throw;
   } catch (const EServerTimeout&) {
     throw;  // names the server itself
@@ -122,6 +127,19 @@ int TMirrorClient::Failures() {
 
 int TMirrorClient::Run() {
   if (!CheckFolder()) return 1;
+  if (options_.Tls) {
+    try {
+      TTlsIdentity identity;
+      if (!options_.CertificateFile.empty()) {
+        identity.CertificatePem = ReadFileToString(options_.CertificateFile);
+        identity.KeyPem = ReadFileToString(options_.KeyFile);
+      }
+      tls_ = TTlsContext::ForClient(options_.Host, options_.Pin, identity);
+    } catch (const Exception& error) {
+      output_.Error(CrLfToBlank(error.Message()));
+      return 1;
+    }
+  }
   std::unique_ptr<TSyncConnection> connection;
   TMirrorTaskList list;
   TReconnect reconnect = NewReconnect();

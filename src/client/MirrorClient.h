@@ -57,6 +57,8 @@ class TMirrorClient {
   const TClientOptions& options_;
   TClientOutput& output_;
   const std::string sourceRoot_;
+  // Set by Run before the first connection when the run uses TLS.
+  std::shared_ptr<const TTlsContext> tls_;
   TMutex failureLock_;
   int failures_ GUARDED_BY(failureLock_) = 0;
 };

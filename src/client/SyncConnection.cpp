@@ -5,6 +5,7 @@
 
 #include "net/NetErrors.h"
 #include "net/StreamTransfer.h"
+#include "net/TlsTransport.h"
 #include "platform/Cp1250.h"
 #include "platform/Format.h"
 #include "platform/Text.h"
@@ -64,8 +65,47 @@ auto TSyncConnection::Guarded(F&& action, D&& doing) -> decltype(action()) {
   }
 }
 
+namespace {
+
+// What a failed TLS handshake with host:port means to the user.
+[[noreturn]] void RaiseTlsFailure(const ETlsHandshakeError& error, const std::string& host,
+                                  int port) {
+  using TKind = ETlsHandshakeError::TKind;
+  const char* server = host.c_str();
+  switch (error.Kind()) {
+    case TKind::Closed:
+      throw EConnectionLost(
+          Format("Poslužitelj %s:%d prekinuo je vezu tijekom TLS rukovanja"_cp1250, server, port));
+    case TKind::Silent:
+      throw EServerTimeout(
+          Format("Poslužitelj %s:%d nije završio TLS rukovanje na vrijeme"_cp1250, server, port));
+    case TKind::PlainPeer:
+      throw ETlsRefused(
+          Format("Poslužitelj %s:%d na tom portu ne govori TLS (je li to port "
+                 "običnog protokola?); ništa nije preuzeto"_cp1250,
+                 server, port));
+    case TKind::Untrusted:
+      throw ETlsRefused(
+          Format("Certifikat poslužitelja %s:%d nije potvrđen: %s. Ništa nije "
+                 "preuzeto. Ako je to zaista vaš poslužitelj (provjerite otisak kod "
+                 "njegova administratora), pokrenite ponovo s --pin SHA256:%s"_cp1250,
+                 server, port, error.Message().c_str(), error.PeerFingerprint().c_str()));
+    case TKind::PinMismatch:
+      throw ETlsRefused(
+          Format("Certifikat poslužitelja %s:%d nije onaj zadan s --pin: njegov "
+                 "otisak je SHA256:%s. Ništa nije preuzeto"_cp1250,
+                 server, port, error.PeerFingerprint().c_str()));
+    case TKind::Failed:
+      break;
+  }
+  throw ETlsRefused(Format("TLS veza s poslužiteljem %s:%d nije uspostavljena: %s"_cp1250, server,
+                           port, error.Message().c_str()));
+}
+
+}  // namespace
+
 TSyncConnection::TSyncConnection(std::string_view host, int port, int timeoutSeconds,
-                                 int connectLimitMs)
+                                 int connectLimitMs, std::shared_ptr<const TTlsContext> tls)
     : host_(host), port_(port), timeoutSeconds_(timeoutSeconds) {
   const auto start = std::chrono::steady_clock::now();
   Guarded(
@@ -73,6 +113,17 @@ TSyncConnection::TSyncConnection(std::string_view host, int port, int timeoutSec
         connection_ = TTCPConnection::Connect(host, port, timeoutSeconds * 1000, connectLimitMs);
       },
       [] { return std::string(kConnecting); });
+  if (tls) {
+    try {
+      Guarded(
+          [&] {
+            connection_->StartTls(tls, connectLimitMs > 0 ? connectLimitMs : timeoutSeconds * 1000);
+          },
+          [] { return std::string(kConnecting); });
+    } catch (const ETlsHandshakeError& error) {
+      RaiseTlsFailure(error, host_, port_);
+    }
+  }
   Greet(connectLimitMs, start);
 }
 
@@ -103,6 +154,12 @@ void TSyncConnection::Greet(int connectLimitMs, std::chrono::steady_clock::time_
   }
   if (greeting.Code != kReplyGreeting.Code) {
     broken_ = true;
+    if (greeting.Text.compare(0, kTlsOnlyMessage.size(), kTlsOnlyMessage) == 0) {
+      throw ETlsRefused(
+          Format("Poslužitelj %s:%d na tom portu govori samo TLS: pokrenite s --tls "
+                 "i --pin; ništa nije preuzeto"_cp1250,
+                 host_.c_str(), port_));
+    }
     throw EServerReplyError(greeting.Code, greeting.Text);
   }
 }

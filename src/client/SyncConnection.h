@@ -26,13 +26,18 @@
 
 namespace ormelin {
 
+class TTlsContext;
+
 class TSyncConnection : public TorClientConnection {
  public:
   // Connects and reads the greeting; raises ESocketError when the server
   // cannot be reached, EServerReplyError for a greeting other than 200 and
   // EServerTimeout when it does not answer within `timeoutSeconds`.
   // `connectLimitMs` above 0 bounds connecting and the greeting together.
-  TSyncConnection(std::string_view host, int port, int timeoutSeconds, int connectLimitMs = 0);
+  // With `tls`, the protocol runs inside TLS, and a server that fails the
+  // context's check raises ETlsRefused before a byte of the protocol moves.
+  TSyncConnection(std::string_view host, int port, int timeoutSeconds, int connectLimitMs = 0,
+                  std::shared_ptr<const TTlsContext> tls = nullptr);
   // The same over a transport already connected to `host`:`port`, whose
   // greeting is read here.
   TSyncConnection(std::unique_ptr<TTCPConnection> connection, std::string_view host, int port,
@@ -89,6 +94,14 @@ class EServerTimeout : public Exception {
 // The server could not be reached or closed before its greeting; the
 // message names the server.
 class EConnectionLost : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// TLS between the client and the server did not come about, or the server's
+// certificate is not to be trusted; the message says why in the user's
+// words. Trying again would not help: the run ends.
+class ETlsRefused : public Exception {
  public:
   using Exception::Exception;
 };

@@ -9,7 +9,10 @@
 #include "client/ClientOutput.h"
 #include "client/MirrorClient.h"
 #include "comparer/uorCommand.h"
+#include "net/TlsTransport.h"
 #include "platform/Cp1250.h"
+#include "platform/FileSystem.h"
+#include "platform/Format.h"
 #include "platform/Paths.h"
 #include "platform/Streams.h"
 
@@ -18,6 +21,29 @@ namespace {
 void Write(std::FILE* stream, const std::string& cp1250) {
   std::string text = ormelin::Cp1250ToUtf8(cp1250);
   std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// --make-cert: a new key pair in `folder` (made if missing), never over
+// files that are there; the fingerprint to give the server's
+// administrator on standard output.
+int MakeCertificate(const std::string& folder) {
+  using namespace ormelin;
+  const std::string certificate = folder + "/client.crt";
+  const std::string key = folder + "/client.key";
+  if (FileExists(certificate) || FileExists(key)) {
+    Write(stderr, Format("ormelin-client: %s ili %s već postoji; ništa nije promijenjeno\n"_cp1250,
+                         certificate.c_str(), key.c_str()));
+    return 1;
+  }
+  if (!DirectoryExists(folder)) CreateDir(folder);
+  TTlsCertificateRequest request;
+  request.CommonName = "ormelin-client";
+  const TTlsIdentity identity = MakeTlsIdentity(request);
+  WritePrivateFile(key, identity.KeyPem);
+  ReplaceFileContents(certificate, identity.CertificatePem);
+  Write(stdout, Format("Certifikat: %s\nKljuč: %s\nOtisak: SHA256:%s\n"_cp1250, certificate.c_str(),
+                       key.c_str(), CertificateFingerprint(identity.CertificatePem).c_str()));
+  return 0;
 }
 
 }  // namespace
@@ -44,6 +70,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
+    if (!options.MakeCertificateFolder.empty())
+      return MakeCertificate(options.MakeCertificateFolder);
     TClientOutput output(options.Quiet);
     TMirrorClient client(options, output);
     return client.Run();

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "net/TlsTransport.h"
+
 namespace ormelin {
 
 TTCPConnection::TTCPConnection(std::unique_ptr<TIOHandler> handler)
-    : handler_(std::move(handler)) {}
+    : handler_(std::move(handler)), transport_(handler_.get()) {}
 
 std::unique_ptr<TTCPConnection> TTCPConnection::Connect(std::string_view host, int port,
                                                         int timeoutMs, int connectMs) {
@@ -294,9 +296,27 @@ bool TTCPConnection::IsOpen() {
   return !peerClosed_ || Buffered() > 0;
 }
 
+void TTCPConnection::StartTls(std::shared_ptr<const TTlsContext> context, int timeoutMs,
+                              std::string_view plainRefusal) {
+  ThrowIfDisconnected();
+  if (!held_.empty()) SendHeld();
+  std::string received(storage_.data() + start_, Buffered());
+  start_ = end_ = 0;
+  auto tls =
+      std::make_unique<TTlsHandler>(std::move(context), std::move(handler_), std::move(received));
+  TTlsHandler* handshake = tls.get();
+  handler_ = std::move(tls);
+  handshake->Handshake(timeoutMs, plainRefusal);
+}
+
+std::string TTCPConnection::TlsDescription() const {
+  auto* tls = dynamic_cast<const TTlsHandler*>(handler_.get());
+  return tls ? tls->Description() : std::string();
+}
+
 void TTCPConnection::Disconnect() {
   disconnected_.store(true, std::memory_order_release);
-  handler_->Shutdown();
+  transport_->Shutdown();
 }
 
 }  // namespace ormelin

@@ -24,6 +24,8 @@
 
 namespace ormelin {
 
+class TTlsContext;
+
 class TTCPConnection {
  public:
   static constexpr size_t kMaxLineLength = 16384;
@@ -94,6 +96,17 @@ class TTCPConnection {
   // Ends the connection from any thread, without a closing exchange.
   void Disconnect();
 
+  // From now on the bytes travel inside TLS: runs the handshake on the
+  // transport, with the bytes already received and unread as its first,
+  // and must end within `timeoutMs` (0: no limit). A server sends
+  // `plainRefusal` in the clear to a peer that turns out to speak the plain
+  // protocol or nothing. Raises ETlsHandshakeError; the connection is then
+  // of no further use.
+  void StartTls(std::shared_ptr<const TTlsContext> context, int timeoutMs,
+                std::string_view plainRefusal = {});
+  // The TLS version and cipher, "" without TLS.
+  std::string TlsDescription() const;
+
   // Bytes received and not yet read.
   size_t BufferedBytes() const { return Buffered(); }
   // The bytes received and not yet read, without reading them; valid until
@@ -152,6 +165,10 @@ class TTCPConnection {
   bool readAny_ = false;  // see NothingRead
   std::optional<std::string> relayedAddress_;
   int relayedPort_ = 0;
+  // The transport Disconnect ends: the first one, which stays under any
+  // transport StartTls lays over it, so that another thread never reads
+  // handler_ while it changes.
+  TIOHandler* const transport_;
 };
 
 }  // namespace ormelin

@@ -47,6 +47,13 @@ void WriteStringToFile(std::string_view path, std::string_view data);
 // as given; the old file is then untouched and nothing new stays behind.
 void ReplaceFileContents(std::string_view path, std::string_view data);
 
+// Writes a new file, or replaces one, that only the account running the
+// program may read or change (on POSIX mode 0600; on Windows the system
+// and the administrators alone): for private keys. All old or all new as
+// ReplaceFileContents; a link at `path` is replaced, not followed. Raises
+// EFCreateError as ReplaceFileContents.
+void WritePrivateFile(std::string_view path, std::string_view data);
+
 // The last-write time reduced to the DOS date-time form: local time, seconds
 // rounded down to an even number, years outside 1980..2107 clamped to the
 // nearest end of that range.

@@ -44,6 +44,9 @@ inline constexpr TProtocolReply kReplyNoProject{401, "Project '%s' does not exis
 // The last line of the failure pair; the line before it is "500-" and the
 // error's message.
 inline constexpr TProtocolReply kReplyFailure{500, "Better luck next time"};
+// The message of the failure pair that a TLS port sends in the clear, in
+// the place of the greeting, to a client of the plain protocol.
+inline constexpr std::string_view kTlsOnlyMessage = "This port speaks TLS only";
 
 // "ddd text": the code, one blank and the text.
 std::string ReplyLine(const TProtocolReply& reply);

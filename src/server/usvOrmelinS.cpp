@@ -36,6 +36,10 @@ TZevanOrmelinS::TZevanOrmelinS(std::string configFileName)
       [this](TContext& context) { TCPServerExecute(context); }, "TCPServer");
   tcpServer_->SetDefaultPort(kDefaultSyncPort);
   tcpServer_->RequestTimeLimitMs = kSyncCommandWaitMs;
+  tlsServer_ = std::make_unique<TTCPServer>(
+      [this](TContext& context) { TlsServerConnect(context); },
+      [this](TContext& context) { TCPServerExecute(context); }, "TlsServer");
+  tlsServer_->RequestTimeLimitMs = kSyncCommandWaitMs;
   httpServer_ = std::make_unique<THTTPServer>();
   httpServer_->RequestTimeLimitMs = kConsoleRequestWaitMs;
   httpServer_->SetDefaultPort(kDefaultSyncPort + 1);
@@ -72,6 +76,8 @@ void TZevanOrmelinS::ServiceCreate() {
     }
     LoadSettings();
     ActivateListener(*tcpServer_);
+    PrepareTls();
+    ActivateTls();
     ActivateListener(*httpServer_);
     state_.store(ssReady);
   } catch (const std::exception& error) {
@@ -87,6 +93,7 @@ void TZevanOrmelinS::ServiceDestroy() {
   destroyed_ = true;
   // No connection thread may reach the log or the projects once they go.
   httpServer_->SetActive(false);
+  tlsServer_->SetActive(false);
   tcpServer_->SetActive(false);
   {
     TMutexLock guard(DataLock);
@@ -98,12 +105,14 @@ void TZevanOrmelinS::ServiceDestroy() {
 void TZevanOrmelinS::StartServer() {
   if (state_.load() != ssStopped) return;
   tcpServer_->SetActive(true);
+  ActivateTls();
   state_.store(ssReady);
   Log("Server pokrenut");
 }
 
 void TZevanOrmelinS::StopServer() {
   if (state_.load() != ssReady) return;
+  tlsServer_->SetActive(false);
   tcpServer_->SetActive(false);
   state_.store(ssStopped);
   Log("Server zaustavljen");

@@ -48,6 +48,7 @@ class TTCPConnection;
 class THTTPServer;
 class TContext;
 class TTaskList;
+class TTlsContext;
 class THTTPRequestInfo;
 class THTTPResponseInfo;
 
@@ -56,6 +57,10 @@ class THTTPResponseInfo;
 // without a word and its thread freed.
 inline constexpr int kSyncCommandWaitMs = 15 * 60 * 1000;
 inline constexpr int kConsoleRequestWaitMs = 30 * 1000;
+// How long a client on the TLS port may take to complete the handshake;
+// one that has sent nothing by then is told in the clear that the port
+// speaks TLS.
+inline constexpr int kTlsHandshakeWaitMs = 10 * 1000;
 
 // Server states; the module assigns only 0, 3 and 4.
 enum : uint8_t {
@@ -123,6 +128,17 @@ class TZevanOrmelinS {
   int ListeningSyncPort() const;
   int ListeningConsolePort() const;
 
+  // The TLS listener's port as configured (serversettings/tlsport; 0 when
+  // absent), and the SHA-256 fingerprint of the server's certificate while
+  // TLS is served ("" otherwise). Both are set by ServiceCreate.
+  int TlsPort() const { return tlsPort_.load(); }
+  std::string TlsFingerprint() const;
+  // The files of the server's own certificate and key, made at the first
+  // start with a TLS port when serversettings/tlscert and tlskey name none:
+  // beside the configuration file.
+  std::string OwnCertificateFileName() const;
+  std::string OwnKeyFileName() const;
+
   // Whether a console request from `address` may change the first project's
   // root folder: the addresses and ranges of serversettings/consoleallow,
   // or the local machine (127.0.0.1, ::1) when the element is absent. Read
@@ -154,6 +170,8 @@ class TZevanOrmelinS {
   // Every project's name and whether it is open or limited to some
   // addresses or certificates, for a page.
   std::string ProjectsText();
+  // The status page's rows on TLS (port and fingerprint); "" without TLS.
+  std::string TlsRows() const;
   // The newest event as text, "" for an empty log.
   std::string LastMessage();
 
@@ -164,12 +182,16 @@ class TZevanOrmelinS {
   TorProjectList& Projects() NO_THREAD_SAFETY_ANALYSIS { return *projects_; }
   TTCPServer& TCPServer() { return *tcpServer_; }
   THTTPServer& HTTPServer() { return *httpServer_; }
+  TTCPServer& TlsServer() { return *tlsServer_; }
 
   // Serialises the console's actions and page fills (see above).
   TMutex SettingsLock;
 
   // Protocol, on the synchronisation connections' threads.
   void TCPServerConnect(TContext& context);
+  // The TLS listener's connect callback: the handshake, then as
+  // TCPServerConnect. A failed handshake is logged and ends the connection.
+  void TlsServerConnect(TContext& context);
   void TCPServerExecute(TContext& context);
   void HandleHello(TContext& context);
   void HandleSync(TContext& context, const std::string& name);
@@ -179,9 +201,10 @@ class TZevanOrmelinS {
   std::string ClientLink(TContext& context);
   // Before the greeting: on a connection from a serversettings/proxyfrom
   // address, reads the PROXY header and takes the client it names as the
-  // connection's peer. False (logged) when the connection is to end
-  // without a word. Whatever follows the header stays unread.
-  bool AcceptProxyHeader(TContext& context);
+  // connection's peer. Ends the connection without a word (logged, raising
+  // the silent EConnClosedGracefully) when the header is refused. Whatever
+  // follows the header stays unread: on the TLS port, the handshake.
+  void AcceptProxyHeader(TContext& context);
   // Why the client of `context` may not use `project` (empty if it may).
   static std::string AccessRefusal(TContext& context, const TorProject& project);
 
@@ -204,6 +227,13 @@ class TZevanOrmelinS {
                          TStreamingTreeReader& clientTree, TDiffTrees& trees);
   // Logs that the answer goes to the client, then sends it as a stream.
   void SendAnswer(TContext& context, const std::string& shownName, const TDiffTrees& trees);
+
+  // Reads or makes the server's certificate and readies the TLS listener
+  // when a TLS port is configured; a failure is logged (also to the
+  // platform event log) and leaves TLS off, the plain port unaffected.
+  void PrepareTls();
+  // Activates the TLS listener when TLS is ready; failures as PrepareTls.
+  void ActivateTls();
 
   // Tells the project indexes which roots are configured now.
   void RetainIndexes() REQUIRES(DataLock);
@@ -233,6 +263,16 @@ class TZevanOrmelinS {
   // Set while the module starts, before the listener runs.
   std::optional<std::string> proxyFromText_;
   TAddressAllowList proxyFrom_;
+  // serversettings/tlsport, tlscert and tlskey as read (each written back
+  // only when present), and what ServiceCreate made of them.
+  std::optional<std::string> tlsPortText_;
+  std::optional<std::string> tlsCertText_;
+  std::optional<std::string> tlsKeyText_;
+  std::atomic<int> tlsPort_{0};
+  // Set before the TLS listener is first activated, never changed after.
+  std::shared_ptr<const TTlsContext> tlsContext_;
+  mutable TMutex tlsLock_;
+  std::string tlsFingerprint_ GUARDED_BY(tlsLock_);
   bool destroyed_ = false;
 
   // Guards the contents of projects_ (and the listeners' DefaultPort) against
@@ -241,6 +281,7 @@ class TZevanOrmelinS {
 
   std::unique_ptr<TTCPServer> tcpServer_;
   std::unique_ptr<THTTPServer> httpServer_;
+  std::unique_ptr<TTCPServer> tlsServer_;
   std::unique_ptr<TzeEventLog> eventLog_;
   std::unique_ptr<TorProjectList> projects_ GUARDED_BY(DataLock) PT_GUARDED_BY(DataLock);
   TClientNameCache clientNames_;

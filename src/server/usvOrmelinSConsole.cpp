@@ -289,6 +289,18 @@ void TZevanOrmelinS::HandleAction(THTTPRequestInfo& request, THTTPResponseInfo& 
   }
 }
 
+std::string TZevanOrmelinS::TlsRows() const {
+  const std::string fingerprint = TlsFingerprint();
+  if (fingerprint.empty()) return {};
+  auto row = [](const char* label, const std::string& value) {
+    return std::string("\r\n  <tr>\r\n    <td><p>") + label +
+           "</p></td>\r\n    <td bgcolor=\"#C5D8EB\"><p class=\"white\">" + value +
+           "</p></td>\r\n  </tr>";
+  };
+  return row("TLS port", IntToStr(TlsPort())) +
+         row("Otisak TLS certifikata", "SHA256:" + fingerprint);
+}
+
 std::string TZevanOrmelinS::FillTemplate(const std::string& page, THTTPRequestInfo& request) {
   TMutexLock lock(SettingsLock);
   const std::string filter = request.Parameters.Value("filter");
@@ -299,6 +311,7 @@ std::string TZevanOrmelinS::FillTemplate(const std::string& page, THTTPRequestIn
   result = ReplaceTextIgnoringCase(result, "{%PORT%}", IntToStr(SyncPort()));
   result = ReplaceTextIgnoringCase(result, "{%ROOTPATH%}", rootPath);
   result = ReplaceTextIgnoringCase(result, "{%PROJECTS%}", ProjectsText());
+  result = ReplaceTextIgnoringCase(result, "{%TLS%}", TlsRows());
   result = ReplaceTextIgnoringCase(result, "{%SERVERSTATE%}", StateText(State()));
   result =
       ReplaceTextIgnoringCase(result, "{%ONOFF%}", SyncListenerActive() ? ActionStop : ActionStart);

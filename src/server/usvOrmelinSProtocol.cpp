@@ -52,22 +52,20 @@ class TSyncInProgress {
 }  // namespace
 
 void TZevanOrmelinS::TCPServerConnect(TContext& context) {
-  if (!AcceptProxyHeader(context)) {
-    context.Connection().Disconnect();
-    throw EConnClosedGracefully();  // ends the connection before any command
-  }
+  AcceptProxyHeader(context);
   context.Connection().WriteLine(ReplyLine(kReplyGreeting));
 }
 
-bool TZevanOrmelinS::AcceptProxyHeader(TContext& context) {
+void TZevanOrmelinS::AcceptProxyHeader(TContext& context) {
   TTCPConnection& connection = context.Connection();
   const std::string proxy = connection.TransportPeerAddress();
-  if (!proxyFrom_.Allows(proxy)) return true;
+  if (!proxyFrom_.Allows(proxy)) return;
   const TProxyOutcome outcome = ReceiveProxyHeader(connection);
-  if (outcome.Reception != TProxyReception::Refused) return true;
+  if (outcome.Reception != TProxyReception::Refused) return;
   Log(Format("Odbijena veza s posrednika %s: %s", ClientText(proxy).c_str(),
              outcome.Problem.c_str()));
-  return false;
+  connection.Disconnect();
+  throw EConnClosedGracefully();  // ends the connection before any command
 }
 
 std::string TZevanOrmelinS::AccessRefusal(TContext& context, const TorProject& project) {

@@ -101,6 +101,21 @@ void TZevanOrmelinS::LoadConnectionSettings(TorXMLNode& root) {
       Log("Neispravna adresa u proxyfrom, zanemarena: " + HtmlEscape(entry));
     }
   }
+  // TLS: present only where the administrator has added it.
+  auto optionalText = [settings](const char* name) -> std::optional<std::string> {
+    const TorXMLNode* node = settings->ChildByName(name, false);
+    if (node == nullptr) return std::nullopt;
+    return node->Text();
+  };
+  tlsPortText_ = optionalText("tlsport");
+  tlsCertText_ = optionalText("tlscert");
+  tlsKeyText_ = optionalText("tlskey");
+  int32_t tlsPort = 0;
+  if (tlsPortText_ && (!TryStrToInt(*tlsPortText_, tlsPort) || tlsPort < 1 || tlsPort > 65535)) {
+    Log("Neispravan tlsport, TLS je isključen: "_cp1250 + HtmlEscape(*tlsPortText_));
+    tlsPort = 0;
+  }
+  tlsPort_.store(tlsPort);
 
   const TorXMLNode* hosts = settings->ChildByName("consolehosts", false);
   consoleHostsText_.reset();
@@ -167,6 +182,9 @@ void TZevanOrmelinS::SaveConnectionSettings(TorXMLNode& root) {
   if (consoleAllowText_) settings->ChildByName("consoleallow", true)->SetText(*consoleAllowText_);
   if (consoleHostsText_) settings->ChildByName("consolehosts", true)->SetText(*consoleHostsText_);
   if (proxyFromText_) settings->ChildByName("proxyfrom", true)->SetText(*proxyFromText_);
+  if (tlsPortText_) settings->ChildByName("tlsport", true)->SetText(*tlsPortText_);
+  if (tlsCertText_) settings->ChildByName("tlscert", true)->SetText(*tlsCertText_);
+  if (tlsKeyText_) settings->ChildByName("tlskey", true)->SetText(*tlsKeyText_);
 }
 
 bool TZevanOrmelinS::MayChangeRoot(std::string_view address) const {

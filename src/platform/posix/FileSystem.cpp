@@ -359,6 +359,28 @@ void ReplaceFileContents(std::string_view path, std::string_view data) {
   SyncFolderOf(target);
 }
 
+void WritePrivateFile(std::string_view path, std::string_view data) {
+  std::string target;
+  if (!ToNativePath(path, target)) RaiseCreateError(path, errno);
+  std::string temporary;
+  int fd = CreateSibling(target, 0600, temporary);
+  if (fd < 0) RaiseCreateError(path, errno);
+  int error = 0;
+  {
+    TDescriptor file(fd);
+    // The mode asked for at creation is narrowed by the umask only.
+    if (fchmod(fd, 0600) != 0) error = errno;
+    if (error == 0 && !WriteAll(fd, data)) error = errno;
+    if (error == 0 && fsync(fd) != 0) error = errno;
+  }
+  if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) {
+    unlink(temporary.c_str());
+    RaiseCreateError(path, error);
+  }
+  SyncFolderOf(target);
+}
+
 namespace {
 
 TDateTime ConvertDosRoundedTime(int64_t unixSeconds);

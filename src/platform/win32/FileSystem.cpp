@@ -3,6 +3,7 @@
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <objbase.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <atomic>
@@ -395,6 +396,27 @@ bool TFolderEnumerator::Next(TFolderEntry& entry) {
     entry.IsLink = link;
     entry.DateModified = DosRoundedTime(FileTimeToUnixSeconds(written));
     return true;
+  }
+}
+
+void WritePrivateFile(std::string_view path, std::string_view data) {
+  ReplaceFileContents(path, data);
+  // Full control for the system and the administrators, nothing inherited,
+  // nobody else.
+  std::wstring wide;
+  if (!ToWidePath(path, wide)) RaiseCreateError(path, GetLastError());
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr)) {
+    RaiseCreateError(path, GetLastError());
+  }
+  const BOOL secured = SetFileSecurityW(
+      wide.c_str(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, descriptor);
+  const DWORD error = secured ? 0 : GetLastError();
+  LocalFree(descriptor);
+  if (!secured) {
+    DeleteFileW(wide.c_str());
+    RaiseCreateError(path, error);
   }
 }
 
