@@ -133,6 +133,10 @@ int StartTlsServer(TServerProcess& server, const fs::path& root, int& plainPort,
     plainPort = test::FreePortPair();
     const int tlsPort = OtherFreePort(plainPort);
     std::string config = test::ConfigText(plainPort, {{"Demo", root.string()}});
+    // The same folder once more, for a certificate nobody has.
+    config.insert(config.find("</projects>"), "<project><name>Signed</name><path>" + root.string() +
+                                                  "</path><allow>SHA256:" + std::string(64, '0') +
+                                                  "</allow></project>\r\n");
     const std::string close = "</serversettings>";
     config.insert(config.find(close),
                   "<tlsport>" + std::to_string(tlsPort) + "</tlsport>\r\n" + extra);
@@ -256,6 +260,8 @@ TEST_F(TlsMirror, EveryFailureSaysWhyAndWritesNothing) {
                      "<tlscert>" + (files / "expired.crt").string() + "</tlscert>\r\n<tlskey>" +
                          (files / "expired.key").string() + "</tlskey>\r\n");
   TCuttingRelay relay(tlsPort_, 3 << 20);
+  const fs::path certs = fs::path(temp_.Path()) / "certs";
+  ASSERT_EQ(RunClient({"--make-cert", certs.string()}).ExitCode, 0);
 
   const std::string pin = "SHA256:" + fingerprint_;
   const std::string wrongPin = "SHA256:" + CertificateFingerprint(expired.CertificatePem);
@@ -264,6 +270,7 @@ TEST_F(TlsMirror, EveryFailureSaysWhyAndWritesNothing) {
     std::vector<std::string> Options;
     int Port;
     std::vector<std::string> Said;  // UTF-8
+    std::string Project = "Demo";
   };
   const std::vector<TCase> cases = {
       {"wrong pin",
@@ -280,6 +287,12 @@ TEST_F(TlsMirror, EveryFailureSaysWhyAndWritesNothing) {
        {"istekao", "--pin SHA256:" + CertificateFingerprint(expired.CertificatePem)}},
       {"plain client on the TLS port", {}, tlsPort_, {"govori samo TLS"}},
       {"TLS client on the plain port", {"--pin", pin}, plainPort_, {"ne govori TLS"}},
+      {"client certificate not on the project's list",
+       {"--pin", pin, "--cert", (certs / "client.crt").string(), "--key",
+        (certs / "client.key").string()},
+       tlsPort_,
+       {"Signed"},
+       "Signed"},
       {"TLS cut in the middle of a file",
        {"--pin", pin, "--retries", "0"},
        relay.Port(),
@@ -295,8 +308,7 @@ TEST_F(TlsMirror, EveryFailureSaysWhyAndWritesNothing) {
     std::vector<std::string> arguments = test.Options;
     for (const std::string& argument :
          {std::string("-q"), std::string("--timeout"), std::string("30"), std::string("-p"),
-          std::to_string(test.Port), std::string("127.0.0.1"), std::string("Demo"),
-          copy.string()}) {
+          std::to_string(test.Port), std::string("127.0.0.1"), test.Project, copy.string()}) {
       arguments.push_back(argument);
     }
     TProgramResult result = RunClient(arguments);
