@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "platform/Format.h"
 #include "platform/ServiceControl.h"
 #include "platform/Text.h"
+#include "platform/posix/SystemError.h"
 #include "platform/posix/SystemdService.h"
 
 extern char** environ;
@@ -34,7 +34,7 @@ namespace {
 
 // The system error of a failed call, in the form the host reports it.
 [[noreturn]] void RaiseSystemError(int code) {
-  throw Exception(SystemErrorReport(code, std::strerror(code)));
+  throw Exception(SystemErrorReport(code, SystemErrorMessage(code)));
 }
 
 sigset_t ServiceSignalSet() {
@@ -133,7 +133,7 @@ TControlRun RunControl(const std::string& program, std::vector<std::string> argu
 
   int output[2];
   if (pipe2(output, O_CLOEXEC) != 0) {
-    run.Output = std::strerror(errno);
+    run.Output = SystemErrorMessage(errno);
     return run;
   }
   posix_spawn_file_actions_t actions;
@@ -154,7 +154,7 @@ TControlRun RunControl(const std::string& program, std::vector<std::string> argu
   close(output[1]);
   if (started != 0) {
     close(output[0]);
-    run.Output = std::strerror(started);
+    run.Output = SystemErrorMessage(started);
     return run;
   }
   char buffer[4096];
