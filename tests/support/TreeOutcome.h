@@ -15,7 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include "Pieces.h"
 #include "comparer/CompactTree.h"
 #include "comparer/FileStructures.h"
 #include "comparer/ReceivedTree.h"
@@ -24,6 +23,7 @@
 #include "comparer/TaskBuilder.h"
 #include "comparer/Tasks.h"
 #include "comparer/TreeReader.h"
+#include "fuzz/support/Pieces.h"
 #include "platform/Exceptions.h"
 #include "protocol/SyncVocabulary.h"
 
