@@ -114,12 +114,35 @@ class TTreeGenerator : public TXMLMutator {
   void Folder(std::string& xml, int depth) {
     if (Chance(85)) Text(xml, "name", Name());
     if (Chance(70)) Text(xml, "datemodified", Date());
-    const int entries = Pick(depth < 3 ? 6 : 2);
+    // Now and then a crowd: more entries than a sort of a few handles, most
+    // of them with names that differ only in letter case.
+    const bool crowd = depth < 2 && Chance(4);
+    const int entries = crowd ? 17 + Pick(24) : Pick(depth < 3 ? 6 : 2);
     for (int i = 0; i < entries; ++i) {
       if (Chance(10)) xml += Chance(50) ? "\r\n " : " stray text ";
-      Entry(xml, depth, Chance(30));
+      if (crowd) {
+        CrowdEntry(xml, depth);
+      } else {
+        Entry(xml, depth, Chance(30));
+      }
     }
     if (Chance(5)) Text(xml, "name", Name());
+  }
+
+  // A file or folder of a crowd, named as several others but for letter
+  // case, with a date that loads.
+  void CrowdEntry(std::string& xml, int depth) {
+    static const char* const names[] = {"a.txt", "doc", "x y", "\xe8o"};
+    static const char* const dates[] = {"2008-11-14 10-20-30", "2008-11-14", "1980-01-01 0-00-02"};
+    std::string name = names[Pick(4)];
+    for (char& c : name)
+      if (c >= 'a' && c <= 'z' && Chance(50)) c = static_cast<char>(c - 'a' + 'A');
+    const bool folder = Chance(20);
+    const std::string element = folder ? "directory" : "file";
+    xml += "<" + element + "><name>" + name + "</name><datemodified>" + dates[Pick(3)] +
+           "</datemodified>";
+    if (folder && Chance(50)) Entry(xml, depth + 1, false);
+    xml += "</" + element + ">";
   }
 };
 
