@@ -11,11 +11,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
+#include "platform/Mutex.h"
 #include "platform/ServiceControl.h"
 #include "platform/Text.h"
 #include "platform/posix/SystemError.h"
@@ -193,14 +193,20 @@ TControlRun RunControl(const std::string& program, std::vector<std::string> argu
   throw Exception(message);
 }
 
-std::mutex outputLock;
+// The host's output and error: a line is written whole, never between the
+// pieces of another thread's.
+TMutex outputLock;
+
+void WriteWhole(FILE* stream, const std::string& line) REQUIRES(outputLock) {
+  std::fwrite(line.data(), 1, line.size(), stream);
+  std::fflush(stream);
+}
 
 void WriteLineTo(FILE* stream, std::string_view text) {
   std::string line = CrLfToBlank(text);
   line += '\n';
-  std::lock_guard<std::mutex> guard(outputLock);
-  std::fwrite(line.data(), 1, line.size(), stream);
-  std::fflush(stream);
+  TMutexLock guard(outputLock);
+  WriteWhole(stream, line);
 }
 
 // Creates the service's user where it is missing and lets it save the
