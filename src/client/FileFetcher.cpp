@@ -96,7 +96,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
   // "500" reply), and whether it timed out.
   std::string failure;
   bool timedOut = false;
-  auto failed = [&](const Exception& error) {
+  auto failed = [&](const auto& error) {  // an Exception or an EServerLost
     failure = error.Message();
     timedOut = dynamic_cast<const EServerTimeout*>(&error) != nullptr;
     TMutexLock guard(lock_);
@@ -136,6 +136,9 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         TMutexLock guard(lock_);
         lastError_ = error.Message();
         return;  // an answer, not a failure
+      } catch (const EServerLost& error) {
+        failed(error);
+        continue;
       } catch (const Exception& error) {
         failed(error);
         continue;
@@ -184,8 +187,10 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     if (!batch.empty()) {
       try {
         connection->SendLines(batch);
-      } catch (const Exception& error) {
+      } catch (const EServerLost& error) {
         failed(error);  // everything outstanding goes again
+      } catch (const Exception& error) {
+        failed(error);
       }
     }
     if (connection->Broken()) continue;
@@ -194,6 +199,17 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     TPending current = std::move(pending.front());
     pending.pop_front();
     pendingBytes -= current.LineBytes;
+    // The connection broke while this file was on its way; its temporary
+    // file goes with `current`.
+    auto brokeOff = [&](const auto& error) {
+      failed(error);
+      if (++current.Job->Attempts > reconnect.Retries()) {
+        fail_(*current.Job, error.Message());
+      } else {
+        current.Replacement.reset();
+        retries.push_back(std::move(current));
+      }
+    };
     try {
       TorReply reply = connection->ReadReply();
       reconnect.Succeeded();
@@ -208,16 +224,10 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       } catch (const Exception& error) {
         fail_(*current.Job, error.Message());
       }
+    } catch (const EServerLost& error) {
+      brokeOff(error);
     } catch (const Exception& error) {
-      // The connection broke while this file was on its way; its temporary
-      // file goes with `current`.
-      failed(error);
-      if (++current.Job->Attempts > reconnect.Retries()) {
-        fail_(*current.Job, error.Message());
-      } else {
-        current.Replacement.reset();
-        retries.push_back(std::move(current));
-      }
+      brokeOff(error);
     }
   }
 }
