@@ -47,7 +47,6 @@ class TTCPServer;
 class TTCPConnection;
 class THTTPServer;
 class TContext;
-class TTaskList;
 class THTTPRequestInfo;
 class THTTPResponseInfo;
 
@@ -176,8 +175,6 @@ class TZevanOrmelinS {
   std::string ClientLink(TContext& context);
 
   std::string BuildDiffList(const TorProject& project, const std::string& clientTree);
-  static void RemoveDeleteTasks(TTaskList& list);
-  static void RemoveTasksNamed(TTaskList& list, std::string_view name);
 
  private:
   // The two trees of a comparison, kept by the caller until its answer is out.

@@ -20,12 +20,12 @@
 #include "comparer/ReceivedTree.h"
 #include "comparer/StructStreamer.h"
 #include "comparer/SyncAnswer.h"
-#include "comparer/TaskBuilder.h"
 #include "comparer/Tasks.h"
 #include "comparer/TreeReader.h"
 #include "fuzz/support/Pieces.h"
 #include "platform/Exceptions.h"
 #include "protocol/SyncVocabulary.h"
+#include "reference/TaskBuilder.h"
 
 namespace ormelin::testing {
 
