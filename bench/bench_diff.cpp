@@ -8,8 +8,8 @@
 
 #include "BenchTrees.h"
 #include "comparer/StructStreamer.h"
-#include "comparer/TaskBuilder.h"
 #include "comparer/Tasks.h"
+#include "reference/TaskBuilder.h"
 #include "server/usvOrmelinS.h"
 
 namespace ormelin {

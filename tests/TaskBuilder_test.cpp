@@ -1,4 +1,4 @@
-#include "comparer/TaskBuilder.h"
+#include "reference/TaskBuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -14,20 +14,18 @@
 #include "comparer/ReaderStream.h"
 #include "comparer/StructStreamer.h"
 #include "comparer/orXMLParser.h"
-#include "fuzz/support/TreeOutcome.h"
 #include "support/EverySplit.h"
-#include "support/XMLMutator.h"
+#include "support/TreeGenerator.h"
+#include "support/TreeOutcome.h"
 
 namespace ormelin {
 namespace {
 
-using testing::AnswerByNodes;
-using testing::AnswerCompact;
 using testing::ExpectSameInEverySplit;
 using testing::Nested;
 using testing::OutcomeByNodes;
 using testing::OutcomeStreamed;
-using testing::TXMLMutator;
+using testing::TTreeGenerator;
 
 // The reader's outcome in every kind of split equals the node path's.
 void ExpectSame(const std::string& xml, std::mt19937& random, const std::string& label) {
@@ -121,122 +119,8 @@ TEST(TreeReader, ReadsTheDialectAsTheNodePathDoes) {
     ExpectSame(cases[i], random, "case " + std::to_string(i));
 }
 
-// ---- generated and mutated trees ----
-
-class TGenerator : public TXMLMutator {
- public:
-  using TXMLMutator::TXMLMutator;
-
-  std::string Tree() {
-    const std::string outer = Word("tree");
-    std::string xml = "<" + outer + ">";
-    Folder(xml, 0);
-    if (!Chance(10)) xml += "</" + outer + ">";
-    return xml;
-  }
-
-  std::string Mutate(std::string xml) {
-    const int count = 1 + Pick(3);
-    for (int i = 0; i < count && !xml.empty(); ++i) {
-      const size_t at = static_cast<size_t>(Pick(static_cast<int>(xml.size()) + 1));
-      switch (const int kind = Pick(kCommonDamage + 3)) {
-        default:
-          Damage(xml, at, kind);
-          break;
-        case kCommonDamage:  // an unclosed tag
-          xml.insert(at, "<" + Word(Chance(50) ? "directory" : "file") + ">");
-          break;
-        case kCommonDamage + 1:  // a bad date
-          xml.insert(at, "<datemodified>" + std::string(Chance(50) ? "2008-02-30" : "x") +
-                             "</datemodified>");
-          break;
-        case kCommonDamage + 2:  // a name or date element dropped or doubled
-          for (const char* tag : {"<name>", "<datemodified>"}) {
-            const size_t open = xml.find(tag, at);
-            if (open == std::string::npos) continue;
-            const size_t close = xml.find('<', open + 1);
-            if (close == std::string::npos) break;
-            const size_t end = xml.find('>', close);
-            if (end == std::string::npos) break;
-            const std::string element = xml.substr(open, end - open + 1);
-            if (Chance(50))
-              xml.erase(open, element.size());
-            else
-              xml.insert(open, element);
-            break;
-          }
-          break;
-      }
-    }
-    return xml;
-  }
-
- private:
-  std::string Word(const char* word) {
-    std::string text = word;
-    if (Chance(15))
-      for (char& c : text)
-        if (Chance(50)) c = static_cast<char>(c - 'a' + 'A');
-    return text;
-  }
-
-  std::string Name() {
-    static const char* const parts[] = {"a",    "B",    "doc",     " x ", "&amp;", "&lt;b&gt;",
-                                        "\xe8", "\x8a", "&bogus;", "1",   "a.txt", "A.TXT"};
-    std::string name;
-    const int count = Chance(5) ? 0 : 1 + Pick(2);
-    for (int i = 0; i < count; ++i) name += parts[Pick(12)];
-    return name;
-  }
-
-  std::string Date() {
-    static const char* const dates[] = {"2008-11-14 10-20-30",    "2008-11-14", " 2021-1-2 3-4-5 ",
-                                        "2008-11-14 12-00-00 PM", "11-14",      "10-20",
-                                        "1980-01-01 0-00-02"};
-    return dates[Pick(7)];
-  }
-
-  void Text(std::string& xml, const char* element, const std::string& text) {
-    if (text.empty() && Chance(30)) {
-      xml += "<" + Word(element) + "/>";
-      return;
-    }
-    const std::string word = Word(element);
-    xml += "<" + word + ">" + text + "</" + word + ">";
-  }
-
-  void Entry(std::string& xml, int depth, bool folder) {
-    if (Chance(5)) {
-      xml += folder ? "<directory/>" : "<file/>";
-      return;
-    }
-    const char* element = folder ? "directory" : "file";
-    xml += "<" + std::string(element) + ">";
-    if (folder) {
-      Folder(xml, depth + 1);
-    } else {
-      if (Chance(90)) Text(xml, "name", Name());
-      if (Chance(85)) Text(xml, "datemodified", Date());
-      if (Chance(10)) Text(xml, "name", Name());
-      if (Chance(10)) xml += "<other>x<name>y</name></other>";
-    }
-    xml += "</" + std::string(element) + ">";
-  }
-
-  void Folder(std::string& xml, int depth) {
-    if (Chance(85)) Text(xml, "name", Name());
-    if (Chance(70)) Text(xml, "datemodified", Date());
-    const int entries = Pick(depth < 3 ? 6 : 2);
-    for (int i = 0; i < entries; ++i) {
-      if (Chance(10)) xml += Chance(50) ? "\r\n " : " stray text ";
-      Entry(xml, depth, Chance(30));
-    }
-    if (Chance(5)) Text(xml, "name", Name());
-  }
-};
-
 TEST(TreeReader, ReadsGeneratedAndMutatedTreesAsTheNodePathDoes) {
-  TGenerator generator(20261209);
+  TTreeGenerator generator(20261209);
   int loaded = 0;
   int failed = 0;
   for (int i = 0; i < 3000; ++i) {
@@ -250,45 +134,6 @@ TEST(TreeReader, ReadsGeneratedAndMutatedTreesAsTheNodePathDoes) {
   // Both outcomes are well represented.
   EXPECT_GT(loaded, 600);
   EXPECT_GT(failed, 600);
-}
-
-// A sync's answer from the packed trees is the task builder's (less its
-// deletions) for generated projects and generated or mutated client trees,
-// names that differ in case or only to the collation included; an error
-// of the client's tree is the same error.
-TEST(TreeReader, PackedTreesAnswerAsTheTaskBuilderDoes) {
-  TGenerator generator(20261210);
-  int answered = 0;
-  for (int i = 0; i < 1500; ++i) {
-    const std::string projectXML = generator.Tree();
-    TDirectory project;
-    try {
-      TLoader::LoadFromXML(projectXML, &project);
-    } catch (const std::exception&) {
-      continue;
-    }
-    TCompactTree compact = TCompactTree::FromDirectory(project);
-    compact.Freeze();
-    TDirectory copied;
-    compact.CopyTo(&copied);
-    ASSERT_EQ(TLoader::SaveToXML(copied), TLoader::SaveToXML(project)) << "project " << i;
-    for (int c = 0; c < 3; ++c) {
-      std::string client = generator.Tree();
-      if (c == 2) client = generator.Mutate(client);
-      // The task builder sorts the levels it enters in place, and the
-      // content of a missing folder goes out in its own order: each answer
-      // starts from the project as loaded, as a sync from a fresh scan does.
-      TDirectory scanned;
-      TLoader::LoadFromXML(projectXML, &scanned);
-      const std::string expected = AnswerByNodes(scanned, client);
-      ASSERT_EQ(AnswerCompact(compact, client), expected)
-          << "project " << i << "\n"
-          << TLoader::SaveToXML(project) << "\nclient\n"
-          << client;
-      if (!expected.empty() && expected[0] == '<') ++answered;
-    }
-  }
-  EXPECT_GT(answered, 1000);
 }
 
 TEST(TreeReader, KeepsAFailureAndReadsNoFurther) {

@@ -25,10 +25,10 @@
 #include "comparer/ReceivedTree.h"
 #include "comparer/StructStreamer.h"
 #include "comparer/SyncAnswer.h"
-#include "comparer/TaskBuilder.h"
 #include "comparer/Tasks.h"
 #include "comparer/TreeReader.h"
 #include "platform/FolderWatch.h"
+#include "reference/TaskBuilder.h"
 #include "server/usvOrmelinS.h"
 #ifndef _WIN32
 #include "support/ChildCheck.h"
@@ -62,7 +62,7 @@ std::string FreshAnswer(const fs::path& root, const std::string& clientXML) {
   TTaskBuilder builder;
   TTaskList tasks;
   builder.Build(&fresh, &client, &tasks);
-  TZevanOrmelinS::RemoveDeleteTasks(tasks);
+  RemoveDeleteTasks(tasks);
   return tasks.GetXML();
 }
 

@@ -340,5 +340,22 @@ TEST_F(RemoteFetchTest, RefusedOrBrokenFetchesWriteNothing) {
   EXPECT_THROW(Run("insert_file", "\\doc\\new.txt", "Sync P"), ENoClientConnection);
 }
 
+// A connection set for a scope is cleared however the scope ends, a
+// failure's included: no later fetch goes through a connection that is gone.
+TEST_F(RemoteFetchTest, ConnectionScopeClearsOnEveryWayOut) {
+  TFakeConnection other;
+  try {
+    TClientConnectionScope scope(&other);
+    scope.Reset(&server);
+    Run("insert_file", "\\doc\\a.txt", "Sync P");
+    throw Exception("Connection Closed Gracefully.");
+  } catch (const Exception&) {
+  }
+  EXPECT_EQ(ClientConnection(), nullptr);
+  EXPECT_EQ(server.Streams, 1);
+  EXPECT_EQ(other.Streams, 0);
+  EXPECT_THROW(Run("insert_file", "\\doc\\b.txt", "Sync P"), ENoClientConnection);
+}
+
 }  // namespace
 }  // namespace ormelin

@@ -100,7 +100,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
   // "500" reply), and whether it timed out.
   std::string failure;
   bool timedOut = false;
-  auto failed = [&](const Exception& error) {
+  auto failed = [&](const auto& error) {  // an Exception or an EServerLost
     failure = error.Message();
     timedOut = dynamic_cast<const EServerTimeout*>(&error) != nullptr;
     TMutexLock guard(lock_);
@@ -140,6 +140,9 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         TMutexLock guard(lock_);
         lastError_ = error.Message();
         return;  // an answer, not a failure
+      } catch (const EServerLost& error) {
+        failed(error);
+        continue;
       } catch (const Exception& error) {
         failed(error);
         continue;
@@ -191,8 +194,10 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         connection->SendLines(batch);
         const TRequestWindow::TStamp stamp = window.Sent(TRequestWindow::TClock::now());
         for (size_t i = before; i < pending.size(); ++i) pending[i].Stamp = stamp;
-      } catch (const Exception& error) {
+      } catch (const EServerLost& error) {
         failed(error);  // everything outstanding goes again
+      } catch (const Exception& error) {
+        failed(error);
       }
     }
     if (connection->Broken()) continue;
@@ -201,6 +206,17 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
     TPending current = std::move(pending.front());
     pending.pop_front();
     pendingBytes -= current.LineBytes;
+    // The connection broke while this file was on its way; its temporary
+    // file goes with `current`.
+    auto brokeOff = [&](const auto& error) {
+      failed(error);
+      if (++current.Job->Attempts > reconnect.Retries()) {
+        fail_(*current.Job, error.Message());
+      } else {
+        current.Replacement.reset();
+        retries.push_back(std::move(current));
+      }
+    };
     try {
       TorReply reply = connection->ReadReply();
       const auto head = TRequestWindow::TClock::now();
@@ -222,16 +238,10 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       } catch (const Exception& error) {
         fail_(*current.Job, error.Message());
       }
+    } catch (const EServerLost& error) {
+      brokeOff(error);
     } catch (const Exception& error) {
-      // The connection broke while this file was on its way; its temporary
-      // file goes with `current`.
-      failed(error);
-      if (++current.Job->Attempts > reconnect.Retries()) {
-        fail_(*current.Job, error.Message());
-      } else {
-        current.Replacement.reset();
-        retries.push_back(std::move(current));
-      }
+      brokeOff(error);
     }
   }
 }

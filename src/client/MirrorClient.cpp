@@ -60,10 +60,6 @@ std::unique_ptr<TSyncConnection> TMirrorClient::Connect(int limitMs) {
     throw;
   } catch (const ETlsRefused&) {
     throw;  // says what to do itself
-  } catch (const EConnectionLost&) {
-    throw;
-  } catch (const EServerTimeout&) {
-    throw;  // names the server itself
   } catch (const Exception& error) {
     throw EConnectionLost(Format("Spajanje na %s:%d nije uspjelo: %s", options_.Host.c_str(),
                                  options_.Port, CrLfToBlank(error.Message()).c_str()));
@@ -172,6 +168,11 @@ int TMirrorClient::Run() {
       output_.Error(Format("Poslužitelj je odbio zahtjev: %d "_cp1250, error.Code()) +
                     CrLfToBlank(error.Message()));
       return 1;
+    } catch (const EServerLost& error) {
+      if (!reconnect.Failed(error.Message())) {
+        output_.Error(CrLfToBlank(error.Message()));
+        return 1;
+      }
     } catch (const Exception& error) {
       if (!IsConnectionFailure(error) || !reconnect.Failed(error.Message())) {
         output_.Error(CrLfToBlank(error.Message()));
@@ -228,7 +229,7 @@ void TMirrorClient::RunOneByOne(const TMirrorTaskList& list,
                                 std::unique_ptr<TSyncConnection> connection) {
   auto progress = [this](int64_t bytes) { output_.AddBytes(bytes); };
   connection->Progress = progress;
-  SetClientConnection(connection.get());
+  TClientConnectionScope current(connection.get());
   TReconnect reconnect = NewReconnect();
   bool spent = false;  // the last series of retries ran out
   for (int i = 0; i < list.Count(); ++i) {
@@ -242,11 +243,11 @@ void TMirrorClient::RunOneByOne(const TMirrorTaskList& list,
       again = false;
       try {
         if (IsFileTask(task) && (!connection || connection->Broken())) {
-          SetClientConnection(nullptr);
+          current.Reset(nullptr);
           connection.reset();
           connection = Connect(reconnect.ConnectLimitMs());
           connection->Progress = progress;
-          SetClientConnection(connection.get());
+          current.Reset(connection.get());
         }
         Execute(task);
         if (IsFileTask(task)) {
@@ -254,20 +255,21 @@ void TMirrorClient::RunOneByOne(const TMirrorTaskList& list,
           reconnect.Succeeded();
           spent = false;
         }
+      } catch (const EServerLost& error) {
+        again = IsFileTask(task) && !spent && reconnect.Failed(error.Message());
+        if (again) continue;
+        spent = true;
+        if (dynamic_cast<const EServerTimeout*>(&error) != nullptr) throw;
+        ReportFailure(TaskPath(task), error.Message());
       } catch (const Exception& error) {
         again = IsFileTask(task) && IsConnectionFailure(error) && !spent &&
                 reconnect.Failed(error.Message());
         if (again) continue;
         if (IsConnectionFailure(error)) spent = true;
-        if (dynamic_cast<const EServerTimeout*>(&error) != nullptr) {
-          SetClientConnection(nullptr);
-          throw;
-        }
         ReportFailure(TaskPath(task), error.Message());
       }
     }
   }
-  SetClientConnection(nullptr);
 }
 
 void TMirrorClient::RunPipelined(const TMirrorTaskList& list, int fileTasks,

@@ -15,10 +15,12 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "comparer/uorCommand.h"
 #include "net/TCPConnection.h"
@@ -83,19 +85,35 @@ class TSyncConnection : public TorClientConnection {
   std::string answered_;                // the command whose reply came last
 };
 
+// The server is lost to the client: it cannot be reached, or it stopped
+// answering. Only a new connection may cure that, and once the retries
+// are spent the run (or, for a refused connection, the task) ends. A base
+// of its own, outside Exception, so that no handler of one task's or one
+// file's failure takes it by mistake: the handlers that retry and the
+// run's end name it. The message carries the server's name.
+class EServerLost : public std::exception {
+ public:
+  explicit EServerLost(std::string message) : message_(std::move(message)) {}
+  const std::string& Message() const { return message_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
 // The server sent or took nothing for the whole time-out; the message says
 // which server and what was awaited. The run ends: the server is taken to
 // be gone.
-class EServerTimeout : public Exception {
+class EServerTimeout : public EServerLost {
  public:
-  using Exception::Exception;
+  using EServerLost::EServerLost;
 };
 
 // The server could not be reached or closed before its greeting; the
 // message names the server.
-class EConnectionLost : public Exception {
+class EConnectionLost : public EServerLost {
  public:
-  using Exception::Exception;
+  using EServerLost::EServerLost;
 };
 
 // TLS between the client and the server did not come about, or the server's

@@ -18,7 +18,7 @@ namespace {
 const char* const kUnit = "CompactTree";
 
 // Sorts `order` (numbers of entries) by their ranks, equal ranks in fill
-// order: the order TDirectory::Sort gives a list of a few entries.
+// order: the order TDirectory::Sort gives.
 template <typename RankOf>
 void SortByRank(TCompactTree::TIndex* first, TCompactTree::TIndex* last, RankOf rankOf) {
   std::sort(first, last, [&rankOf](TCompactTree::TIndex a, TCompactTree::TIndex b) {

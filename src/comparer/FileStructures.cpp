@@ -36,8 +36,8 @@ std::vector<T*> NameOrder(const std::vector<std::unique_ptr<T>>& list) {
   std::vector<T*> order;
   order.reserve(list.size());
   for (const auto& entry : list) order.push_back(entry.get());
-  std::sort(order.begin(), order.end(),
-            [](const T* a, const T* b) { return a->NameKey() < b->NameKey(); });
+  std::stable_sort(order.begin(), order.end(),
+                   [](const T* a, const T* b) { return a->NameKey() < b->NameKey(); });
   return order;
 }
 
@@ -278,8 +278,10 @@ TFile* TDirectory::GetFile(int index) const {
 
 void TDirectory::SortOwnLists() {
   AssertWritable();
-  std::sort(directories_.begin(), directories_.end(), KeyOrder<TDirectory>);
-  std::sort(files_.begin(), files_.end(), KeyOrder<TFile>);
+  // Stable, as the packed trees order names that compare equal: in the
+  // order they were added, however many there are.
+  std::stable_sort(directories_.begin(), directories_.end(), KeyOrder<TDirectory>);
+  std::stable_sort(files_.begin(), files_.end(), KeyOrder<TFile>);
 }
 
 void TDirectory::Freeze() {

@@ -7,7 +7,7 @@
 #include "comparer/CompactTree.h"
 #include "comparer/ReceivedTree.h"
 #include "comparer/StructStreamer.h"
-#include "comparer/TaskBuilder.h"
+#include "comparer/Tasks.h"
 #include "comparer/orXMLParser.h"
 #include "platform/Exceptions.h"
 #include "protocol/SyncVocabulary.h"

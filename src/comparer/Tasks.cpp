@@ -83,4 +83,33 @@ std::string TTaskList::GetXML() const {
   return root.GetXML();
 }
 
+namespace {
+
+bool NeedsQuotes(std::string_view item) {
+  for (char c : item) {
+    auto code = static_cast<unsigned char>(c);
+    if ((code >= 1 && code <= 32) || c == '"' || c == ',') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string DelimitedItem(std::string_view item) {
+  if (!NeedsQuotes(item)) return std::string(item);
+  std::string quoted;
+  quoted.reserve(item.size() + 2);
+  quoted += '"';
+  for (char c : item) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+std::string DelimitedPair(std::string_view first, std::string_view second) {
+  return DelimitedItem(first) + "," + DelimitedItem(second);
+}
+
 }  // namespace ormelin

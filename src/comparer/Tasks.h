@@ -17,6 +17,13 @@ namespace ormelin {
 
 class TTaskList;
 
+// One item of a comma-delimited parameter text: enclosed in double quotes,
+// with every quote inside doubled, when it holds a character of code 1 to
+// 32, a double quote or a comma; otherwise as it stands.
+std::string DelimitedItem(std::string_view item);
+// Two items joined by "," after DelimitedItem each.
+std::string DelimitedPair(std::string_view first, std::string_view second);
+
 class TBaseTask {
  public:
   TBaseTask() = default;

@@ -8,6 +8,7 @@
 #include "platform/Cp1250.h"
 #include "platform/FileSystem.h"
 #include "platform/Format.h"
+#include "platform/Mutex.h"
 #include "platform/Text.h"
 #include "protocol/SyncVocabulary.h"
 
@@ -19,7 +20,7 @@ bool IsBlankOrControl(char c) {
 }
 
 std::atomic<TorClientConnection*> gClientConnection{nullptr};
-std::mutex gClientConnectionUse;  // held for one whole remote fetch
+TMutex gClientConnectionUse;  // held for one whole remote fetch
 
 // A name for a temporary file that no other writer picks.
 std::string TemporaryName() {
@@ -41,6 +42,23 @@ std::string ParentPath(std::string_view path) {
 }  // namespace
 
 // ---- client connection ----
+
+namespace {
+
+// One file from the server through the file commands' connection: the
+// request, its reply and the whole stream, with no other fetch between.
+void FetchFromServer(const std::string& project, std::string_view path, TStream& stream)
+    REQUIRES(gClientConnectionUse) {
+  TorClientConnection* connection = ClientConnection();
+  if (connection == nullptr) {
+    throw ENoClientConnection("Veza s poslužiteljem nije uspostavljena"_cp1250);
+  }
+  TorReply reply = connection->SendCommand(GetFileCommandLine(project, path));
+  if (reply.Code != kReplyGetFileStarted.Code) throw EServerReplyError(reply.Code, reply.Text);
+  connection->ReceiveStream(stream);
+}
+
+}  // namespace
 
 void SetClientConnection(TorClientConnection* connection) {
   gClientConnection = connection;
@@ -312,14 +330,8 @@ void TorInsertFileCommand::FetchFile(std::string_view sourceRoot, std::string_vi
     return;
   }
   TaskFullPath(std::string_view(), path);  // the server is given checked paths only
-  std::lock_guard<std::mutex> guard(gClientConnectionUse);
-  TorClientConnection* connection = ClientConnection();
-  if (connection == nullptr) {
-    throw ENoClientConnection("Veza s poslužiteljem nije uspostavljena"_cp1250);
-  }
-  TorReply reply = connection->SendCommand(GetFileCommandLine(RemoteProject(sourceRoot), path));
-  if (reply.Code != kReplyGetFileStarted.Code) throw EServerReplyError(reply.Code, reply.Text);
-  connection->ReceiveStream(stream);
+  TMutexLock guard(gClientConnectionUse);
+  FetchFromServer(RemoteProject(sourceRoot), path, stream);
 }
 
 void TorInsertFileCommand::Execute(std::string_view targetRoot, std::string_view sourceRoot,

@@ -92,6 +92,22 @@ class TorClientConnection {
 void SetClientConnection(TorClientConnection* connection);
 TorClientConnection* ClientConnection();
 
+// Sets the process's client connection for the scope and clears it on
+// every way out, a failure's included, so that it never names a
+// connection that is gone. One scope at a time; owned by one thread.
+class TClientConnectionScope {
+ public:
+  explicit TClientConnectionScope(TorClientConnection* connection) {
+    SetClientConnection(connection);
+  }
+  ~TClientConnectionScope() { SetClientConnection(nullptr); }
+  TClientConnectionScope(const TClientConnectionScope&) = delete;
+  TClientConnectionScope& operator=(const TClientConnectionScope&) = delete;
+
+  // Another connection (or none) from here on.
+  void Reset(TorClientConnection* connection) { SetClientConnection(connection); }
+};
+
 // Reads a delimited text: items separated by commas or blanks, an item in
 // double quotes running to its closing quote with "" standing for one
 // quote, blanks and control characters around items skipped, a comma at the

@@ -3,7 +3,8 @@
 // only while m is held, the object a pointer marked PT_GUARDED_BY(m) points
 // to likewise, a function marked REQUIRES(m) may be called only with m held
 // and one marked EXCLUDES(m) only without it; ACQUIRE and RELEASE mark the
-// functions that take and give back a lock. NO_THREAD_SAFETY_ANALYSIS turns
+// functions that take and give back a lock, ASSERT_CAPABILITY one that
+// tells the analysis a lock is held. NO_THREAD_SAFETY_ANALYSIS turns
 // the check off for one function; each use says why. Other compilers see
 // plain wrappers of the standard mutexes and no annotations.
 //
@@ -33,6 +34,7 @@
 #define RELEASE(...) ORMELIN_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define RELEASE_SHARED(...) ORMELIN_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
 #define EXCLUDES(...) ORMELIN_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
+#define ASSERT_CAPABILITY(x) ORMELIN_THREAD_ANNOTATION(assert_capability(x))
 #define NO_THREAD_SAFETY_ANALYSIS ORMELIN_THREAD_ANNOTATION(no_thread_safety_analysis)
 
 namespace ormelin {
@@ -46,6 +48,10 @@ class CAPABILITY("mutex") TMutex {
 
   void Lock() ACQUIRE() { mutex_.lock(); }
   void Unlock() RELEASE() { mutex_.unlock(); }
+  // Tells the analysis that the calling thread holds the mutex, where it
+  // cannot see that for itself (a callback run under a caller's lock).
+  // Checks nothing at run time.
+  void AssertHeld() ASSERT_CAPABILITY(this) {}
 
  private:
   std::mutex mutex_;

@@ -47,7 +47,6 @@ class TTCPServer;
 class TTCPConnection;
 class THTTPServer;
 class TContext;
-class TTaskList;
 class TTlsContext;
 class THTTPRequestInfo;
 class THTTPResponseInfo;
@@ -209,8 +208,6 @@ class TZevanOrmelinS {
   static std::string AccessRefusal(TContext& context, const TorProject& project);
 
   std::string BuildDiffList(const TorProject& project, const std::string& clientTree);
-  static void RemoveDeleteTasks(TTaskList& list);
-  static void RemoveTasksNamed(TTaskList& list, std::string_view name);
 
  private:
   // The two trees of a comparison, kept by the caller until its answer is out.

@@ -265,17 +265,6 @@ void TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjectScan& 
   trees.Client->Group(trees.Server->Tree);
 }
 
-void TZevanOrmelinS::RemoveDeleteTasks(TTaskList& list) {
-  RemoveTasksNamed(list, kTaskDeleteDir);
-  RemoveTasksNamed(list, kTaskDeleteFile);
-}
-
-void TZevanOrmelinS::RemoveTasksNamed(TTaskList& list, std::string_view name) {
-  // One pass that keeps the order of the others, where removing the tasks
-  // one by one from the end would cost a pass over the list for each.
-  list.RemoveTasksOfKind(name);
-}
-
 void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,
                                    const std::string& path) {
   TorProject project;

@@ -13,10 +13,10 @@
 
 #include "comparer/FileStructures.h"
 #include "comparer/StructStreamer.h"
-#include "comparer/TaskBuilder.h"
 #include "comparer/Tasks.h"
 #include "comparer/orXMLParser.h"
 #include "platform/Exceptions.h"
+#include "reference/TaskBuilder.h"
 
 namespace {
 

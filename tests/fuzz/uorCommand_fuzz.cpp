@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "comparer/TaskBuilder.h"
+#include "comparer/Tasks.h"
 #include "comparer/uorCommand.h"
 #include "platform/Exceptions.h"
 #include "platform/Paths.h"

@@ -247,7 +247,7 @@ TEST(HandStart, WritesOneEntryUnderTheExecutablesNameAndEnds) {
   const TChildRun run = RunChild("\"" + ExecutablePath() + "\" --hand-start");
   EXPECT_EQ(run.ExitCode, 1u);
   EXPECT_EQ(run.Stderr, "ServiceHost_win32_test.exe: " +
-                            SystemErrorText(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) + "\r\n");
+                            SystemErrorAnsiText(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) + "\r\n");
 }
 
 TEST(EventLogSink, CopiesEachEntryAsOneLineToStandardError) {
@@ -258,8 +258,8 @@ TEST(EventLogSink, CopiesEachEntryAsOneLineToStandardError) {
             "ServiceHost_win32_test.exe: Service failed on start: a b c\r\n");
 }
 
-TEST(SystemErrorText, IsTheSystemsTextWithoutItsLineEnd) {
-  const std::string text = SystemErrorText(ERROR_SERVICE_EXISTS);
+TEST(SystemErrorAnsiText, IsTheSystemsTextWithoutItsLineEnd) {
+  const std::string text = SystemErrorAnsiText(ERROR_SERVICE_EXISTS);
   ASSERT_FALSE(text.empty());
   EXPECT_NE(text.back(), '\n');
   EXPECT_NE(text.back(), '\r');
@@ -324,13 +324,13 @@ TEST(Registration, InstallsOnceAndRemovesOnce) {
 
   // A second installation fails at creation with the system's error.
   EXPECT_EQ(FailureOf(true, service),
-            SystemErrorReport(ERROR_SERVICE_EXISTS, SystemErrorText(ERROR_SERVICE_EXISTS)));
+            SystemErrorReport(ERROR_SERVICE_EXISTS, SystemErrorAnsiText(ERROR_SERVICE_EXISTS)));
   EXPECT_EQ(FailureOf(false, service), "");
   EXPECT_FALSE(ReadRegistration(service.Name, registration));
   // Removing a service that does not exist fails likewise.
   EXPECT_EQ(FailureOf(false, service),
             SystemErrorReport(ERROR_SERVICE_DOES_NOT_EXIST,
-                              SystemErrorText(ERROR_SERVICE_DOES_NOT_EXIST)));
+                              SystemErrorAnsiText(ERROR_SERVICE_DOES_NOT_EXIST)));
 }
 
 TEST(ApplicationWindow, IgnoresTheEndOfTheSession) {

@@ -15,6 +15,7 @@
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/SocketErrors.h"
 #include "platform/Streams.h"
 #include "platform/Thread.h"
 #include "platform/win32/LocalePicture.h"
@@ -333,6 +334,25 @@ TEST(Win32FolderTest, DeleteTreeSendsTheFolderAndItsContentAway) {
   EXPECT_FALSE(DeleteTree("C:\\"));
   EXPECT_FALSE(DeleteTree("C:"));
   EXPECT_TRUE(DirectoryExists("C:\\windows"));
+}
+
+// File errors and socket errors carry the same system text, differing
+// only in the closing full stop.
+TEST(Win32SystemErrorTest, EveryFormIsTheOneSystemText) {
+  for (const unsigned long code :
+       {0x2UL, 0x5UL, 0x3UL, 0x431UL, 10048UL, 10061UL, 10060UL, 0x2FFFFFFFUL}) {
+    SCOPED_TRACE(code);
+    const std::string text = SystemErrorText(code);
+    EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
+    if (text.empty()) {
+      EXPECT_EQ(SystemErrorMessage(code), "Unknown error " + std::to_string(code));
+      EXPECT_EQ(SystemSocketErrorDescription(static_cast<int>(code)), "Unknown error.");
+      continue;
+    }
+    const bool stop = text.back() == '.';
+    EXPECT_EQ(SystemErrorMessage(code), stop ? text.substr(0, text.size() - 1) : text);
+    EXPECT_EQ(SystemSocketErrorDescription(static_cast<int>(code)), stop ? text : text + ".");
+  }
 }
 
 TEST(Win32FileTest, ErrorsCarryThePathAndTheSystemsReason) {

@@ -9,11 +9,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/Exceptions.h"
+#include "platform/Mutex.h"
 #include "platform/Paths.h"
 #include "platform/Streams.h"
 #include "platform/posix/FileTimes.h"
@@ -152,6 +152,13 @@ bool DeleteTree(std::string_view path) {
 
 namespace {
 
+// The process's time-zone state, which mktime reads and may reload.
+TMutex timeZoneLock;
+
+time_t LocalMakeTime(tm& fields) REQUIRES(timeZoneLock) {
+  return mktime(&fields);
+}
+
 // The seconds since 1970 of the local time `fields`, as mktime gives them.
 // mktime looks at the system's time-zone file again on every call (a stat
 // per file written); where the offset from UTC is the same a day before and
@@ -182,10 +189,8 @@ bool LocalFieldsToSeconds(const tm& fields, time_t& seconds) {
   probe.tm_isdst = -1;
   errno = 0;
   {
-    // mktime reads and may reload the process's time-zone state.
-    static std::mutex timeZoneLock;
-    std::lock_guard<std::mutex> guard(timeZoneLock);
-    seconds = mktime(&probe);
+    TMutexLock guard(timeZoneLock);
+    seconds = LocalMakeTime(probe);
   }
   return !(seconds == static_cast<time_t>(-1) && errno != 0);
 }

@@ -10,15 +10,15 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
+#include "platform/Mutex.h"
 #include "platform/ServiceControl.h"
 #include "platform/Text.h"
+#include "platform/posix/SystemError.h"
 #include "platform/posix/SystemdService.h"
 
 extern char** environ;
@@ -34,7 +34,7 @@ namespace {
 
 // The system error of a failed call, in the form the host reports it.
 [[noreturn]] void RaiseSystemError(int code) {
-  throw Exception(SystemErrorReport(code, std::strerror(code)));
+  throw Exception(SystemErrorReport(code, SystemErrorMessage(code)));
 }
 
 sigset_t ServiceSignalSet() {
@@ -133,7 +133,7 @@ TControlRun RunControl(const std::string& program, std::vector<std::string> argu
 
   int output[2];
   if (pipe2(output, O_CLOEXEC) != 0) {
-    run.Output = std::strerror(errno);
+    run.Output = SystemErrorMessage(errno);
     return run;
   }
   posix_spawn_file_actions_t actions;
@@ -154,7 +154,7 @@ TControlRun RunControl(const std::string& program, std::vector<std::string> argu
   close(output[1]);
   if (started != 0) {
     close(output[0]);
-    run.Output = std::strerror(started);
+    run.Output = SystemErrorMessage(started);
     return run;
   }
   char buffer[4096];
@@ -193,14 +193,20 @@ TControlRun RunControl(const std::string& program, std::vector<std::string> argu
   throw Exception(message);
 }
 
-std::mutex outputLock;
+// The host's output and error: a line is written whole, never between the
+// pieces of another thread's.
+TMutex outputLock;
+
+void WriteWhole(FILE* stream, const std::string& line) REQUIRES(outputLock) {
+  std::fwrite(line.data(), 1, line.size(), stream);
+  std::fflush(stream);
+}
 
 void WriteLineTo(FILE* stream, std::string_view text) {
   std::string line = CrLfToBlank(text);
   line += '\n';
-  std::lock_guard<std::mutex> guard(outputLock);
-  std::fwrite(line.data(), 1, line.size(), stream);
-  std::fflush(stream);
+  TMutexLock guard(outputLock);
+  WriteWhole(stream, line);
 }
 
 // Creates the service's user where it is missing and lets it save the

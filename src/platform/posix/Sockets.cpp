@@ -23,6 +23,7 @@
 
 #include "platform/Format.h"
 #include "platform/SocketErrors.h"
+#include "platform/posix/SystemError.h"
 
 namespace ormelin {
 
@@ -224,8 +225,7 @@ class TSigPipeBlock {
 }  // namespace
 
 std::string SystemSocketErrorDescription(int code) {
-  const char* text = std::strerror(code);
-  return text ? std::string(text) + "." : std::string("Unknown error.");
+  return SystemErrorMessage(code) + ".";
 }
 
 // Blocked calls wake through shutdown(2) alone.

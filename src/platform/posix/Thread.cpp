@@ -2,9 +2,8 @@
 
 #include <pthread.h>
 
-#include <cstring>
-
 #include "platform/Format.h"
+#include "platform/posix/SystemError.h"
 
 namespace ormelin {
 
@@ -45,7 +44,7 @@ TThread::TThread(std::function<void()> body, size_t stackSize, std::string_view 
   const int result = pthread_create(&state->handle, &attributes, RunThread, start.get());
   pthread_attr_destroy(&attributes);
   if (result != 0) {
-    throw EThreadError(Format("Thread creation error: %s", std::strerror(result)));
+    throw EThreadError(Format("Thread creation error: %s", SystemErrorMessage(result).c_str()));
   }
   start.release();  // the new thread owns it now
   state_ = std::move(state);

@@ -17,26 +17,22 @@
 #include "platform/ServiceControl.h"
 #include "platform/Text.h"
 #include "platform/win32/ServiceThread.h"
+#include "platform/win32/SystemError.h"
+#include "platform/win32/WideText.h"
 
 namespace ormelin {
 
-std::string SystemErrorText(DWORD code) {
-  char* buffer = nullptr;
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text = length > 0 && buffer != nullptr ? std::string(buffer, length) : std::string();
-  if (buffer != nullptr) LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
-    text.pop_back();
-  }
-  return text.empty() ? Format("Unknown error %lu", static_cast<unsigned long>(code)) : text;
+std::string SystemErrorAnsiText(DWORD code) {
+  const std::string text = SystemErrorText(code);
+  if (text.empty()) return Format("Unknown error %lu", static_cast<unsigned long>(code));
+  return WideToAnsi(Cp1250ToWide(text));
 }
 
 namespace {
 
-std::string SystemErrorMessage(DWORD code) {
-  return SystemErrorReport(static_cast<int>(code), SystemErrorText(code));
+// A failed call of the manager, as the host reports it.
+std::string ManagerFailureReport(DWORD code) {
+  return SystemErrorReport(static_cast<int>(code), SystemErrorAnsiText(code));
 }
 
 // A handle of the service control manager, closed with its owner.
@@ -57,7 +53,7 @@ class TServiceHandle {
 
 SC_HANDLE OpenManager() {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager == nullptr) throw EServiceManagerUnavailable(SystemErrorMessage(GetLastError()));
+  if (manager == nullptr) throw EServiceManagerUnavailable(ManagerFailureReport(GetLastError()));
   return manager;
 }
 
@@ -72,15 +68,15 @@ std::string InstallService(const TServiceDescription& service) {
                                         SERVICE_ALL_ACCESS, kServiceOwnProcess, kServiceAutoStart,
                                         kServiceErrorNormal, service.Executable.c_str(), "",
                                         nullptr, "\0", nullptr, ""));
-  if (!created) throw Exception(SystemErrorMessage(GetLastError()));
+  if (!created) throw Exception(ManagerFailureReport(GetLastError()));
   return {};
 }
 
 std::string UninstallService(const TServiceDescription& service) {
   TServiceHandle manager(OpenManager());
   TServiceHandle existing(OpenServiceA(manager.Get(), service.Name.c_str(), SERVICE_ALL_ACCESS));
-  if (!existing) throw Exception(SystemErrorMessage(GetLastError()));
-  if (!DeleteService(existing.Get())) throw Exception(SystemErrorMessage(GetLastError()));
+  if (!existing) throw Exception(ManagerFailureReport(GetLastError()));
+  if (!DeleteService(existing.Get())) throw Exception(ManagerFailureReport(GetLastError()));
   return {};
 }
 
@@ -237,7 +233,7 @@ void ReportToManager(const std::string& name, const TServiceStatusRecord& record
   status.dwCheckPoint = record.CheckPoint;
   status.dwWaitHint = record.WaitHint;
   if (!SetServiceStatus(statusHandle, &status)) {
-    WriteEventLogEntry(name, SystemErrorText(GetLastError()));
+    WriteEventLogEntry(name, SystemErrorAnsiText(GetLastError()));
   }
 }
 
@@ -255,7 +251,7 @@ VOID WINAPI ServiceEntry(DWORD count, LPSTR* arguments) {
   for (DWORD i = 0; i < count; ++i) parameters.emplace_back(arguments[i] ? arguments[i] : "");
   statusHandle = RegisterServiceCtrlHandlerA(service->Name().c_str(), ControlHandler);
   if (statusHandle == nullptr) {
-    WriteEventLogEntry(service->Name(), SystemErrorText(GetLastError()));
+    WriteEventLogEntry(service->Name(), SystemErrorAnsiText(GetLastError()));
     return;
   }
   service->Run(std::move(parameters));
@@ -343,7 +339,7 @@ bool TServiceApplication::Run(const TServiceDescription& service, const std::str
 
   if (result != 0) {
     // Also a process started by hand, outside the manager, ends here.
-    WriteEventLogEntry(hostSource, SystemErrorText(result));
+    WriteEventLogEntry(hostSource, SystemErrorAnsiText(result));
     return false;
   }
   return true;

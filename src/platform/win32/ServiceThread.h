@@ -77,8 +77,10 @@ class TServiceThread {
   std::vector<uint32_t> waiting_ GUARDED_BY(queueLock_);  // requests before the queue existed
 };
 
-// The system's text for an error code, without its line end.
-std::string SystemErrorText(DWORD code);
+// The system's text for an error code, without its line end, in the
+// machine's ANSI code page as the "A" functions (ReportEventA, MessageBoxA)
+// take it; "Unknown error %lu" for a code without a text.
+std::string SystemErrorAnsiText(DWORD code);
 
 // The window class of the hidden application window.
 inline constexpr const char* kApplicationWindowClass = "TOrmelinServiceApplication";

@@ -22,10 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/Cp1250.h"
 #include "platform/Exceptions.h"
 #include "platform/SocketErrors.h"
 #include "platform/Sockets.h"
+#include "platform/win32/SystemError.h"
+#include "platform/win32/WideText.h"
 
 namespace ormelin {
 
@@ -51,24 +52,6 @@ void StartWinsock() {
   RaiseCode(WSAGetLastError());
 }
 
-std::wstring WideOf(std::string_view text) {
-  std::wstring wide;
-  wide.reserve(text.size());
-  for (char c : text)
-    wide.push_back(static_cast<wchar_t>(Cp1250ToUnicode(static_cast<unsigned char>(c))));
-  return wide;
-}
-
-// UTF-16 to code page 1250; what the code page lacks becomes "?".
-std::string Cp1250Of(const wchar_t* text) {
-  std::string result;
-  for (; *text; ++text) {
-    const int byte = UnicodeToCp1250(static_cast<char32_t>(*text));
-    result.push_back(byte < 0 ? '?' : static_cast<char>(byte));
-  }
-  return result;
-}
-
 // Both peers send short lines that the other side answers at once:
 // coalescing them only adds a delay to every exchange.
 void SendWithoutDelay(SOCKET handle) {
@@ -90,7 +73,7 @@ void TextOfAddress(const sockaddr* address, int length, std::string& text, int& 
     port = 0;
     return;
   }
-  text = Cp1250Of(host);
+  text = WideToCp1250(host);
   port = static_cast<int>(std::wcstol(service, nullptr, 10));
 }
 
@@ -139,34 +122,12 @@ struct TSocket::TWaitState {
   }
 };
 
-namespace {
-
-// The system's text for an error code, ending in ".": in English where the
-// system has it, else in its own language.
-std::string SystemMessage(DWORD code) {
-  std::string result;
-  for (const DWORD language :
-       {static_cast<DWORD>(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), static_cast<DWORD>(0)}) {
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, language, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    if (length > 0 && text) result = Cp1250Of(text);
-    if (text) ::LocalFree(text);
-    if (!result.empty()) break;
-  }
-  while (!result.empty() &&
-         (result.back() == '\r' || result.back() == '\n' || result.back() == ' '))
-    result.pop_back();
-  if (result.empty()) return "Unknown error.";
-  if (result.back() != '.') result.push_back('.');
-  return result;
-}
-
-}  // namespace
-
+// The system's text ending in ".".
 std::string SystemSocketErrorDescription(int code) {
-  return SystemMessage(static_cast<DWORD>(code));
+  std::string text = SystemErrorText(static_cast<unsigned long>(code));
+  if (text.empty()) return "Unknown error.";
+  if (text.back() != '.') text.push_back('.');
+  return text;
 }
 
 TSocket::TSocket() noexcept = default;
@@ -229,7 +190,7 @@ TSocket TSocket::Connect(std::string_view host, int port, int timeoutMs) {
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   ADDRINFOW* found = nullptr;
-  const std::wstring hostText = WideOf(host);
+  const std::wstring hostText = Cp1250ToWide(host);
   const std::wstring portText = std::to_wstring(port);
   const int resolved = ::GetAddrInfoW(hostText.c_str(), portText.c_str(), &hints, &found);
   if (resolved != 0) RaiseCode(resolved);
@@ -401,7 +362,8 @@ size_t TSocket::SendFile(TNativeHandle fileHandle, int64_t offset, size_t count)
                                     static_cast<DWORD>(piece.size()), &got, &at)) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_HANDLE_EOF) return 0;
-    throw EStreamError("Stream read error. " + SystemMessage(error));
+    throw EStreamError("Stream read error. " +
+                       SystemSocketErrorDescription(static_cast<int>(error)));
   }
   size_t done = 0;
   while (done < got) done += Send(piece.data() + done, got - done);
@@ -484,7 +446,7 @@ std::string ReverseLookup(std::string_view address) {
   const int result = ::GetNameInfoW(reinterpret_cast<sockaddr*>(&target), sizeof target, host,
                                     NI_MAXHOST, nullptr, 0, NI_NAMEREQD);
   if (result != 0) RaiseCode(result);
-  return Cp1250Of(host);
+  return WideToCp1250(host);
 }
 
 int MaxListenQueue() {
@@ -497,7 +459,7 @@ std::vector<std::string> LocalMachineNames() {
     wchar_t name[256] = {};
     DWORD size = 256;
     if (!::GetComputerNameExW(format, name, &size) || size == 0) continue;
-    std::string text = Cp1250Of(name);
+    std::string text = WideToCp1250(name);
     if (std::find(names.begin(), names.end(), text) == names.end()) names.push_back(text);
   }
   return names;

@@ -43,6 +43,17 @@ std::string WideToCp1250(const wchar_t* text) {
   return text == nullptr ? std::string() : WideToCp1250(std::wstring_view(text));
 }
 
+std::string WideToAnsi(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string out(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
+                      nullptr, nullptr);
+  return out;
+}
+
 bool ToWidePath(std::string_view path, std::wstring& wide) {
   if (path.find('\0') != std::string_view::npos) {
     SetLastError(ERROR_INVALID_NAME);

@@ -14,6 +14,9 @@ std::wstring Cp1250ToWide(std::string_view text);
 // "?"); `exact` (when given) tells whether every character was kept.
 std::string WideToCp1250(std::wstring_view text, bool* exact = nullptr);
 std::string WideToCp1250(const wchar_t* text);
+// The text in the machine's ANSI code page, for the few "A" functions that
+// show text and never take a file name (ReportEventA, MessageBoxA).
+std::string WideToAnsi(std::wstring_view text);
 
 // The wide path of a system path: PlatformPath in UTF-16. A path holding a
 // NUL byte (which the call would silently cut short) is refused: false with

@@ -1,4 +1,4 @@
-#include "comparer/TaskBuilder.h"
+#include "reference/TaskBuilder.h"
 
 #include <memory>
 #include <utility>
@@ -16,14 +16,6 @@ namespace {
 
 const char* const kUnit = "TaskBuilder";
 
-bool NeedsQuotes(std::string_view item) {
-  for (char c : item) {
-    auto code = static_cast<unsigned char>(c);
-    if ((code >= 1 && code <= 32) || c == '"' || c == ',') return true;
-  }
-  return false;
-}
-
 // A folder's lists in name order: the lists themselves once sorted, or the
 // name order a frozen folder keeps beside them (a frozen tree may be read by
 // other requests at the same time and is never reordered).
@@ -40,23 +32,6 @@ TFile* FileAt(const TDirectory* folder, int index) {
 }
 
 }  // namespace
-
-std::string DelimitedItem(std::string_view item) {
-  if (!NeedsQuotes(item)) return std::string(item);
-  std::string quoted;
-  quoted.reserve(item.size() + 2);
-  quoted += '"';
-  for (char c : item) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  quoted += '"';
-  return quoted;
-}
-
-std::string DelimitedPair(std::string_view first, std::string_view second) {
-  return DelimitedItem(first) + "," + DelimitedItem(second);
-}
 
 void TTaskBuilder::Build(TDirectory* source, TDirectory* target, TTaskList* taskList) {
   Assert(source != nullptr && target != nullptr && taskList != nullptr, kUnit, __LINE__);
@@ -193,6 +168,11 @@ void TTaskBuilder::Emit(std::string_view name, std::string params) {
   task->SetName(name);
   task->SetParams(params);
   TaskList->AddTask(std::move(task));
+}
+
+void RemoveDeleteTasks(TTaskList& list) {
+  list.RemoveTasksOfKind(kTaskDeleteDir);
+  list.RemoveTasksOfKind(kTaskDeleteFile);
 }
 
 }  // namespace ormelin

@@ -15,17 +15,17 @@
 #include <utility>
 #include <vector>
 
-#include "Pieces.h"
 #include "comparer/CompactTree.h"
 #include "comparer/FileStructures.h"
 #include "comparer/ReceivedTree.h"
 #include "comparer/StructStreamer.h"
 #include "comparer/SyncAnswer.h"
-#include "comparer/TaskBuilder.h"
 #include "comparer/Tasks.h"
 #include "comparer/TreeReader.h"
+#include "fuzz/support/Pieces.h"
 #include "platform/Exceptions.h"
 #include "protocol/SyncVocabulary.h"
+#include "reference/TaskBuilder.h"
 
 namespace ormelin::testing {
 

@@ -8,6 +8,10 @@
 // one frozen tree at the same time. The walks keep their own stacks, so tree
 // depth costs no call stack.
 //
+// The reference the sync's answer is tested against (the server answers
+// from packed trees, comparer/SyncAnswer): linked by tests, fuzz targets
+// and benchmarks only.
+//
 // Ownership: the builder neither owns the trees nor the task list.
 // Threading: none. A builder, its target tree and its list belong to one
 // request; a frozen source tree may be read by several builders at once.
@@ -23,13 +27,6 @@ namespace ormelin {
 class TDirectory;
 class TFile;
 class TTaskList;
-
-// One item of a comma-delimited parameter text: enclosed in double quotes,
-// with every quote inside doubled, when it holds a character of code 1 to
-// 32, a double quote or a comma; otherwise as it stands.
-std::string DelimitedItem(std::string_view item);
-// Two items joined by "," after DelimitedItem each.
-std::string DelimitedPair(std::string_view first, std::string_view second);
 
 class TTaskBuilder {
  public:
@@ -65,5 +62,9 @@ class TTaskBuilder {
   void Emit(std::string_view name, std::string params);
   std::string FileParams(const TFile& file) const;
 };
+
+// Takes the deletions out of `list`, keeping the order of the rest: what
+// the server leaves out of a sync's answer.
+void RemoveDeleteTasks(TTaskList& list);
 
 }  // namespace ormelin
