@@ -9,12 +9,16 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "platform/Paths.h"
 #include "platform/posix/NativePath.h"
 
 namespace ormelin {
@@ -55,6 +59,19 @@ bool IsRemoteFileSystem(int64_t type) {
   }
 }
 
+// A path below the root as TFolderChanges names it, and its parent's.
+std::string Below(const std::string& folder, std::string_view name) {
+  std::string path = folder;
+  if (!path.empty()) path += '\\';
+  path += Utf8ToCp1250(name);
+  return path;
+}
+
+std::string ParentOf(const std::string& folder) {
+  const size_t cut = folder.rfind('\\');
+  return cut == std::string::npos ? std::string() : folder.substr(0, cut);
+}
+
 }  // namespace
 
 struct TFolderWatch::TImpl {
@@ -63,7 +80,12 @@ struct TFolderWatch::TImpl {
   std::string root;
   dev_t rootDevice = 0;
   ino_t rootInode = 0;
-  std::unordered_set<int> folders;  // watch descriptors of folders
+  // Each watched folder's path below the root (as in TFolderChanges), both
+  // ways; the paths sort so that a folder's subtree is one range.
+  std::unordered_map<int, std::string> folderPaths;
+  std::map<std::string, int> folderWatches;
+  // Files watched for their other names: the folders that list them.
+  std::unordered_map<int, std::vector<std::string>> fileFolders;
   int watches = 0;
 
   ~TImpl() { Close(); }
@@ -79,7 +101,9 @@ struct TFolderWatch::TImpl {
   // given back first, so that their number stays the same.
   bool Open() {
     Close();
-    folders.clear();
+    folderPaths.clear();
+    folderWatches.clear();
+    fileFolders.clear();
     watches = 0;
     notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
@@ -90,8 +114,50 @@ struct TFolderWatch::TImpl {
     return true;
   }
 
-  // Drains the queue; true when anything at all was read.
-  bool Drain(bool& overflow) {
+  // The system path of a folder below the root.
+  std::string NativeOf(std::string_view folder) const {
+    std::string path = root;
+    for (size_t at = 0; at < folder.size();) {
+      size_t end = folder.find('\\', at);
+      if (end == std::string_view::npos) end = folder.size();
+      if (path.back() != '/') path += '/';
+      path += Cp1250ToUtf8(folder.substr(at, end - at));
+      at = end + 1;
+    }
+    return path;
+  }
+
+  void Unmap(int wd) {
+    auto found = folderPaths.find(wd);
+    if (found == folderPaths.end()) return;
+    auto back = folderWatches.find(found->second);
+    if (back != folderWatches.end() && back->second == wd) folderWatches.erase(back);
+    folderPaths.erase(found);
+  }
+
+  // `folder` names a watched folder now (a folder moved keeps its watch).
+  void Map(int wd, const std::string& folder) {
+    Unmap(wd);
+    auto old = folderWatches.find(folder);
+    if (old != folderWatches.end()) folderPaths.erase(old->second);
+    folderWatches[folder] = wd;
+    folderPaths[wd] = folder;
+  }
+
+  void Forget(const std::string& folder) {
+    auto it = folderWatches.lower_bound(folder);
+    const std::string inside = folder + '\\';
+    while (it != folderWatches.end() &&
+           (it->first == folder || it->first.compare(0, inside.size(), inside) == 0)) {
+      inotify_rm_watch(notify, it->second);
+      --watches;
+      folderPaths.erase(it->second);
+      it = folderWatches.erase(it);
+    }
+  }
+
+  // Drains the queue into `changes`; true when anything at all was read.
+  bool Drain(bool& overflow, TFolderChanges& changes) {
     alignas(inotify_event) char buffer[16384];
     bool any = false;
     for (;;) {
@@ -102,10 +168,51 @@ struct TFolderWatch::TImpl {
       for (ssize_t at = 0; at < n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
         if ((event->mask & IN_Q_OVERFLOW) != 0) overflow = true;
+        Note(*event, changes);
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       }
     }
     return any;
+  }
+
+  void Note(const inotify_event& event, TFolderChanges& changes) {
+    auto file = fileFolders.find(event.wd);
+    if (file != fileFolders.end()) {
+      changes.Listed.insert(file->second.begin(), file->second.end());
+      if ((event.mask & IN_IGNORED) != 0) {
+        fileFolders.erase(file);
+        --watches;
+      }
+      return;
+    }
+    auto found = folderPaths.find(event.wd);
+    if (found == folderPaths.end()) return;  // a watch dropped by Forget
+    const std::string folder = found->second;
+    if ((event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) != 0) {
+      // The folder itself went (or moved): whatever stands at its path now
+      // is read whole, and its parent lists it again.
+      if (folder.empty()) {
+        changes.All = true;
+      } else {
+        changes.Replaced.insert(folder);
+        changes.Listed.insert(ParentOf(folder));
+      }
+      if ((event.mask & IN_IGNORED) != 0) {
+        Unmap(event.wd);
+        --watches;
+      }
+      return;
+    }
+    changes.Listed.insert(folder);
+    if (event.len == 0 || event.name[0] == '\0') {
+      // The folder's own time or attributes: its parent lists its time.
+      if (!folder.empty()) changes.Listed.insert(ParentOf(folder));
+      return;
+    }
+    if ((event.mask & IN_ISDIR) != 0 &&
+        (event.mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) != 0) {
+      changes.Replaced.insert(Below(folder, event.name));
+    }
   }
 
   bool MountsChanged() const {
@@ -126,6 +233,8 @@ TFolderWatch::TFolderWatch() : impl_(std::make_unique<TImpl>()) {
 void TFolderWatch::Watch(std::string_view root, int maxWatches) {
   TImpl& impl = *impl_;
   changed_ = false;
+  changes_ = TFolderChanges();
+  maxWatches_ = maxWatches;
   limit_ = TFolderWatchLimit::None;
   if (!impl.Open()) {
     limit_ = errno == EMFILE ? TFolderWatchLimit::WatchLimit : TFolderWatchLimit::Unsupported;
@@ -139,7 +248,33 @@ void TFolderWatch::Watch(std::string_view root, int maxWatches) {
   }
   impl.rootDevice = rootStat.st_dev;
   impl.rootInode = rootStat.st_ino;
+  filesFoundLinked_ = 0;
+  settingUp_ = true;
+  WatchTree("");
+  settingUp_ = false;
+  // A change made while the watches were being set up may have escaped
+  // them (a folder made in one already read, then filled), so it counts:
+  // the caller's tree, read after this, is then not vouched for.
+  if (CanVouch()) Changed();
+}
 
+void TFolderWatch::WatchBelow(std::string_view folder) {
+  if (!CanVouch()) return;
+  Forget(folder);
+  WatchTree(std::string(folder));
+}
+
+void TFolderWatch::Forget(std::string_view folder) {
+  if (folder.empty()) {
+    limit_ = TFolderWatchLimit::Unwatchable;  // the root is watched by Watch only
+    return;
+  }
+  impl_->Forget(std::string(folder));
+}
+
+void TFolderWatch::WatchTree(const std::string& top) {
+  TImpl& impl = *impl_;
+  const int maxWatches = maxWatches_;
   auto addWatch = [&](const std::string& path, uint32_t mask) -> int {
     if (maxWatches > 0 && impl.watches >= maxWatches) {
       limit_ = TFolderWatchLimit::WatchLimit;
@@ -157,22 +292,32 @@ void TFolderWatch::Watch(std::string_view root, int maxWatches) {
   // Each folder is watched before it is read: whatever changes in it after
   // the read has an event waiting.
   struct TPending {
-    std::string path;
+    std::string path;    // on disk
+    std::string folder;  // below the root
     dev_t parentDevice;
   };
-  std::vector<TPending> pending{{impl.root, static_cast<dev_t>(-1)}};
+  std::unordered_set<int> seen;  // the folders of this walk
+  std::vector<TPending> pending{{impl.NativeOf(top), top, static_cast<dev_t>(-1)}};
   while (!pending.empty() && CanVouch()) {
     TPending folder = std::move(pending.back());
     pending.pop_back();
     // Below the root a folder is never entered through a link (IN_DONT_FOLLOW):
     // one that became a link since it was listed is refused.
-    const bool isRoot = folder.parentDevice == static_cast<dev_t>(-1);
+    const bool isRoot = folder.folder.empty();
+    if (!isRoot && folder.parentDevice == static_cast<dev_t>(-1)) {
+      // The top of a subtree: gone since its parent was listed is no
+      // failure, the parent's event reports it.
+      struct stat top {};
+      if (lstat(folder.path.c_str(), &top) != 0 && errno == ENOENT) break;
+    }
     int wd = addWatch(folder.path, kFolderEvents | IN_ONLYDIR | (isRoot ? 0 : IN_DONT_FOLLOW));
     if (wd < 0) break;
-    if (!impl.folders.insert(wd).second) {
+    if (!seen.insert(wd).second) {
       limit_ = TFolderWatchLimit::FolderTwice;
       break;
     }
+    if (impl.folderPaths.count(wd) != 0) --impl.watches;  // moved here, watched already
+    impl.Map(wd, folder.folder);
     DIR* dir = opendir(folder.path.c_str());
     if (dir == nullptr) {
       limit_ = TFolderWatchLimit::Unwatchable;
@@ -211,19 +356,61 @@ void TFolderWatch::Watch(std::string_view root, int maxWatches) {
       if (S_ISLNK(st.st_mode)) {
         limit_ = TFolderWatchLimit::Link;
       } else if (S_ISDIR(st.st_mode)) {
-        pending.push_back({std::move(path), self.st_dev});
+        pending.push_back({std::move(path), Below(folder.folder, name), self.st_dev});
       } else if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
-        int fileWatch = addWatch(path, kFileEvents | IN_DONT_FOLLOW);
-        if (fileWatch < 0) break;
+        if (!WatchFile(path, folder.folder)) break;
       }
       errno = 0;
     }
     closedir(dir);
   }
-  // A change made while the watches were being set up may have escaped
-  // them (a folder made in one already read, then filled), so it counts:
-  // the caller's tree, read after this, is then not vouched for.
-  if (CanVouch()) Changed();
+}
+
+bool TFolderWatch::WatchFile(const std::string& path, const std::string& folder) {
+  TImpl& impl = *impl_;
+  if (maxWatches_ > 0 && impl.watches >= maxWatches_) {
+    limit_ = TFolderWatchLimit::WatchLimit;
+    return false;
+  }
+  int wd = inotify_add_watch(impl.notify, path.c_str(), kFileEvents | IN_DONT_FOLLOW);
+  if (wd < 0) {
+    if (errno == ENOENT) return true;  // gone: its folder reports that
+    limit_ = errno == ENOSPC ? TFolderWatchLimit::WatchLimit : TFolderWatchLimit::Unwatchable;
+    return false;
+  }
+  std::vector<std::string>& folders = impl.fileFolders[wd];
+  if (folders.empty()) {
+    ++impl.watches;
+    if (!settingUp_) ++filesFoundLinked_;
+  }
+  if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+  return true;
+}
+
+void TFolderWatch::WatchFiles(std::string_view folder) {
+  if (!CanVouch()) return;
+  const std::string below(folder);
+  const std::string path = impl_->NativeOf(below);
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return;  // gone: its parent reports that
+  errno = 0;
+  while (CanVouch()) {
+    dirent* entry = readdir(dir);
+    if (entry == nullptr) break;
+    std::string_view name(entry->d_name);
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISLNK(st.st_mode)) {
+      limit_ = TFolderWatchLimit::Link;
+    } else if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
+      std::string file = path;
+      if (file.back() != '/') file += '/';
+      file += name;
+      WatchFile(file, below);
+    }
+  }
+  closedir(dir);
 }
 
 TFolderWatch::~TFolderWatch() = default;
@@ -231,13 +418,29 @@ TFolderWatch::~TFolderWatch() = default;
 bool TFolderWatch::Changed() {
   if (!CanVouch()) return true;
   bool overflow = false;
-  if (impl_->Drain(overflow)) changed_ = true;
+  if (impl_->Drain(overflow, changes_)) changed_ = true;
   if (overflow) {
     limit_ = TFolderWatchLimit::Overflow;
     return true;
   }
-  if (!changed_ && (impl_->MountsChanged() || impl_->RootMoved())) changed_ = true;
+  if (!changes_.All && (impl_->MountsChanged() || impl_->RootMoved())) changes_.All = true;
+  if (changes_.All) changed_ = true;
   return changed_;
+}
+
+TFolderChanges TFolderWatch::TakeChanges() {
+  TFolderChanges changes;
+  if (!Changed()) return changes;
+  if (!CanVouch()) {
+    changes.All = true;
+    return changes;
+  }
+  changes = std::move(changes_);
+  changes_ = TFolderChanges();
+  // A drain that read only events of watches already dropped changed nothing.
+  changed_ = false;
+  if (changes.All) changed_ = true;
+  return changes;
 }
 
 int TFolderWatch::WatchCount() const {
