@@ -14,6 +14,12 @@
 // followed by the watch at all: what they name may change without any
 // folder of the tree changing, so a tree holding one is never vouched for.
 //
+// Linux also refuses a tree with anything mounted below its root (a file
+// mounted over one of the tree's files is written through the mount's
+// source, whose folder is not watched) and a tree the NFS server exports
+// (or that holds or lies in an exported folder): the server writes through
+// file handles, which no folder's watch reports.
+//
 // Linux (inotify): every folder has a watch of its own. A file with more
 // than one name (a hard link) is watched itself, so that a write through a
 // name outside the tree is seen too. What Linux does not report at all, and
@@ -91,6 +97,8 @@ enum class TFolderWatchLimit {
   FolderTwice,       // one folder reached by two paths
   Link,              // a symbolic link inside the tree (Windows: a reparse point, or a
                      // file with more than one name)
+  MountInside,       // something mounted below the root (a folder or a file)
+  Exported,          // the tree is (or holds, or lies in) a folder the NFS server exports
 };
 
 // Changes seen since the last TakeChanges (or Watch). Folders are named by

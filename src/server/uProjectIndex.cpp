@@ -23,8 +23,11 @@ TProjectTreeRef ScanProject(std::string_view path) {
   return Scan(path);
 }
 
-TProjectIndex::TProjectIndex(std::string path, int maxWatches)
-    : path_(std::move(path)), maxWatches_(maxWatches), watch_(std::make_unique<TFolderWatch>()) {}
+TProjectIndex::TProjectIndex(std::string path, int maxWatches, std::chrono::seconds maxUnscanned)
+    : path_(std::move(path)),
+      maxWatches_(maxWatches),
+      maxUnscanned_(maxUnscanned),
+      watch_(std::make_unique<TFolderWatch>()) {}
 
 TProjectIndex::~TProjectIndex() = default;
 
@@ -34,6 +37,12 @@ TProjectTreeRef TProjectIndex::Acquire(TSource* source) {
   TMutexLock guard(lock_);
   // The drain in TakeChanges() is what makes this sync see every change
   // made before its command arrived (see the header).
+  // A tree scanned longer ago than the bound is scanned again, for what no
+  // watch reports.
+  if (tree_ && std::chrono::steady_clock::now() - scanned_ >= maxUnscanned_) {
+    tree_.reset();
+    treeShared_ = true;  // no sign of a busy folder
+  }
   if (tree_ && watch_->CanVouch()) {
     const TFolderChanges changes = watch_->TakeChanges();
     if (changes.Empty()) {
@@ -81,6 +90,7 @@ TProjectTreeRef TProjectIndex::Acquire(TSource* source) {
     how = TSource::OwnScan;
     return ScanProject(path_);
   }
+  scanned_ = std::chrono::steady_clock::now();
   tree_ = Scan(path_);  // a failure leaves no tree
   // Whatever changed during the scan is read again by the next sync.
   treeShared_ = false;

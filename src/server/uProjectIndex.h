@@ -74,10 +74,18 @@ class TProjectIndex {
   // How Acquire came by its tree.
   enum class TSource { Shared, Patched, Rebuilt, OwnScan };
 
+  // The longest a tree answers syncs without a full scan: what the system
+  // never reports (see FolderWatch.h: a write through a shared mapping, or
+  // through a second name made outside the tree) is seen at the latest
+  // then.
+  static constexpr std::chrono::seconds kMaxUnscanned{600};
+
   // Indexes the folder at `path`: opens the watch's notifications, but
   // reads nothing before the first Acquire. `maxWatches` > 0 caps the watch
-  // (see TFolderWatch).
-  explicit TProjectIndex(std::string path, int maxWatches = 0);
+  // (see TFolderWatch); `maxUnscanned` bounds a tree's age (tests shorten
+  // it).
+  explicit TProjectIndex(std::string path, int maxWatches = 0,
+                         std::chrono::seconds maxUnscanned = kMaxUnscanned);
   ~TProjectIndex();
   TProjectIndex(const TProjectIndex&) = delete;
   TProjectIndex& operator=(const TProjectIndex&) = delete;
@@ -104,10 +112,13 @@ class TProjectIndex {
 
   const std::string path_;
   const int maxWatches_;
+  const std::chrono::seconds maxUnscanned_;
   TMutex lock_;
   const std::unique_ptr<TFolderWatch> watch_ PT_GUARDED_BY(lock_);
   TProjectTreeRef tree_ GUARDED_BY(lock_);
   std::chrono::steady_clock::time_point retryWatch_ GUARDED_BY(lock_){};
+  // When the full scan that tree_ descends from began.
+  std::chrono::steady_clock::time_point scanned_ GUARDED_BY(lock_){};
   bool treeShared_ GUARDED_BY(lock_) = false;  // tree_ served a sync after its own
   int unsharedTrees_ GUARDED_BY(lock_) = 0;
 };

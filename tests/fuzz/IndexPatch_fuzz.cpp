@@ -46,7 +46,8 @@ std::string TreeXML(const TCompactTree& tree) {
 fs::path FolderOf(const fs::path& root, unsigned pick) {
   static const char* const kNames[] = {"a", "b", "A", "d"};
   fs::path folder = root;
-  for (unsigned level = 0; level < pick % 4; ++level) folder /= kNames[(pick >> (2 + 2 * level)) % 4];
+  for (unsigned level = 0; level < pick % 4; ++level)
+    folder /= kNames[(pick >> (2 + 2 * level)) % 4];
   return folder;
 }
 

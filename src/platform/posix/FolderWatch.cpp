@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -53,6 +54,9 @@ bool IsRemoteFileSystem(int64_t type) {
     case 0x19830326u:  // OrangeFS
     case 0x47504653u:  // GPFS
     case 0xBEEFDEADu:  // SNFS
+    case 0x786F4256u:  // VirtualBox shared folders (vboxsf)
+    case 0xBACBACBCu:  // VMware shared folders (vmhgfs)
+    case 0x7C7C6673u:  // Parallels shared folders (prl_fs)
       return true;
     default:
       return false;
@@ -72,12 +76,89 @@ std::string ParentOf(const std::string& folder) {
   return cut == std::string::npos ? std::string() : folder.substr(0, cut);
 }
 
+// A path of /proc/self/mountinfo or of an export table, whose blanks and
+// backslashes are written as octal escapes.
+std::string Unescaped(std::string_view field) {
+  std::string path;
+  for (size_t at = 0; at < field.size(); ++at) {
+    if (field[at] == '\\' && at + 3 < field.size() && field[at + 1] >= '0' &&
+        field[at + 1] <= '3') {
+      path += static_cast<char>((field[at + 1] - '0') * 64 + (field[at + 2] - '0') * 8 +
+                                (field[at + 3] - '0'));
+      at += 3;
+    } else {
+      path += field[at];
+    }
+  }
+  return path;
+}
+
+std::string ReadAll(const char* file) {
+  std::string text;
+  int fd = open(file, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buffer[8192];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  close(fd);
+  return text;
+}
+
+// Whether `path` is `root` or lies below it.
+bool Inside(std::string_view path, std::string_view root) {
+  if (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
+  if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  if (path.compare(0, root.size(), root) != 0) return false;
+  return path.size() == root.size() || root == "/" || path[root.size()] == '/';
+}
+
+// Something mounted strictly below `root` (a resolved path).
+bool MountBelow(const std::string& root) {
+  const std::string table = ReadAll("/proc/self/mountinfo");
+  for (size_t at = 0; at < table.size();) {
+    size_t end = table.find('\n', at);
+    if (end == std::string::npos) end = table.size();
+    std::string_view line(table.data() + at, end - at);
+    at = end + 1;
+    // id parent major:minor root mount-point ...
+    size_t field = 0;
+    for (int skip = 0; skip < 4 && field != std::string_view::npos; ++skip) {
+      field = line.find(' ', field);
+      if (field != std::string_view::npos) ++field;
+    }
+    if (field == std::string_view::npos) continue;
+    const std::string point = Unescaped(line.substr(field, line.find(' ', field) - field));
+    if (point != root && Inside(point, root)) return true;
+  }
+  return false;
+}
+
+// Whether the NFS server exports `root`, a folder in it, or a folder above
+// it: the kernel's table of exports, and the one exportfs keeps.
+bool Exported(const std::string& root) {
+  for (const char* file : {"/proc/fs/nfsd/exports", "/proc/fs/nfs/exports", "/var/lib/nfs/etab"}) {
+    const std::string table = ReadAll(file);
+    for (size_t at = 0; at < table.size();) {
+      size_t end = table.find('\n', at);
+      if (end == std::string::npos) end = table.size();
+      std::string_view line(table.data() + at, end - at);
+      at = end + 1;
+      if (line.empty() || line[0] != '/') continue;  // comments
+      const size_t blank = line.find_first_of(" \t");
+      const std::string path = Unescaped(line.substr(0, blank));
+      if (Inside(path, root) || Inside(root, path)) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 struct TFolderWatch::TImpl {
   int notify = -1;  // the inotify instance
   int mounts = -1;  // /proc/self/mountinfo, polled for changes of the mounts
   std::string root;
+  std::string realRoot;  // links resolved
   dev_t rootDevice = 0;
   ino_t rootInode = 0;
   // Each watched folder's path below the root (as in TFolderChanges), both
@@ -248,6 +329,22 @@ void TFolderWatch::Watch(std::string_view root, int maxWatches) {
   }
   impl.rootDevice = rootStat.st_dev;
   impl.rootInode = rootStat.st_ino;
+  char* resolved = realpath(impl.root.c_str(), nullptr);
+  if (resolved == nullptr) {
+    limit_ = TFolderWatchLimit::Unwatchable;
+    return;
+  }
+  const std::string real(resolved);
+  free(resolved);
+  impl.realRoot = real;
+  if (MountBelow(real)) {
+    limit_ = TFolderWatchLimit::MountInside;
+    return;
+  }
+  if (Exported(real)) {
+    limit_ = TFolderWatchLimit::Exported;
+    return;
+  }
   filesFoundLinked_ = 0;
   settingUp_ = true;
   WatchTree("");
@@ -424,6 +521,10 @@ bool TFolderWatch::Changed() {
     return true;
   }
   if (!changes_.All && (impl_->MountsChanged() || impl_->RootMoved())) changes_.All = true;
+  if (Exported(impl_->realRoot)) {
+    limit_ = TFolderWatchLimit::Exported;  // exported since the watch was set up
+    return true;
+  }
   if (changes_.All) changed_ = true;
   return changed_;
 }
