@@ -379,6 +379,55 @@ TEST_F(ProjectIndex, WhatNoWatchReportsIsSeenOnceTheTreeIsTooOld) {
 }
 #endif
 
+#ifndef _WIN32
+// Links whose routes stay inside (or lead out, left out of the scan): the
+// tree is shared while nothing changes, and whatever changes, at the link
+// or at what it leads to, is seen.
+TEST_F(ProjectIndex, LinksInsideAreWatchedWhereTheyLead) {
+  fs::create_symlink("../a.txt", root_ / "sub" / "to-a");
+  fs::create_directory_symlink("inner", root_ / "dir" / "to-inner");
+  fs::create_directory_symlink("../dir", root_ / "sub2" / "to-dir");
+  const std::vector<TChange> changes = {
+      {"what a file link leads to written",
+       [](const fs::path& r) { SetTime(r / "a.txt", std::chrono::hours(-9)); }, TSource::Rebuilt},
+      {"a file made in a folder a link leads to",
+       [](const fs::path& r) { test::WriteFile(r / "dir" / "inner" / "n.txt", "n"); },
+       TSource::Rebuilt},
+      {"a link pointed elsewhere",
+       [](const fs::path& r) {
+         fs::remove(r / "sub" / "to-a");
+         fs::create_symlink("../c.txt", r / "sub" / "to-a");
+       },
+       TSource::Rebuilt},
+      {"a link made to a new folder",
+       [](const fs::path& r) {
+         test::WriteFile(r / "made" / "m.txt", "m");
+         fs::create_directory_symlink("../made", r / "sub" / "to-made");
+       },
+       TSource::Rebuilt},
+      {"a link leading out made",
+       [](const fs::path& r) { fs::create_directory_symlink(r.parent_path(), r / "dir" / "out"); },
+       TSource::Rebuilt},
+      {"a file made where a link leads, with a link leading out",
+       [](const fs::path& r) { test::WriteFile(r / "made" / "n.txt", "n"); }, TSource::Rebuilt},
+  };
+  TProjectIndex index(root_.string());
+  TSource source{};
+  index.Acquire(&source);
+  ASSERT_EQ(source, Expected(TSource::Rebuilt));
+  for (const TChange& change : changes) {
+    SCOPED_TRACE(change.What);
+    const std::string before = TreeXML(root_);
+    change.Make(root_);
+    TProjectTreeRef tree = index.Acquire(&source);
+    EXPECT_EQ(source, Expected(change.Source));
+    EXPECT_EQ(Answer(tree->Tree, before), FreshAnswer(root_, before));
+    index.Acquire(&source);
+    EXPECT_EQ(source, Expected(TSource::Shared));
+  }
+}
+#endif
+
 struct TUnwatchable {
   const char* What;
   std::function<void(const fs::path& root)> Make;
@@ -394,10 +443,15 @@ TEST_F(ProjectIndex, AFolderThatCannotBeWatchedIsScannedPerSync) {
 #ifndef _WIN32
       // (The C++ library of the Windows build makes no symbolic links; the
       // Windows tests make their own.)
-      {"a link to a file", [](const fs::path& r) { fs::create_symlink(r / "a.txt", r / "link"); },
-       0, TFolderWatchLimit::Link},
-      {"a link to a folder",
+      // (Their routes leave the tree and come back: absolute paths.)
+      {"a link to a file by its full path",
+       [](const fs::path& r) { fs::create_symlink(r / "a.txt", r / "link"); }, 0,
+       TFolderWatchLimit::Link},
+      {"a link to a folder by its full path",
        [](const fs::path& r) { fs::create_directory_symlink(r / "dir", r / "sub" / "back"); }, 0,
+       TFolderWatchLimit::Link},
+      {"a link climbing out and back",
+       [](const fs::path& r) { fs::create_symlink("../../project/a.txt", r / "sub" / "l"); }, 0,
        TFolderWatchLimit::Link},
 #endif
       {"no root", [](const fs::path& r) { fs::remove_all(r); }, 0, TFolderWatchLimit::Unwatchable},

@@ -11,8 +11,12 @@
 // or user-space (FUSE) file system, whose changes made elsewhere never reach
 // this machine's notifications, or the same folder is reached twice (through
 // a mount or a link). Links (symbolic ones) inside the tree are not
-// followed by the watch at all: what they name may change without any
-// folder of the tree changing, so a tree holding one is never vouched for.
+// followed by the watch: on Linux a link is an entry of its folder, and
+// what it leads to is watched where it lies when the link's route stays
+// inside the tree (a relative path climbing no higher than the root); a
+// link leading out of the tree is left out of the scan, and a tree with a
+// link whose route leaves it and comes back is not vouched for. On Windows
+// a tree holding one is not vouched for.
 //
 // Linux also refuses a tree with anything mounted below its root (a file
 // mounted over one of the tree's files is written through the mount's
@@ -157,6 +161,9 @@ class TFolderWatch {
   // WatchFiles found unwatched: their other names may lie in folders that
   // reported nothing of a write since the name was made.
   int FilesFoundLinked() const { return filesFoundLinked_; }
+  // The number of symbolic links met since Watch (Linux; on Windows a tree
+  // holding one is refused).
+  int LinkCount() const { return links_; }
 
   // The number of folders and files watched (Windows: folders listed; for
   // tests).
@@ -168,12 +175,14 @@ class TFolderWatch {
   // than one name, listed in `folder` (false when it cannot).
   void WatchTree(const std::string& top);
   bool WatchFile(const std::string& path, const std::string& folder);
+  bool LinkWatched(int folderFd, const std::string& path, const std::string& folder);
 
   std::unique_ptr<TImpl> impl_;
   TFolderWatchLimit limit_ = TFolderWatchLimit::Unwatchable;
   bool changed_ = false;
   int maxWatches_ = 0;
   int filesFoundLinked_ = 0;
+  int links_ = 0;
   bool settingUp_ = false;  // in Watch
   TFolderChanges changes_;
 };

@@ -158,7 +158,9 @@ std::string TProjectIndex::DiskPath(std::string_view folder) const {
 // piling up, a folder the watch cannot take).
 TProjectTreeRef TProjectIndex::Patch(const TProjectTree& previous, const TFolderChanges& changes) {
   const TCompactTree& old = previous.Tree;
-  if (LeftSomethingOut(previous.Report)) return nullptr;
+  // With a link in the tree a change may show at two paths (the link's and
+  // its target's), so the tree is scanned whole.
+  if (LeftSomethingOut(previous.Report) || watch_->LinkCount() != 0) return nullptr;
   // Names of entries gone stay in the successors' tables: a full scan now
   // and then gives them back.
   if (old.NameCount() > 2 * (old.FileCount() + old.FolderCount()) + 4096) return nullptr;
@@ -192,7 +194,7 @@ TProjectTreeRef TProjectIndex::Patch(const TProjectTree& previous, const TFolder
     if (step.level > MaxScanDepth) continue;  // listed, not entered (as WalkDisk)
     if (step.previous == kNoFolder) {
       watch_->WatchBelow(step.path);
-      if (!watch_->CanVouch() || newlyLinked()) return nullptr;
+      if (!watch_->CanVouch() || newlyLinked() || watch_->LinkCount() != 0) return nullptr;
       tree.FillFromDisk(step.folder, DiskPath(step.path), "\\" + step.path + "\\", step.level,
                         &next->Report);
       if (LeftSomethingOut(next->Report)) return nullptr;

@@ -19,9 +19,10 @@
 //   the watch limit, ...), or for a while when the folder changes between
 //   every two syncs.
 // Every tree, shared or not, is a scan that leaves out the links leading
-// out of the root (WalkDisk). A tree holding any link at all is never shared
-// (the watch refuses links), so a link pointed elsewhere after a scan is
-// judged afresh by the next sync's own scan.
+// out of the root (WalkDisk). A link inside is an entry of its folder and
+// what it leads to lies in a watched folder (see TFolderWatch), so a tree
+// with links is shared; but a change may then show at two paths, so it is
+// not patched: any change means a full scan.
 // Why the shared tree is never stale: the system queues a change's event
 // before the call that made the change returns. Acquire runs after the
 // sync's command has arrived, so every change made before that has its

@@ -112,6 +112,29 @@ bool Inside(std::string_view path, std::string_view root) {
   return path.size() == root.size() || root == "/" || path[root.size()] == '/';
 }
 
+// Whether a link's text, read in a folder `depth` levels below the root,
+// names a path that stays inside the root however its parts resolve: a
+// relative path whose ".." all come first and climb no higher than the
+// root (each later part is a name, a folder or a link held to the same
+// rule).
+bool StaysInside(std::string_view text, int depth) {
+  if (text.empty() || text[0] == '/') return false;
+  bool names = false;
+  for (size_t at = 0; at <= text.size();) {
+    size_t end = text.find('/', at);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view part = text.substr(at, end - at);
+    at = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (names || --depth < 0) return false;
+    } else {
+      names = true;
+    }
+  }
+  return true;
+}
+
 // Something mounted strictly below `root` (a resolved path).
 bool MountBelow(const std::string& root) {
   const std::string table = ReadAll("/proc/self/mountinfo");
@@ -346,6 +369,7 @@ void TFolderWatch::Watch(std::string_view root, int maxWatches) {
     return;
   }
   filesFoundLinked_ = 0;
+  links_ = 0;
   settingUp_ = true;
   WatchTree("");
   settingUp_ = false;
@@ -379,6 +403,11 @@ void TFolderWatch::WatchTree(const std::string& top) {
     }
     int wd = inotify_add_watch(impl.notify, path.c_str(), mask);
     if (wd < 0) {
+      // Gone (or no folder any more) since its parent was listed, below
+      // the root: the parent's event reports that.
+      if ((errno == ENOENT || errno == ENOTDIR) && path != impl.root) {
+        return -2;
+      }
       limit_ = errno == ENOSPC ? TFolderWatchLimit::WatchLimit : TFolderWatchLimit::Unwatchable;
       return -1;
     }
@@ -408,6 +437,7 @@ void TFolderWatch::WatchTree(const std::string& top) {
       if (lstat(folder.path.c_str(), &top) != 0 && errno == ENOENT) break;
     }
     int wd = addWatch(folder.path, kFolderEvents | IN_ONLYDIR | (isRoot ? 0 : IN_DONT_FOLLOW));
+    if (wd == -2) continue;
     if (wd < 0) break;
     if (!seen.insert(wd).second) {
       limit_ = TFolderWatchLimit::FolderTwice;
@@ -417,6 +447,7 @@ void TFolderWatch::WatchTree(const std::string& top) {
     impl.Map(wd, folder.folder);
     DIR* dir = opendir(folder.path.c_str());
     if (dir == nullptr) {
+      if (errno == ENOENT && !isRoot) continue;  // deleted since: its watch reports that
       limit_ = TFolderWatchLimit::Unwatchable;
       break;
     }
@@ -451,7 +482,7 @@ void TFolderWatch::WatchTree(const std::string& top) {
       if (path.back() != '/') path += '/';
       path += name;
       if (S_ISLNK(st.st_mode)) {
-        limit_ = TFolderWatchLimit::Link;
+        if (!LinkWatched(dirfd(dir), path, folder.folder)) break;
       } else if (S_ISDIR(st.st_mode)) {
         pending.push_back({std::move(path), Below(folder.folder, name), self.st_dev});
       } else if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
@@ -461,6 +492,34 @@ void TFolderWatch::WatchTree(const std::string& top) {
     }
     closedir(dir);
   }
+}
+
+// A link is an entry of its folder, whose watch reports it made, deleted
+// or pointed elsewhere. What it leads to is watched where it lies when its
+// route stays inside; a link leading out is left out of the scan, and one
+// whose route leaves the tree and comes back is refused.
+bool TFolderWatch::LinkWatched(int folderFd, const std::string& path, const std::string& folder) {
+  char text[4096];
+  const char* name = path.c_str() + path.rfind('/') + 1;
+  const ssize_t n = readlinkat(folderFd, name, text, sizeof text);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof text) {
+    if (n < 0 && errno == ENOENT) return true;  // gone: its folder reports that
+    limit_ = TFolderWatchLimit::Unwatchable;
+    return false;
+  }
+  ++links_;
+  int depth = folder.empty() ? 1 : 2;
+  depth += static_cast<int>(std::count(folder.begin(), folder.end(), '\\'));
+  if (StaysInside(std::string_view(text, static_cast<size_t>(n)), depth - 1)) return true;
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return true;  // leads nowhere: left out of the scan
+  const bool backInside = Inside(resolved, impl_->realRoot);
+  free(resolved);
+  if (backInside) {
+    limit_ = TFolderWatchLimit::Link;
+    return false;
+  }
+  return true;
 }
 
 bool TFolderWatch::WatchFile(const std::string& path, const std::string& folder) {
@@ -498,12 +557,12 @@ void TFolderWatch::WatchFiles(std::string_view folder) {
     if (name == "." || name == "..") continue;
     struct stat st {};
     if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    std::string file = path;
+    if (file.back() != '/') file += '/';
+    file += name;
     if (S_ISLNK(st.st_mode)) {
-      limit_ = TFolderWatchLimit::Link;
+      LinkWatched(dirfd(dir), file, below);
     } else if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
-      std::string file = path;
-      if (file.back() != '/') file += '/';
-      file += name;
       WatchFile(file, below);
     }
   }
