@@ -209,6 +209,13 @@ TEST_F(ProjectIndex, EveryChangeMadeRightBeforeASyncIsSeen) {
        TSource::Rebuilt},
       {"written through the second name",
        [](const fs::path& r) { SetTime(r / "came" / "new-too.txt", std::chrono::hours(-30)); }},
+      {"a second name made, written through and removed again",
+       [](const fs::path& r) {
+         fs::create_hard_link(r / "came" / "deep" / "c.txt", r / "brief.txt");
+         SetTime(r / "brief.txt", std::chrono::hours(-90));
+         fs::remove(r / "brief.txt");
+       },
+       TSource::Rebuilt},
       {"a deep tree made at once",
        [](const fs::path& r) {
          fs::path deep = r / "came" / "deep";

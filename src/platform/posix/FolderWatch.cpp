@@ -190,6 +190,8 @@ struct TFolderWatch::TImpl {
   std::map<std::string, int> folderWatches;
   // Files watched for their other names: the folders that list them.
   std::unordered_map<int, std::vector<std::string>> fileFolders;
+  // Files made since the last TakeChanges and not written and closed since.
+  std::unordered_set<std::string> unwritten;
   int watches = 0;
 
   ~TImpl() { Close(); }
@@ -208,6 +210,7 @@ struct TFolderWatch::TImpl {
     folderPaths.clear();
     folderWatches.clear();
     fileFolders.clear();
+    unwritten.clear();
     watches = 0;
     notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
@@ -308,6 +311,18 @@ struct TFolderWatch::TImpl {
       return;
     }
     changes.Listed.insert(folder);
+    if ((event.mask & IN_ISDIR) == 0 && event.len != 0 && event.name[0] != '\0') {
+      // A file made without being written and closed may be a second name
+      // of a file elsewhere in the tree (link), written through and gone
+      // again before anyone listed it: the other name's folder reports
+      // nothing of that write.
+      std::string key = folder + '/' + event.name;
+      if ((event.mask & IN_CREATE) != 0) {
+        unwritten.insert(std::move(key));
+      } else if ((event.mask & IN_CLOSE_WRITE) != 0) {
+        unwritten.erase(key);
+      }
+    }
     if (event.len == 0 || event.name[0] == '\0') {
       // The folder's own time or attributes: its parent lists its time.
       if (!folder.empty()) changes.Listed.insert(ParentOf(folder));
@@ -597,6 +612,8 @@ TFolderChanges TFolderWatch::TakeChanges() {
   }
   changes = std::move(changes_);
   changes_ = TFolderChanges();
+  if (!impl_->unwritten.empty()) changes.All = true;
+  impl_->unwritten.clear();
   // A drain that read only events of watches already dropped changed nothing.
   changed_ = false;
   if (changes.All) changed_ = true;
