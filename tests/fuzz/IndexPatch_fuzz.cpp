@@ -4,6 +4,7 @@
 // syncs between them. At each sync the index's tree must give the answer a
 // fresh scan of the folder gives, to an empty client and to one holding the
 // folder as it first was. Any difference aborts.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
