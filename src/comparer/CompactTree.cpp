@@ -83,20 +83,99 @@ void TCompactTree::Freeze() {
     ranks_[id] = static_cast<TIndex>(keys_.size() - 1);
   }
   keys_.shrink_to_fit();
+  SortFolders(nullptr);
+}
 
+void TCompactTree::Freeze(const TCompactTree& previous) {
+  if (frozen_) return;
+  Assert(previous.frozen_ && previous.names_.Count() <= names_.Count(), kUnit, __LINE__);
+  // The new names' keys, sorted, merged into the previous tree's keys:
+  // each previous rank moves up by the new keys below it.
+  const auto known = static_cast<TIndex>(previous.names_.Count());
+  const size_t count = names_.Count();
+  std::vector<std::pair<std::string, TIndex>> added;
+  added.reserve(count - known);
+  for (TIndex id = known; id < count; ++id) added.emplace_back(CollationKey(Name(id)), id);
+  std::sort(added.begin(), added.end());
+  const std::vector<std::string>& old = previous.keys_;
+  std::vector<TIndex> moved(old.size());
+  ranks_.assign(count, 0);
+  keys_.clear();
+  keys_.reserve(old.size() + added.size());
+  size_t o = 0;
+  for (size_t a = 0; o < old.size() || a < added.size();) {
+    if (a == added.size() || (o < old.size() && old[o] <= added[a].first)) {
+      keys_.push_back(old[o]);
+      moved[o++] = static_cast<TIndex>(keys_.size() - 1);
+    } else {
+      if (keys_.empty() || keys_.back() != added[a].first) keys_.push_back(added[a].first);
+    }
+    // A new name whose key the previous tree held shares its rank.
+    while (a < added.size() && added[a].first == keys_.back()) {
+      ranks_[added[a++].second] = static_cast<TIndex>(keys_.size() - 1);
+    }
+  }
+  for (TIndex id = 0; id < known; ++id) ranks_[id] = moved[previous.ranks_[id]];
+  SortFolders(&previous);
+}
+
+void TCompactTree::SortFolders(const TCompactTree* previous) {
   folderOrder_.resize(folders_.size());
   fileOrder_.resize(fileNames_.size());
-  std::iota(folderOrder_.begin(), folderOrder_.end(), 0);
-  std::iota(fileOrder_.begin(), fileOrder_.end(), 0);
-  for (const TFolder& folder : folders_) {
+  for (size_t f = 0; f < folders_.size(); ++f) {
+    const TFolder& folder = folders_[f];
     TIndex* folders = folderOrder_.data() + folder.FirstFolder;
-    SortByRank(folders, folders + folder.FolderCount,
-               [this](TIndex f) { return ranks_[folders_[f].Name]; });
     TIndex* files = fileOrder_.data() + folder.FirstFile;
-    SortByRank(files, files + folder.FileCount, [this](TIndex f) { return ranks_[fileNames_[f]]; });
+    if (previous != nullptr && f < copiedFrom_.size() && copiedFrom_[f] != kNoRank) {
+      // Copied whole, in the same order, and the ranks kept their order.
+      const TFolder& source = previous->folders_[copiedFrom_[f]];
+      for (TIndex n = 0; n < folder.FolderCount; ++n) {
+        folders[n] = previous->folderOrder_[source.FirstFolder + n] - source.FirstFolder +
+                     folder.FirstFolder;
+      }
+      for (TIndex n = 0; n < folder.FileCount; ++n) {
+        files[n] = previous->fileOrder_[source.FirstFile + n] - source.FirstFile + folder.FirstFile;
+      }
+      continue;
+    }
+    std::iota(folders, folders + folder.FolderCount, folder.FirstFolder);
+    std::iota(files, files + folder.FileCount, folder.FirstFile);
+    SortByRank(folders, folders + folder.FolderCount,
+               [this](TIndex n) { return ranks_[folders_[n].Name]; });
+    SortByRank(files, files + folder.FileCount, [this](TIndex n) { return ranks_[fileNames_[n]]; });
   }
+  copiedFrom_ = std::vector<TIndex>();
   names_.ShrinkToFit();
   frozen_ = true;
+}
+
+TCompactTree TCompactTree::Successor(const TCompactTree& previous) {
+  Assert(previous.frozen_, kUnit, __LINE__);
+  TCompactTree tree;
+  tree.names_ = previous.names_;
+  tree.folders_[0].Name = tree.names_.Intern("\\");
+  tree.copiedFrom_.assign(1, kNoRank);
+  return tree;
+}
+
+TCompactTree::TIndex TCompactTree::CopyContent(TIndex folder, const TCompactTree& previous,
+                                               TIndex previousFolder) {
+  const TFolder& source = previous.folders_[previousFolder];
+  const TIndex first = AddContent(folder, source.FolderCount, source.FileCount);
+  const TIndex firstFile = folders_[folder].FirstFile;
+  // The names are numbered alike in both trees (Successor).
+  std::copy_n(previous.fileNames_.begin() + source.FirstFile, source.FileCount,
+              fileNames_.begin() + firstFile);
+  std::copy_n(previous.fileDates_.begin() + source.FirstFile, source.FileCount,
+              fileDates_.begin() + firstFile);
+  for (TIndex n = 0; n < source.FolderCount; ++n) {
+    const TFolder& child = previous.folders_[source.FirstFolder + n];
+    folders_[first + n].Name = child.Name;
+    folders_[first + n].DateModified = child.DateModified;
+  }
+  if (copiedFrom_.size() <= folder) copiedFrom_.resize(folders_.size(), kNoRank);
+  copiedFrom_[folder] = previousFolder;
+  return first;
 }
 
 TCompactTree::TIndex TCompactTree::RankOf(std::string_view name) const {
@@ -164,7 +243,9 @@ class TCompactFiller {
  public:
   using TFolder = TCompactTree::TIndex;
 
-  explicit TCompactFiller(TCompactTree& tree) : tree_(tree) {}
+  // Fills `root` and what the walk finds below it.
+  TCompactFiller(TCompactTree& tree, TFolder root)
+      : tree_(tree), root_(root), base_(static_cast<TFolder>(tree.FolderCount())) {}
 
   void Read(TFolder folder, const std::vector<TFolderEntry>& entries) {
     size_t folders = 0;
@@ -173,8 +254,8 @@ class TCompactFiller {
       if (entry.NameIsPath) ++(entry.IsDirectory ? folders : files);
     }
     const TFolder first = tree_.AddContent(folder, folders, files);
-    nextFolder_.resize(tree_.FolderCount());
-    nextFolder_[folder] = first;
+    nextFolder_.resize(tree_.FolderCount() - base_);
+    Next(folder) = first;
     TFolder file = tree_.Folder(folder).FirstFile;
     for (const TFolderEntry& entry : entries) {
       if (entry.NameIsPath && !entry.IsDirectory)
@@ -182,14 +263,21 @@ class TCompactFiller {
     }
   }
   TFolder AddFolder(TFolder parent, const TFolderEntry& entry) {
-    const TFolder child = nextFolder_[parent]++;
+    const TFolder child = Next(parent)++;
     tree_.SetFolder(child, entry.Name, entry.DateModified);
     return child;
   }
 
  private:
+  TFolder& Next(TFolder folder) {
+    return folder == root_ ? rootNext_ : nextFolder_[folder - base_];
+  }
+
   TCompactTree& tree_;
+  const TFolder root_;
+  const TFolder base_;  // the folders the walk adds are numbered from here
   // By folder: the number its next sub-folder gets.
+  TFolder rootNext_ = 0;
   std::vector<TFolder> nextFolder_;
 };
 
@@ -198,9 +286,17 @@ class TCompactFiller {
 TCompactTree TCompactTree::FromDisk(std::string_view path, TScanReport* report) {
   TCompactTree tree;
   if (!DirectoryExists(path)) return tree;
-  TCompactFiller filler(tree);
+  TCompactFiller filler(tree, 0);
   WalkDisk(path, 0, "\\", filler, report);
   return tree;
+}
+
+void TCompactTree::FillFromDisk(TIndex folder, std::string_view path, std::string treePath,
+                                int level, TScanReport* report) {
+  Assert(!frozen_ && folder < folders_.size(), kUnit, __LINE__);
+  if (!DirectoryExists(path)) return;
+  TCompactFiller filler(*this, folder);
+  WalkDisk(path, folder, std::move(treePath), filler, report, level);
 }
 
 }  // namespace ormelin

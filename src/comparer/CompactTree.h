@@ -59,6 +59,27 @@ class TCompactTree {
 
   // Ranks the names and fixes every folder's name order; read-only after.
   void Freeze();
+
+  // Patching: a tree to be filled like a new one, from the frozen
+  // `previous` and the disk, knowing `previous`'s names already (so that
+  // Freeze(&previous) ranks only the names new to it).
+  static TCompactTree Successor(const TCompactTree& previous);
+  // Fills `folder` (still without content) with the content of
+  // `previousFolder` of `previous`, which this tree succeeds, its
+  // sub-folders named but without content; returns the first sub-folder's
+  // number, in the order of `previous`.
+  TIndex CopyContent(TIndex folder, const TCompactTree& previous, TIndex previousFolder);
+  // Scans the folder at `path` into `folder` (still without content), as
+  // FromDisk scans the root; `treePath` ("\a\b\") and `level` (its depth)
+  // are the folder's in this tree.
+  void FillFromDisk(TIndex folder, std::string_view path, std::string treePath, int level,
+                    TScanReport* report);
+  // Freeze for a tree made by Successor(previous): the names previous knew
+  // keep their order, only new ones get keys, and the folders copied whole
+  // keep their name order.
+  void Freeze(const TCompactTree& previous);
+  // The names held, in use or not (each is stored once).
+  size_t NameCount() const { return names_.Count(); }
   bool Frozen() const { return frozen_; }
 
   // The root is folder 0.
@@ -94,6 +115,9 @@ class TCompactTree {
 
  private:
   std::string_view Name(TIndex name) const { return names_.Name(name); }
+  // Fixes every folder's name order (copied from `previous` where a folder
+  // was copied whole) and ends the filling.
+  void SortFolders(const TCompactTree* previous);
 
   std::vector<TFolder> folders_;
   std::vector<TIndex> fileNames_;
@@ -106,6 +130,9 @@ class TCompactTree {
   // Filled by Freeze: each name's rank, and the distinct keys in order.
   std::vector<TIndex> ranks_;
   std::vector<std::string> keys_;
+  // Patching: per folder, the folder of the previous tree whose content it
+  // copied (kNoRank: none); empty in a tree filled from scratch.
+  std::vector<TIndex> copiedFrom_;
   bool frozen_ = false;
 };
 

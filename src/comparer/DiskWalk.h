@@ -33,10 +33,11 @@
 namespace ormelin {
 
 // Walks the folder at `path` into `root`, whose full path in the tree
-// (as "\" or "\a\") is `rootPath`.
+// (as "\" or "\a\") is `rootPath` and whose level is `level` (the root of
+// the scan being level 0).
 template <typename TBuilder>
 void WalkDisk(std::string_view path, typename TBuilder::TFolder root, std::string rootPath,
-              TBuilder& builder, TScanReport* report) {
+              TBuilder& builder, TScanReport* report, int level = 0) {
   using TFolder = typename TBuilder::TFolder;
   struct TFrame {
     TFolder folder;
@@ -96,7 +97,7 @@ void WalkDisk(std::string_view path, typename TBuilder::TFolder root, std::strin
     }
     if (!entry.IsDirectory) continue;
     const TFolder child = builder.AddFolder(frame.folder, entry);
-    if (stack.size() > static_cast<size_t>(MaxScanDepth)) continue;
+    if (stack.size() + static_cast<size_t>(level) > static_cast<size_t>(MaxScanDepth)) continue;
     std::string childPath = IncludeTrailingBackslash(frame.path + entry.Name);
     std::string childTreePath = frame.treePath + entry.Name + "\\";
     enter(child, std::move(childPath), std::move(childTreePath));  // `frame` may dangle

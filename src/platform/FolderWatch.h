@@ -11,8 +11,18 @@
 // or user-space (FUSE) file system, whose changes made elsewhere never reach
 // this machine's notifications, or the same folder is reached twice (through
 // a mount or a link). Links (symbolic ones) inside the tree are not
-// followed by the watch at all: what they name may change without any
-// folder of the tree changing, so a tree holding one is never vouched for.
+// followed by the watch: on Linux a link is an entry of its folder, and
+// what it leads to is watched where it lies when the link's route stays
+// inside the tree (a relative path climbing no higher than the root); a
+// link leading out of the tree is left out of the scan, and a tree with a
+// link whose route leaves it and comes back is not vouched for. On Windows
+// a tree holding one is not vouched for.
+//
+// Linux also refuses a tree with anything mounted below its root (a file
+// mounted over one of the tree's files is written through the mount's
+// source, whose folder is not watched) and a tree the NFS server exports
+// (or that holds or lies in an exported folder): the server writes through
+// file handles, which no folder's watch reports.
 //
 // Linux (inotify): every folder has a watch of its own. A file with more
 // than one name (a hard link) is watched itself, so that a write through a
@@ -62,11 +72,19 @@
 // how Windows documents and is known to behave; the tests run under Wine,
 // which behaves otherwise, see above, so none of it is checked there.)
 //
+// What changed, in detail (Linux): every event names the folder it came
+// from, and an entry of it; TakeChanges hands over the folders whose entries
+// changed and the sub-folders that may now be other folders (made, deleted,
+// moved in or out). A caller that reads those again, after WatchBelow for
+// each folder it reads whole and WatchFiles for each folder it lists again,
+// holds what a fresh scan would read. Windows reports all changes as All.
+//
 // Threading: a watch belongs to one thread at a time (its owner serialises
 // the calls).
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -83,6 +101,18 @@ enum class TFolderWatchLimit {
   FolderTwice,       // one folder reached by two paths
   Link,              // a symbolic link inside the tree (Windows: a reparse point, or a
                      // file with more than one name)
+  MountInside,       // something mounted below the root (a folder or a file)
+  Exported,          // the tree is (or holds, or lies in) a folder the NFS server exports
+};
+
+// Changes seen since the last TakeChanges (or Watch). Folders are named by
+// their path below the root in code page 1250, names joined by "\\", the
+// root itself being "".
+struct TFolderChanges {
+  bool All = false;                // anything may have changed: watch and read everything again
+  std::set<std::string> Listed;    // folders whose entries (or their times) changed
+  std::set<std::string> Replaced;  // paths that may now name other folders, or none
+  bool Empty() const { return !All && Listed.empty() && Replaced.empty(); }
 };
 
 class TFolderWatch {
@@ -106,9 +136,34 @@ class TFolderWatch {
   bool CanVouch() const { return limit_ == TFolderWatchLimit::None; }
 
   // Reads what the system has queued, without waiting, and says whether
-  // anything changed since Watch. Once true it stays true until the next
-  // Watch; a watch that cannot vouch always says true.
+  // anything changed since Watch or TakeChanges. Once true it stays true
+  // until the next of those; a watch that cannot vouch always says true.
   bool Changed();
+
+  // Drains the queue like Changed() and hands over what changed since the
+  // last call (or since Watch), forgetting it. A watch that cannot vouch
+  // hands over All.
+  TFolderChanges TakeChanges();
+
+  // Stops watching the folder `folder` (a path as in TFolderChanges, not
+  // the root) and everything below it.
+  void Forget(std::string_view folder);
+  // Watches the folder `folder` and everything below it afresh (Forget
+  // first), each folder before it is read, as Watch does for the root. A
+  // folder that is gone is left unwatched (its parent reports that). What
+  // cannot be watched shows in Limit().
+  void WatchBelow(std::string_view folder);
+  // Watches the files of the watched folder `folder` that have more than
+  // one name (see above), after it was listed again.
+  void WatchFiles(std::string_view folder);
+
+  // The number of files with more than one name that WatchBelow and
+  // WatchFiles found unwatched: their other names may lie in folders that
+  // reported nothing of a write since the name was made.
+  int FilesFoundLinked() const { return filesFoundLinked_; }
+  // The number of symbolic links met since Watch (Linux; on Windows a tree
+  // holding one is refused).
+  int LinkCount() const { return links_; }
 
   // The number of folders and files watched (Windows: folders listed; for
   // tests).
@@ -116,9 +171,20 @@ class TFolderWatch {
 
  private:
   struct TImpl;
+  // Linux: watches `top` and what is below it; watches one file with more
+  // than one name, listed in `folder` (false when it cannot).
+  void WatchTree(const std::string& top);
+  bool WatchFile(const std::string& path, const std::string& folder);
+  bool LinkWatched(int folderFd, const std::string& path, const std::string& folder);
+
   std::unique_ptr<TImpl> impl_;
   TFolderWatchLimit limit_ = TFolderWatchLimit::Unwatchable;
   bool changed_ = false;
+  int maxWatches_ = 0;
+  int filesFoundLinked_ = 0;
+  int links_ = 0;
+  bool settingUp_ = false;  // in Watch
+  TFolderChanges changes_;
 };
 
 }  // namespace ormelin

@@ -2,7 +2,9 @@
 
 #include <utility>
 
+#include "platform/FileSystem.h"
 #include "platform/FolderWatch.h"
+#include "platform/Paths.h"
 
 namespace ormelin {
 
@@ -21,8 +23,11 @@ TProjectTreeRef ScanProject(std::string_view path) {
   return Scan(path);
 }
 
-TProjectIndex::TProjectIndex(std::string path, int maxWatches)
-    : path_(std::move(path)), maxWatches_(maxWatches), watch_(std::make_unique<TFolderWatch>()) {}
+TProjectIndex::TProjectIndex(std::string path, int maxWatches, std::chrono::seconds maxUnscanned)
+    : path_(std::move(path)),
+      maxWatches_(maxWatches),
+      maxUnscanned_(maxUnscanned),
+      watch_(std::make_unique<TFolderWatch>()) {}
 
 TProjectIndex::~TProjectIndex() = default;
 
@@ -30,13 +35,38 @@ TProjectTreeRef TProjectIndex::Acquire(TSource* source) {
   TSource unused;
   TSource& how = source != nullptr ? *source : unused;
   TMutexLock guard(lock_);
-  // The drain in Changed() is what makes this sync see every change made
-  // before its command arrived (see the header).
-  if (tree_ && !watch_->Changed()) {
-    how = TSource::Shared;
-    treeShared_ = true;
-    unsharedTrees_ = 0;
-    return tree_;
+  // The drain in TakeChanges() is what makes this sync see every change
+  // made before its command arrived (see the header).
+  // A tree scanned longer ago than the bound is scanned again, for what no
+  // watch reports.
+  if (tree_ && std::chrono::steady_clock::now() - scanned_ >= maxUnscanned_) {
+    tree_.reset();
+    treeShared_ = true;  // no sign of a busy folder
+  }
+  if (tree_ && watch_->CanVouch()) {
+    const TFolderChanges changes = watch_->TakeChanges();
+    if (changes.Empty()) {
+      how = TSource::Shared;
+      treeShared_ = true;
+      unsharedTrees_ = 0;
+      return tree_;
+    }
+    if (!changes.All) {
+      TProjectTreeRef patched;
+      try {
+        patched = Patch(*tree_, changes);
+      } catch (...) {
+        tree_.reset();  // the next sync watches and scans afresh
+        throw;
+      }
+      if (patched) {
+        tree_ = std::move(patched);
+        treeShared_ = true;  // as good as shared: it cost no scan
+        unsharedTrees_ = 0;
+        how = TSource::Patched;
+        return tree_;
+      }
+    }
   }
   if (tree_ && !treeShared_ && ++unsharedTrees_ >= kBusyAfter) {
     // A folder that changes between every two syncs gains nothing from a
@@ -50,7 +80,7 @@ TProjectTreeRef TProjectIndex::Acquire(TSource* source) {
   bool watched = false;
   if (std::chrono::steady_clock::now() >= retryWatch_) {
     // Watch first, then scan: a change during the scan leaves its event for
-    // the next Acquire, which then scans again.
+    // the next Acquire, which then reads again what it names.
     watch_->Watch(path_, maxWatches_);
     watched = watch_->CanVouch();
     if (!watched) retryWatch_ = std::chrono::steady_clock::now() + kRetryWatch;
@@ -60,10 +90,164 @@ TProjectTreeRef TProjectIndex::Acquire(TSource* source) {
     how = TSource::OwnScan;
     return ScanProject(path_);
   }
+  scanned_ = std::chrono::steady_clock::now();
   tree_ = Scan(path_);  // a failure leaves no tree
+  // Whatever changed during the scan is read again by the next sync.
   treeShared_ = false;
   how = TSource::Rebuilt;
   return tree_;
+}
+
+namespace {
+
+using TIndex = TCompactTree::TIndex;
+constexpr TIndex kNoFolder = TCompactTree::kNoRank;
+
+// The sub-folder of `folder` named `name` exactly, or kNoFolder.
+TIndex ChildNamed(const TCompactTree& tree, TIndex folder, std::string_view name) {
+  const TCompactTree::TFolder& parent = tree.Folder(folder);
+  for (TIndex child = parent.FirstFolder; child < parent.FirstFolder + parent.FolderCount;
+       ++child) {
+    if (tree.FolderName(child) == name) return child;
+  }
+  return kNoFolder;
+}
+
+// The deepest folder of `tree` on the way to `path` (below the root, names
+// joined by "\\").
+TIndex DeepestOnPath(const TCompactTree& tree, std::string_view path) {
+  TIndex folder = 0;
+  for (size_t at = 0; at < path.size();) {
+    size_t end = path.find('\\', at);
+    if (end == std::string_view::npos) end = path.size();
+    const TIndex child = ChildNamed(tree, folder, path.substr(at, end - at));
+    if (child == kNoFolder) break;
+    folder = child;
+    at = end + 1;
+  }
+  return folder;
+}
+
+std::string ParentPath(const std::string& path) {
+  const size_t cut = path.rfind('\\');
+  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+bool LeftSomethingOut(const TScanReport& report) {
+  return report.LeftOut != 0 || report.LinksOut != 0;
+}
+
+}  // namespace
+
+std::string TProjectIndex::DiskPath(std::string_view folder) const {
+  std::string path = path_;
+  for (size_t at = 0; at < folder.size();) {
+    size_t end = folder.find('\\', at);
+    if (end == std::string_view::npos) end = folder.size();
+    path = IncludeTrailingBackslash(path);
+    path += folder.substr(at, end - at);
+    at = end + 1;
+  }
+  return path;
+}
+
+// The new tree: the folders the changes name are read again (their
+// entries; the sub-folders that are new, or may be other folders now,
+// whole, each watched before it is read), every other folder is copied.
+// Null when only a full scan can tell (something left out, a link, names
+// piling up, a folder the watch cannot take).
+TProjectTreeRef TProjectIndex::Patch(const TProjectTree& previous, const TFolderChanges& changes) {
+  const TCompactTree& old = previous.Tree;
+  // With a link in the tree a change may show at two paths (the link's and
+  // its target's), so the tree is scanned whole.
+  if (LeftSomethingOut(previous.Report) || watch_->LinkCount() != 0) return nullptr;
+  // Names of entries gone stay in the successors' tables: a full scan now
+  // and then gives them back.
+  if (old.NameCount() > 2 * (old.FileCount() + old.FolderCount()) + 4096) return nullptr;
+  std::vector<char> reread(old.FolderCount(), 0);
+  for (const std::string& folder : changes.Listed) reread[DeepestOnPath(old, folder)] = 1;
+  for (const std::string& replaced : changes.Replaced) {
+    reread[DeepestOnPath(old, ParentPath(replaced))] = 1;
+    watch_->Forget(replaced);
+  }
+  if (!watch_->CanVouch()) return nullptr;
+  // A file found with a second name it had not when last read: a write
+  // through one name since then shows in the other's folder too, which
+  // may have reported nothing.
+  const int linked = watch_->FilesFoundLinked();
+  auto newlyLinked = [&] { return watch_->FilesFoundLinked() != linked; };
+
+  auto next = std::make_shared<TProjectTree>();
+  TCompactTree& tree = next->Tree = TCompactTree::Successor(old);
+  tree.SetFolder(0, old.FolderName(0), old.Folder(0).DateModified);
+  struct TStep {
+    TIndex folder;
+    TIndex previous;   // the folder it was in `old`, kNoFolder when new
+    std::string path;  // below the root
+    int level;
+  };
+  std::vector<TStep> pending{{0, 0, std::string(), 0}};
+  std::vector<TFolderEntry> entries;
+  while (!pending.empty()) {
+    TStep step = std::move(pending.back());
+    pending.pop_back();
+    if (step.level > MaxScanDepth) continue;  // listed, not entered (as WalkDisk)
+    if (step.previous == kNoFolder) {
+      watch_->WatchBelow(step.path);
+      if (!watch_->CanVouch() || newlyLinked() || watch_->LinkCount() != 0) return nullptr;
+      tree.FillFromDisk(step.folder, DiskPath(step.path), "\\" + step.path + "\\", step.level,
+                        &next->Report);
+      if (LeftSomethingOut(next->Report)) return nullptr;
+      continue;
+    }
+    auto childPath = [&step](std::string_view name) {
+      std::string path = step.path;
+      if (!path.empty()) path += '\\';
+      path += name;
+      return path;
+    };
+    if (reread[step.previous] == 0) {
+      const TIndex first = tree.CopyContent(step.folder, old, step.previous);
+      const TCompactTree::TFolder& source = old.Folder(step.previous);
+      for (TIndex n = 0; n < source.FolderCount; ++n) {
+        pending.push_back({first + n, source.FirstFolder + n,
+                           childPath(old.FolderName(source.FirstFolder + n)), step.level + 1});
+      }
+      continue;
+    }
+    // Listed again; the files with more than one name watched first.
+    watch_->WatchFiles(step.path);
+    if (!watch_->CanVouch() || newlyLinked()) return nullptr;
+    entries.clear();
+    {
+      TFolderEnumerator enumerator(DiskPath(step.path));
+      if (!enumerator.IsOpen()) continue;  // gone: its parent's event says so
+      TFolderEntry entry;
+      while (enumerator.Next(entry)) {
+        if (entry.IsLink || !entry.NameIsPath) return nullptr;
+        entries.push_back(std::move(entry));
+        entry = TFolderEntry();
+      }
+    }
+    size_t folders = 0;
+    for (const TFolderEntry& entry : entries) folders += entry.IsDirectory ? 1 : 0;
+    TIndex folder = tree.AddContent(step.folder, folders, entries.size() - folders);
+    TIndex file = tree.Folder(step.folder).FirstFile;
+    for (const TFolderEntry& entry : entries) {
+      if (!entry.IsDirectory) {
+        tree.SetFile(file++, entry.Name, entry.DateModified);
+        continue;
+      }
+      tree.SetFolder(folder, entry.Name, entry.DateModified);
+      std::string path = childPath(entry.Name);
+      const TIndex was = changes.Replaced.count(path) != 0
+                             ? kNoFolder
+                             : ChildNamed(old, step.previous, entry.Name);
+      pending.push_back({folder++, was, std::move(path), step.level + 1});
+    }
+  }
+  tree.Freeze(old);
+  return next;
 }
 
 std::shared_ptr<TProjectIndex> TProjectIndexList::Find(const std::string& path) {

@@ -4,28 +4,36 @@
 // the watch (TFolderWatch) that proves it did.
 //
 // A sync asks Acquire for the tree as the folder stands at that moment:
-// - the shared tree, when the watch has seen nothing since the tree's scan
-//   began;
-// - a fresh scan, which becomes the shared tree, when something changed or
-//   there is no tree yet;
+// - the shared tree, when the watch has seen nothing since the tree was
+//   made;
+// - a patched tree, which becomes the shared tree, when the watch names
+//   what changed: the folders it names are listed again (and the folders
+//   new in them, or made, moved or replaced, read whole, each watched before
+//   it is read), every other folder is copied from the shared tree, which
+//   stays as it was for the syncs holding it;
+// - a fresh scan, which becomes the shared tree, when there is no tree yet
+//   or the watch cannot tell what changed (its queue overflowed, the mounts
+//   changed, the root went);
 // - a scan of the sync's own, as without an index, when the watch cannot
 //   vouch for the folder (see TFolderWatch: links, network file systems,
 //   the watch limit, ...), or for a while when the folder changes between
 //   every two syncs.
 // Every tree, shared or not, is a scan that leaves out the links leading
-// out of the root (WalkDisk). A tree holding any link at all is never shared
-// (the watch refuses links), so a link pointed elsewhere after a scan is
-// judged afresh by the next sync's own scan.
+// out of the root (WalkDisk). A link inside is an entry of its folder and
+// what it leads to lies in a watched folder (see TFolderWatch), so a tree
+// with links is shared; but a change may then show at two paths, so it is
+// not patched: any change means a full scan.
 // Why the shared tree is never stale: the system queues a change's event
 // before the call that made the change returns. Acquire runs after the
 // sync's command has arrived, so every change made before that has its
 // event queued when Acquire drains the queue (and the mount table and the
-// root's identity are checked then too). A tree is only shared when no
-// event came from the start of the setting up of its watch, which
-// precedes its scan, to the drain: a change during the scan may or may not
-// be in the tree, so that tree serves the sync that scanned it (like any
-// fresh scan) and the next sync scans again. What the system never reports
-// is listed in FolderWatch.h.
+// root's identity are checked then too). Every folder is watched before it
+// is read, so a change to it after it was read has its event queued; a
+// folder without an event since it was read is as it was read, and the
+// folders with one are read again after the drain. A change during that
+// reading may or may not be in the tree, so its event, still queued, makes
+// the next sync read the folder again. What the system never reports is
+// listed in FolderWatch.h.
 //
 // Threading: Acquire and the list's operations are safe from any thread. A
 // tree handed out is never changed again; a rebuild makes a new one and the
@@ -49,6 +57,7 @@
 namespace ormelin {
 
 class TFolderWatch;
+struct TFolderChanges;
 
 // One scan of a project's root folder, frozen, and what it left out.
 struct TProjectTree {
@@ -64,12 +73,20 @@ TProjectTreeRef ScanProject(std::string_view path);
 class TProjectIndex {
  public:
   // How Acquire came by its tree.
-  enum class TSource { Shared, Rebuilt, OwnScan };
+  enum class TSource { Shared, Patched, Rebuilt, OwnScan };
+
+  // The longest a tree answers syncs without a full scan: what the system
+  // never reports (see FolderWatch.h: a write through a shared mapping, or
+  // through a second name made outside the tree) is seen at the latest
+  // then.
+  static constexpr std::chrono::seconds kMaxUnscanned{600};
 
   // Indexes the folder at `path`: opens the watch's notifications, but
   // reads nothing before the first Acquire. `maxWatches` > 0 caps the watch
-  // (see TFolderWatch).
-  explicit TProjectIndex(std::string path, int maxWatches = 0);
+  // (see TFolderWatch); `maxUnscanned` bounds a tree's age (tests shorten
+  // it).
+  explicit TProjectIndex(std::string path, int maxWatches = 0,
+                         std::chrono::seconds maxUnscanned = kMaxUnscanned);
   ~TProjectIndex();
   TProjectIndex(const TProjectIndex&) = delete;
   TProjectIndex& operator=(const TProjectIndex&) = delete;
@@ -82,6 +99,10 @@ class TProjectIndex {
   const std::string& Path() const { return path_; }
 
  private:
+  TProjectTreeRef Patch(const TProjectTree& previous, const TFolderChanges& changes)
+      REQUIRES(lock_);
+  std::string DiskPath(std::string_view folder) const;
+
   // After the watch could not vouch, the time before it is tried again;
   // meanwhile every sync scans the folder itself.
   static constexpr std::chrono::seconds kRetryWatch{60};
@@ -92,10 +113,13 @@ class TProjectIndex {
 
   const std::string path_;
   const int maxWatches_;
+  const std::chrono::seconds maxUnscanned_;
   TMutex lock_;
   const std::unique_ptr<TFolderWatch> watch_ PT_GUARDED_BY(lock_);
   TProjectTreeRef tree_ GUARDED_BY(lock_);
   std::chrono::steady_clock::time_point retryWatch_ GUARDED_BY(lock_){};
+  // When the full scan that tree_ descends from began.
+  std::chrono::steady_clock::time_point scanned_ GUARDED_BY(lock_){};
   bool treeShared_ GUARDED_BY(lock_) = false;  // tree_ served a sync after its own
   int unsharedTrees_ GUARDED_BY(lock_) = 0;
 };

@@ -9,12 +9,17 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "platform/Paths.h"
 #include "platform/posix/NativePath.h"
 
 namespace ormelin {
@@ -49,10 +54,125 @@ bool IsRemoteFileSystem(int64_t type) {
     case 0x19830326u:  // OrangeFS
     case 0x47504653u:  // GPFS
     case 0xBEEFDEADu:  // SNFS
+    case 0x786F4256u:  // VirtualBox shared folders (vboxsf)
+    case 0xBACBACBCu:  // VMware shared folders (vmhgfs)
+    case 0x7C7C6673u:  // Parallels shared folders (prl_fs)
       return true;
     default:
       return false;
   }
+}
+
+// A path below the root as TFolderChanges names it, and its parent's.
+std::string Below(const std::string& folder, std::string_view name) {
+  std::string path = folder;
+  if (!path.empty()) path += '\\';
+  path += Utf8ToCp1250(name);
+  return path;
+}
+
+std::string ParentOf(const std::string& folder) {
+  const size_t cut = folder.rfind('\\');
+  return cut == std::string::npos ? std::string() : folder.substr(0, cut);
+}
+
+// A path of /proc/self/mountinfo or of an export table, whose blanks and
+// backslashes are written as octal escapes.
+std::string Unescaped(std::string_view field) {
+  std::string path;
+  for (size_t at = 0; at < field.size(); ++at) {
+    if (field[at] == '\\' && at + 3 < field.size() && field[at + 1] >= '0' &&
+        field[at + 1] <= '3') {
+      path += static_cast<char>((field[at + 1] - '0') * 64 + (field[at + 2] - '0') * 8 +
+                                (field[at + 3] - '0'));
+      at += 3;
+    } else {
+      path += field[at];
+    }
+  }
+  return path;
+}
+
+std::string ReadAll(const char* file) {
+  std::string text;
+  int fd = open(file, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buffer[8192];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  close(fd);
+  return text;
+}
+
+// Whether `path` is `root` or lies below it.
+bool Inside(std::string_view path, std::string_view root) {
+  if (root.size() > 1 && root.back() == '/') root.remove_suffix(1);
+  if (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  if (path.compare(0, root.size(), root) != 0) return false;
+  return path.size() == root.size() || root == "/" || path[root.size()] == '/';
+}
+
+// Whether a link's text, read in a folder `depth` levels below the root,
+// names a path that stays inside the root however its parts resolve: a
+// relative path whose ".." all come first and climb no higher than the
+// root (each later part is a name, a folder or a link held to the same
+// rule).
+bool StaysInside(std::string_view text, int depth) {
+  if (text.empty() || text[0] == '/') return false;
+  bool names = false;
+  for (size_t at = 0; at <= text.size();) {
+    size_t end = text.find('/', at);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view part = text.substr(at, end - at);
+    at = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (names || --depth < 0) return false;
+    } else {
+      names = true;
+    }
+  }
+  return true;
+}
+
+// Something mounted strictly below `root` (a resolved path).
+bool MountBelow(const std::string& root) {
+  const std::string table = ReadAll("/proc/self/mountinfo");
+  for (size_t at = 0; at < table.size();) {
+    size_t end = table.find('\n', at);
+    if (end == std::string::npos) end = table.size();
+    std::string_view line(table.data() + at, end - at);
+    at = end + 1;
+    // id parent major:minor root mount-point ...
+    size_t field = 0;
+    for (int skip = 0; skip < 4 && field != std::string_view::npos; ++skip) {
+      field = line.find(' ', field);
+      if (field != std::string_view::npos) ++field;
+    }
+    if (field == std::string_view::npos) continue;
+    const std::string point = Unescaped(line.substr(field, line.find(' ', field) - field));
+    if (point != root && Inside(point, root)) return true;
+  }
+  return false;
+}
+
+// Whether the NFS server exports `root`, a folder in it, or a folder above
+// it: the kernel's table of exports, and the one exportfs keeps.
+bool Exported(const std::string& root) {
+  for (const char* file : {"/proc/fs/nfsd/exports", "/proc/fs/nfs/exports", "/var/lib/nfs/etab"}) {
+    const std::string table = ReadAll(file);
+    for (size_t at = 0; at < table.size();) {
+      size_t end = table.find('\n', at);
+      if (end == std::string::npos) end = table.size();
+      std::string_view line(table.data() + at, end - at);
+      at = end + 1;
+      if (line.empty() || line[0] != '/') continue;  // comments
+      const size_t blank = line.find_first_of(" \t");
+      const std::string path = Unescaped(line.substr(0, blank));
+      if (Inside(path, root) || Inside(root, path)) return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -61,9 +181,17 @@ struct TFolderWatch::TImpl {
   int notify = -1;  // the inotify instance
   int mounts = -1;  // /proc/self/mountinfo, polled for changes of the mounts
   std::string root;
+  std::string realRoot;  // links resolved
   dev_t rootDevice = 0;
   ino_t rootInode = 0;
-  std::unordered_set<int> folders;  // watch descriptors of folders
+  // Each watched folder's path below the root (as in TFolderChanges), both
+  // ways; the paths sort so that a folder's subtree is one range.
+  std::unordered_map<int, std::string> folderPaths;
+  std::map<std::string, int> folderWatches;
+  // Files watched for their other names: the folders that list them.
+  std::unordered_map<int, std::vector<std::string>> fileFolders;
+  // Files made since the last TakeChanges and not written and closed since.
+  std::unordered_set<std::string> unwritten;
   int watches = 0;
 
   ~TImpl() { Close(); }
@@ -79,7 +207,10 @@ struct TFolderWatch::TImpl {
   // given back first, so that their number stays the same.
   bool Open() {
     Close();
-    folders.clear();
+    folderPaths.clear();
+    folderWatches.clear();
+    fileFolders.clear();
+    unwritten.clear();
     watches = 0;
     notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
@@ -90,8 +221,50 @@ struct TFolderWatch::TImpl {
     return true;
   }
 
-  // Drains the queue; true when anything at all was read.
-  bool Drain(bool& overflow) {
+  // The system path of a folder below the root.
+  std::string NativeOf(std::string_view folder) const {
+    std::string path = root;
+    for (size_t at = 0; at < folder.size();) {
+      size_t end = folder.find('\\', at);
+      if (end == std::string_view::npos) end = folder.size();
+      if (path.back() != '/') path += '/';
+      path += Cp1250ToUtf8(folder.substr(at, end - at));
+      at = end + 1;
+    }
+    return path;
+  }
+
+  void Unmap(int wd) {
+    auto found = folderPaths.find(wd);
+    if (found == folderPaths.end()) return;
+    auto back = folderWatches.find(found->second);
+    if (back != folderWatches.end() && back->second == wd) folderWatches.erase(back);
+    folderPaths.erase(found);
+  }
+
+  // `folder` names a watched folder now (a folder moved keeps its watch).
+  void Map(int wd, const std::string& folder) {
+    Unmap(wd);
+    auto old = folderWatches.find(folder);
+    if (old != folderWatches.end()) folderPaths.erase(old->second);
+    folderWatches[folder] = wd;
+    folderPaths[wd] = folder;
+  }
+
+  void Forget(const std::string& folder) {
+    auto it = folderWatches.lower_bound(folder);
+    const std::string inside = folder + '\\';
+    while (it != folderWatches.end() &&
+           (it->first == folder || it->first.compare(0, inside.size(), inside) == 0)) {
+      inotify_rm_watch(notify, it->second);
+      --watches;
+      folderPaths.erase(it->second);
+      it = folderWatches.erase(it);
+    }
+  }
+
+  // Drains the queue into `changes`; true when anything at all was read.
+  bool Drain(bool& overflow, TFolderChanges& changes) {
     alignas(inotify_event) char buffer[16384];
     bool any = false;
     for (;;) {
@@ -102,10 +275,63 @@ struct TFolderWatch::TImpl {
       for (ssize_t at = 0; at < n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
         if ((event->mask & IN_Q_OVERFLOW) != 0) overflow = true;
+        Note(*event, changes);
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       }
     }
     return any;
+  }
+
+  void Note(const inotify_event& event, TFolderChanges& changes) {
+    auto file = fileFolders.find(event.wd);
+    if (file != fileFolders.end()) {
+      changes.Listed.insert(file->second.begin(), file->second.end());
+      if ((event.mask & IN_IGNORED) != 0) {
+        fileFolders.erase(file);
+        --watches;
+      }
+      return;
+    }
+    auto found = folderPaths.find(event.wd);
+    if (found == folderPaths.end()) return;  // a watch dropped by Forget
+    const std::string folder = found->second;
+    if ((event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) != 0) {
+      // The folder itself went (or moved): whatever stands at its path now
+      // is read whole, and its parent lists it again.
+      if (folder.empty()) {
+        changes.All = true;
+      } else {
+        changes.Replaced.insert(folder);
+        changes.Listed.insert(ParentOf(folder));
+      }
+      if ((event.mask & IN_IGNORED) != 0) {
+        Unmap(event.wd);
+        --watches;
+      }
+      return;
+    }
+    changes.Listed.insert(folder);
+    if ((event.mask & IN_ISDIR) == 0 && event.len != 0 && event.name[0] != '\0') {
+      // A file made without being written and closed may be a second name
+      // of a file elsewhere in the tree (link), written through and gone
+      // again before anyone listed it: the other name's folder reports
+      // nothing of that write.
+      std::string key = folder + '/' + event.name;
+      if ((event.mask & IN_CREATE) != 0) {
+        unwritten.insert(std::move(key));
+      } else if ((event.mask & IN_CLOSE_WRITE) != 0) {
+        unwritten.erase(key);
+      }
+    }
+    if (event.len == 0 || event.name[0] == '\0') {
+      // The folder's own time or attributes: its parent lists its time.
+      if (!folder.empty()) changes.Listed.insert(ParentOf(folder));
+      return;
+    }
+    if ((event.mask & IN_ISDIR) != 0 &&
+        (event.mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) != 0) {
+      changes.Replaced.insert(Below(folder, event.name));
+    }
   }
 
   bool MountsChanged() const {
@@ -126,6 +352,8 @@ TFolderWatch::TFolderWatch() : impl_(std::make_unique<TImpl>()) {
 void TFolderWatch::Watch(std::string_view root, int maxWatches) {
   TImpl& impl = *impl_;
   changed_ = false;
+  changes_ = TFolderChanges();
+  maxWatches_ = maxWatches;
   limit_ = TFolderWatchLimit::None;
   if (!impl.Open()) {
     limit_ = errno == EMFILE ? TFolderWatchLimit::WatchLimit : TFolderWatchLimit::Unsupported;
@@ -139,7 +367,50 @@ void TFolderWatch::Watch(std::string_view root, int maxWatches) {
   }
   impl.rootDevice = rootStat.st_dev;
   impl.rootInode = rootStat.st_ino;
+  char* resolved = realpath(impl.root.c_str(), nullptr);
+  if (resolved == nullptr) {
+    limit_ = TFolderWatchLimit::Unwatchable;
+    return;
+  }
+  const std::string real(resolved);
+  free(resolved);
+  impl.realRoot = real;
+  if (MountBelow(real)) {
+    limit_ = TFolderWatchLimit::MountInside;
+    return;
+  }
+  if (Exported(real)) {
+    limit_ = TFolderWatchLimit::Exported;
+    return;
+  }
+  filesFoundLinked_ = 0;
+  links_ = 0;
+  settingUp_ = true;
+  WatchTree("");
+  settingUp_ = false;
+  // A change made while the watches were being set up may have escaped
+  // them (a folder made in one already read, then filled), so it counts:
+  // the caller's tree, read after this, is then not vouched for.
+  if (CanVouch()) Changed();
+}
 
+void TFolderWatch::WatchBelow(std::string_view folder) {
+  if (!CanVouch()) return;
+  Forget(folder);
+  WatchTree(std::string(folder));
+}
+
+void TFolderWatch::Forget(std::string_view folder) {
+  if (folder.empty()) {
+    limit_ = TFolderWatchLimit::Unwatchable;  // the root is watched by Watch only
+    return;
+  }
+  impl_->Forget(std::string(folder));
+}
+
+void TFolderWatch::WatchTree(const std::string& top) {
+  TImpl& impl = *impl_;
+  const int maxWatches = maxWatches_;
   auto addWatch = [&](const std::string& path, uint32_t mask) -> int {
     if (maxWatches > 0 && impl.watches >= maxWatches) {
       limit_ = TFolderWatchLimit::WatchLimit;
@@ -147,6 +418,11 @@ void TFolderWatch::Watch(std::string_view root, int maxWatches) {
     }
     int wd = inotify_add_watch(impl.notify, path.c_str(), mask);
     if (wd < 0) {
+      // Gone (or no folder any more) since its parent was listed, below
+      // the root: the parent's event reports that.
+      if ((errno == ENOENT || errno == ENOTDIR) && path != impl.root) {
+        return -2;
+      }
       limit_ = errno == ENOSPC ? TFolderWatchLimit::WatchLimit : TFolderWatchLimit::Unwatchable;
       return -1;
     }
@@ -157,24 +433,36 @@ void TFolderWatch::Watch(std::string_view root, int maxWatches) {
   // Each folder is watched before it is read: whatever changes in it after
   // the read has an event waiting.
   struct TPending {
-    std::string path;
+    std::string path;    // on disk
+    std::string folder;  // below the root
     dev_t parentDevice;
   };
-  std::vector<TPending> pending{{impl.root, static_cast<dev_t>(-1)}};
+  std::unordered_set<int> seen;  // the folders of this walk
+  std::vector<TPending> pending{{impl.NativeOf(top), top, static_cast<dev_t>(-1)}};
   while (!pending.empty() && CanVouch()) {
     TPending folder = std::move(pending.back());
     pending.pop_back();
     // Below the root a folder is never entered through a link (IN_DONT_FOLLOW):
     // one that became a link since it was listed is refused.
-    const bool isRoot = folder.parentDevice == static_cast<dev_t>(-1);
+    const bool isRoot = folder.folder.empty();
+    if (!isRoot && folder.parentDevice == static_cast<dev_t>(-1)) {
+      // The top of a subtree: gone since its parent was listed is no
+      // failure, the parent's event reports it.
+      struct stat top {};
+      if (lstat(folder.path.c_str(), &top) != 0 && errno == ENOENT) break;
+    }
     int wd = addWatch(folder.path, kFolderEvents | IN_ONLYDIR | (isRoot ? 0 : IN_DONT_FOLLOW));
+    if (wd == -2) continue;
     if (wd < 0) break;
-    if (!impl.folders.insert(wd).second) {
+    if (!seen.insert(wd).second) {
       limit_ = TFolderWatchLimit::FolderTwice;
       break;
     }
+    if (impl.folderPaths.count(wd) != 0) --impl.watches;  // moved here, watched already
+    impl.Map(wd, folder.folder);
     DIR* dir = opendir(folder.path.c_str());
     if (dir == nullptr) {
+      if (errno == ENOENT && !isRoot) continue;  // deleted since: its watch reports that
       limit_ = TFolderWatchLimit::Unwatchable;
       break;
     }
@@ -209,21 +497,91 @@ void TFolderWatch::Watch(std::string_view root, int maxWatches) {
       if (path.back() != '/') path += '/';
       path += name;
       if (S_ISLNK(st.st_mode)) {
-        limit_ = TFolderWatchLimit::Link;
+        if (!LinkWatched(dirfd(dir), path, folder.folder)) break;
       } else if (S_ISDIR(st.st_mode)) {
-        pending.push_back({std::move(path), self.st_dev});
+        pending.push_back({std::move(path), Below(folder.folder, name), self.st_dev});
       } else if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
-        int fileWatch = addWatch(path, kFileEvents | IN_DONT_FOLLOW);
-        if (fileWatch < 0) break;
+        if (!WatchFile(path, folder.folder)) break;
       }
       errno = 0;
     }
     closedir(dir);
   }
-  // A change made while the watches were being set up may have escaped
-  // them (a folder made in one already read, then filled), so it counts:
-  // the caller's tree, read after this, is then not vouched for.
-  if (CanVouch()) Changed();
+}
+
+// A link is an entry of its folder, whose watch reports it made, deleted
+// or pointed elsewhere. What it leads to is watched where it lies when its
+// route stays inside; a link leading out is left out of the scan, and one
+// whose route leaves the tree and comes back is refused.
+bool TFolderWatch::LinkWatched(int folderFd, const std::string& path, const std::string& folder) {
+  char text[4096];
+  const char* name = path.c_str() + path.rfind('/') + 1;
+  const ssize_t n = readlinkat(folderFd, name, text, sizeof text);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof text) {
+    if (n < 0 && errno == ENOENT) return true;  // gone: its folder reports that
+    limit_ = TFolderWatchLimit::Unwatchable;
+    return false;
+  }
+  ++links_;
+  int depth = folder.empty() ? 1 : 2;
+  depth += static_cast<int>(std::count(folder.begin(), folder.end(), '\\'));
+  if (StaysInside(std::string_view(text, static_cast<size_t>(n)), depth - 1)) return true;
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return true;  // leads nowhere: left out of the scan
+  const bool backInside = Inside(resolved, impl_->realRoot);
+  free(resolved);
+  if (backInside) {
+    limit_ = TFolderWatchLimit::Link;
+    return false;
+  }
+  return true;
+}
+
+bool TFolderWatch::WatchFile(const std::string& path, const std::string& folder) {
+  TImpl& impl = *impl_;
+  if (maxWatches_ > 0 && impl.watches >= maxWatches_) {
+    limit_ = TFolderWatchLimit::WatchLimit;
+    return false;
+  }
+  int wd = inotify_add_watch(impl.notify, path.c_str(), kFileEvents | IN_DONT_FOLLOW);
+  if (wd < 0) {
+    if (errno == ENOENT) return true;  // gone: its folder reports that
+    limit_ = errno == ENOSPC ? TFolderWatchLimit::WatchLimit : TFolderWatchLimit::Unwatchable;
+    return false;
+  }
+  std::vector<std::string>& folders = impl.fileFolders[wd];
+  if (folders.empty()) {
+    ++impl.watches;
+    if (!settingUp_) ++filesFoundLinked_;
+  }
+  if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+  return true;
+}
+
+void TFolderWatch::WatchFiles(std::string_view folder) {
+  if (!CanVouch()) return;
+  const std::string below(folder);
+  const std::string path = impl_->NativeOf(below);
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return;  // gone: its parent reports that
+  errno = 0;
+  while (CanVouch()) {
+    dirent* entry = readdir(dir);
+    if (entry == nullptr) break;
+    std::string_view name(entry->d_name);
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    std::string file = path;
+    if (file.back() != '/') file += '/';
+    file += name;
+    if (S_ISLNK(st.st_mode)) {
+      LinkWatched(dirfd(dir), file, below);
+    } else if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
+      WatchFile(file, below);
+    }
+  }
+  closedir(dir);
 }
 
 TFolderWatch::~TFolderWatch() = default;
@@ -231,13 +589,35 @@ TFolderWatch::~TFolderWatch() = default;
 bool TFolderWatch::Changed() {
   if (!CanVouch()) return true;
   bool overflow = false;
-  if (impl_->Drain(overflow)) changed_ = true;
+  if (impl_->Drain(overflow, changes_)) changed_ = true;
   if (overflow) {
     limit_ = TFolderWatchLimit::Overflow;
     return true;
   }
-  if (!changed_ && (impl_->MountsChanged() || impl_->RootMoved())) changed_ = true;
+  if (!changes_.All && (impl_->MountsChanged() || impl_->RootMoved())) changes_.All = true;
+  if (Exported(impl_->realRoot)) {
+    limit_ = TFolderWatchLimit::Exported;  // exported since the watch was set up
+    return true;
+  }
+  if (changes_.All) changed_ = true;
   return changed_;
+}
+
+TFolderChanges TFolderWatch::TakeChanges() {
+  TFolderChanges changes;
+  if (!Changed()) return changes;
+  if (!CanVouch()) {
+    changes.All = true;
+    return changes;
+  }
+  changes = std::move(changes_);
+  changes_ = TFolderChanges();
+  if (!impl_->unwritten.empty()) changes.All = true;
+  impl_->unwritten.clear();
+  // A drain that read only events of watches already dropped changed nothing.
+  changed_ = false;
+  if (changes.All) changed_ = true;
+  return changes;
 }
 
 int TFolderWatch::WatchCount() const {

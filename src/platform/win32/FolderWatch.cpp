@@ -300,6 +300,27 @@ bool TFolderWatch::Changed() {
   return changed_;
 }
 
+// Windows reports no folder names here: any change is a change of all.
+TFolderChanges TFolderWatch::TakeChanges() {
+  TFolderChanges changes;
+  changes.All = Changed();
+  return changes;
+}
+
+// Never needed after All; a caller that tries gets a watch that no longer
+// vouches rather than one that missed something.
+void TFolderWatch::Forget(std::string_view) {
+  limit_ = TFolderWatchLimit::Unsupported;
+}
+
+void TFolderWatch::WatchBelow(std::string_view) {
+  limit_ = TFolderWatchLimit::Unsupported;
+}
+
+void TFolderWatch::WatchFiles(std::string_view) {
+  limit_ = TFolderWatchLimit::Unsupported;
+}
+
 int TFolderWatch::WatchCount() const {
   return impl_->folders;
 }
