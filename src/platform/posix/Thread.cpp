@@ -47,7 +47,7 @@ TThread::TThread(std::function<void()> body, size_t stackSize, std::string_view 
   if (result != 0) {
     throw EThreadError(Format("Thread creation error: %s", std::strerror(result)));
   }
-  start.release();  // the new thread owns it now
+  static_cast<void>(start.release());  // the new thread owns it now
   state_ = std::move(state);
 }
 
