@@ -1,5 +1,6 @@
 #include "client/ClientOutput.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "platform/Console.h"
@@ -26,7 +27,7 @@ std::string SizeText(int64_t bytes) {
 }
 
 std::string DurationText(double seconds) {
-  long long total = seconds < 0 ? 0 : static_cast<long long>(seconds + 0.5);
+  long long total = seconds < 0 ? 0 : std::llround(seconds);
   if (total >= 3600) return Format("%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
   return Format("%lld:%02lld", total / 60, total % 60);
 }

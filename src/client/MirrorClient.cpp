@@ -286,7 +286,7 @@ void TMirrorClient::RunPipelined(const TMirrorTaskList& list, int fileTasks,
       TFileJob job;
       job.Task = i;
       job.Update = IsKind(task, kTaskUpdateFile);
-      jobs.push_back(std::move(job));
+      jobs.push_back(job);
       continue;
     }
     try {

@@ -250,7 +250,7 @@ void TSyncConnection::ReceiveStream(TStream& stream) {
           if (Progress && got > 0) Progress(got);
           if (got < piece) {
             throw EShortStream(Format("Veza je prekinuta nakon %lld od %d bajtova",
-                                      static_cast<long long>(size - remaining + got), size));
+                                      static_cast<long long>(size) - remaining + got, size));
           }
           remaining -= piece;
         }

@@ -118,7 +118,7 @@ class TParallelScan {
     return folder;
   }
 
-  void Finish(TScannedFolder& folder, std::exception_ptr failure) {
+  void Finish(TScannedFolder& folder, const std::exception_ptr& failure) {
     TMutexLock lock(mutex_);
     --busy_;
     if (failure && !failure_) failure_ = failure;

@@ -57,7 +57,7 @@ template <typename T>
 bool ReleaseFrom(std::vector<std::unique_ptr<T>>& list, T* entry) {
   for (size_t i = list.size(); i-- > 0;) {
     if (list[i].get() == entry) {
-      list[i].release();
+      static_cast<void>(list[i].release());  // the caller owns the entry now
       list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
       return true;
     }

@@ -32,8 +32,8 @@ class TorCommand {
   // relative to, `sourceRoot` where file contents come from, `params` the
   // task's parameter text. The base command does nothing. Failures are
   // raised to the caller.
-  virtual void Execute(std::string_view targetRoot, std::string_view sourceRoot,
-                       std::string_view params) const {}
+  virtual void Execute(std::string_view /*targetRoot*/, std::string_view /*sourceRoot*/,
+                       std::string_view /*params*/) const {}
 };
 
 // A reference to a command class: its one instance, never null.

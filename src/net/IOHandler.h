@@ -20,19 +20,21 @@ class TIOHandler {
   virtual size_t Receive(void* buffer, size_t count) = 0;
   // Waits at most `timeoutMs` for bytes (or the peer's close); false when
   // none came in that time.
-  virtual bool WaitReadable(int timeoutMs) { return true; }
+  virtual bool WaitReadable(int /*timeoutMs*/) { return true; }
   // Without waiting: nothing yet, 0 for a closed peer, or the bytes received.
   virtual std::optional<size_t> TryReceive(void* buffer, size_t count) = 0;
   // Sends some of the bytes, at least one; returns how many.
   virtual size_t Send(const void* buffer, size_t count) = 0;
   // Zero-copy sending of a file's bytes, where the transport offers it.
   virtual bool CanSendFile() const { return false; }
-  virtual size_t SendFile(TNativeHandle fileHandle, int64_t offset, size_t count) { return 0; }
+  virtual size_t SendFile(TNativeHandle /*fileHandle*/, int64_t /*offset*/, size_t /*count*/) {
+    return 0;
+  }
   // Receiving into a file without passing the bytes through the process,
   // where the transport offers it (see TSocket::ReceiveToFile).
   virtual bool ReceivesToFiles() const { return false; }
-  virtual TSocket::TFileReceipt ReceiveToFile(TNativeHandle fileHandle, int64_t offset,
-                                              size_t count) {
+  virtual TSocket::TFileReceipt ReceiveToFile(TNativeHandle /*fileHandle*/, int64_t /*offset*/,
+                                              size_t /*count*/) {
     return {};
   }
   // Ends the transport from any thread; blocked calls return as if closed.

@@ -164,7 +164,7 @@ void TCustomTCPServer::Accept(TSocketHandle& binding) {
   auto context = std::make_unique<TContext>(*this, std::move(connection));
   TContext* started = context.get();
   StartConnectionThread([this, started] { RunConnection(started); });
-  context.release();  // the connection thread owns it now
+  static_cast<void>(context.release());  // the connection thread owns it now
 }
 
 void TCustomTCPServer::StartConnectionThread(std::function<void()> body) {

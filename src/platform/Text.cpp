@@ -54,7 +54,7 @@ constexpr TCharTable BuildTable() {
   t.flags[0xB5] |= kLower;  // µ has no capital here
   t.flags[0xDF] |= kLower;  // ß neither
   for (int c = '0'; c <= '9'; ++c) t.flags[c] |= kDigit;
-  for (int c : {' ', '\t', '\n', '\v', '\f', '\r'}) t.flags[c] |= kSpace;
+  for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) t.flags[c] |= kSpace;
   for (int c = 0x20; c < 0x7F; ++c) t.flags[c] |= kPrint;
   for (int c = 0x80; c < 0x100; ++c) {
     if (c != 0x81 && c != 0x83 && c != 0x88 && c != 0x90 && c != 0x98) t.flags[c] |= kPrint;

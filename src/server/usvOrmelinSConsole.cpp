@@ -141,7 +141,7 @@ std::string ForeignSource(const THTTPRequestInfo& request) {
   const std::string host = Trim(request.Host);
   const std::string own = host.empty() ? std::string() : SiteOf(host, "80");
   for (const std::string* header : {&request.Origin, &request.Referer}) {
-    const std::string value = Trim(*header);
+    std::string value = Trim(*header);
     if (value.empty()) continue;
     const std::string site = SiteOfUrl(value);
     if (own.empty() || site != own) return value;
@@ -194,7 +194,7 @@ bool TZevanOrmelinS::ConsoleAnswersTo(std::string_view host) {
     TMutexLock lock(SettingsLock);
     names = consoleHosts_;
   }
-  names.push_back("localhost");
+  names.emplace_back("localhost");
   if (HostHeaderNames(host, names)) return true;
   // Asked once, and only for a name nothing else allows: the fully
   // qualified name may cost a resolver's answer.

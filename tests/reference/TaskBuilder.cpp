@@ -162,7 +162,7 @@ std::string TTaskBuilder::FileParams(const TFile& file) const {
                        TLoader::DateTimeToText(file.DateModified(), FormatSettings));
 }
 
-void TTaskBuilder::Emit(std::string_view name, std::string params) {
+void TTaskBuilder::Emit(std::string_view name, const std::string& params) {
   Assert(TaskList != nullptr, kUnit, __LINE__);
   auto task = std::make_unique<TBaseTask>();
   task->SetName(name);

@@ -59,7 +59,7 @@ class TTaskBuilder {
  private:
   void InsertDirectory(const TDirectory* folder);
   void DeleteDirectory(const TDirectory* folder);
-  void Emit(std::string_view name, std::string params);
+  void Emit(std::string_view name, const std::string& params);
   std::string FileParams(const TFile& file) const;
 };
 

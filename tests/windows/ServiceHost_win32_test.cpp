@@ -309,7 +309,7 @@ std::string FailureOf(bool install, const TServiceDescription& service) {
 
 TEST(Registration, InstallsOnceAndRemovesOnce) {
   const TServiceDescription service{"OrmelinHostTest" + std::to_string(GetCurrentProcessId()),
-                                    "Ormelin Host Test", ExecutablePath(), ""};
+                                    "Ormelin Host Test", ExecutablePath(), "", ""};
   ASSERT_EQ(FailureOf(true, service), "");
   TRegistration registration;
   ASSERT_TRUE(ReadRegistration(service.Name, registration));
@@ -382,7 +382,7 @@ TEST(ServiceUnderTheManager, StartsPausesContinuesAndStopsItsProcess) {
   ASSERT_GT(GetTempPathA(MAX_PATH, folder), 0u);
   const std::string copy = std::string(folder) + kServiceExecutable;
   ASSERT_TRUE(CopyFileA(ExecutablePath().c_str(), copy.c_str(), FALSE)) << GetLastError();
-  const TServiceDescription description{kServiceName, "Ormelin Host Service", copy, ""};
+  const TServiceDescription description{kServiceName, "Ormelin Host Service", copy, "", ""};
   ASSERT_EQ(FailureOf(true, description), "");
 
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -426,13 +426,13 @@ TEST(ServiceUnderTheManager, StartsPausesContinuesAndStopsItsProcess) {
 // The helper modes of this program.
 int RunAsService() {
   TServiceApplication application;
-  const TServiceDescription service{kServiceName, "Ormelin Host Service", ExecutablePath(), ""};
+  const TServiceDescription service{kServiceName, "Ormelin Host Service", ExecutablePath(), "", ""};
   return application.Run(service, ExecutableFileName()) ? 0 : 1;
 }
 
 int HandStart() {
   TServiceApplication application;
-  const TServiceDescription service{"ZevanOrmelinS", "Ormelin Server", ExecutablePath(), ""};
+  const TServiceDescription service{"ZevanOrmelinS", "Ormelin Server", ExecutablePath(), "", ""};
   return application.Run(service, ExecutableFileName()) ? 0 : 1;
 }
 

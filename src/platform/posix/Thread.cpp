@@ -46,7 +46,7 @@ TThread::TThread(std::function<void()> body, size_t stackSize, std::string_view 
   if (result != 0) {
     throw EThreadError(Format("Thread creation error: %s", SystemErrorMessage(result).c_str()));
   }
-  start.release();  // the new thread owns it now
+  static_cast<void>(start.release());  // the new thread owns it now
   state_ = std::move(state);
 }
 
