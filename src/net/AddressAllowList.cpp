@@ -1,5 +1,7 @@
 #include "net/AddressAllowList.h"
 
+#include "platform/Text.h"
+
 namespace ormelin {
 
 namespace {
@@ -42,10 +44,6 @@ bool SamePrefix(const TIPAddress& a, const TIPAddress& b, int bits) {
   return (a.Bytes[byte] & mask) == (b.Bytes[byte] & mask);
 }
 
-bool IsBlank(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
-}
-
 }  // namespace
 
 TAddressAllowList TAddressAllowList::LocalMachine() {
@@ -58,17 +56,8 @@ TAddressAllowList TAddressAllowList::LocalMachine() {
 TAddressAllowList TAddressAllowList::Parse(std::string_view text,
                                            std::vector<std::string>& malformed) {
   TAddressAllowList list;
-  size_t at = 0;
-  while (at < text.size()) {
-    if (IsBlank(text[at])) {
-      ++at;
-      continue;
-    }
-    size_t end = at;
-    while (end < text.size() && !IsBlank(text[end])) ++end;
-    const std::string_view entry = text.substr(at, end - at);
+  for (const std::string_view entry : BlankSeparatedWords(text)) {
     if (!list.Add(entry)) malformed.emplace_back(entry);
-    at = end;
   }
   return list;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/IPAddress.h"
+#include "platform/Text.h"
 
 namespace ormelin {
 
@@ -29,17 +30,7 @@ std::string HostNameKey(std::string_view name) {
 
 std::vector<std::string> HostNameKeys(std::string_view text) {
   std::vector<std::string> keys;
-  size_t at = 0;
-  while (at < text.size()) {
-    if (IsBlank(text[at])) {
-      ++at;
-      continue;
-    }
-    size_t end = at;
-    while (end < text.size() && !IsBlank(text[end])) ++end;
-    keys.push_back(HostNameKey(text.substr(at, end - at)));
-    at = end;
-  }
+  for (const std::string_view name : BlankSeparatedWords(text)) keys.push_back(HostNameKey(name));
   return keys;
 }
 

@@ -142,6 +142,22 @@ std::string TrimRight(std::string_view text) {
   return std::string(text.substr(0, end));
 }
 
+std::vector<std::string_view> BlankSeparatedWords(std::string_view text) {
+  std::vector<std::string_view> words;
+  size_t at = 0;
+  while (at < text.size()) {
+    if (static_cast<unsigned char>(text[at]) <= ' ') {
+      ++at;
+      continue;
+    }
+    size_t end = at;
+    while (end < text.size() && static_cast<unsigned char>(text[end]) > ' ') ++end;
+    words.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return words;
+}
+
 std::string Trim(std::string_view text) {
   size_t first = 0;
   while (first < text.size() && Byte(text[first]) <= 32) ++first;

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ormelin {
 
@@ -33,6 +34,8 @@ bool IsPrintable(char c);
 std::string Trim(std::string_view text);
 std::string TrimLeft(std::string_view text);
 std::string TrimRight(std::string_view text);
+// The words of a list: the runs of characters above code 32, in order.
+std::vector<std::string_view> BlankSeparatedWords(std::string_view text);
 
 // The text on one line: every CR LF pair becomes one blank, while a lone CR
 // or LF stays.

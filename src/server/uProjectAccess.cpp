@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Cp1250.h"
+#include "platform/Text.h"
 
 namespace ormelin {
 
@@ -10,10 +11,6 @@ namespace {
 
 constexpr std::string_view kFingerprintPrefix = "SHA256:";
 constexpr size_t kFingerprintDigits = 64;
-
-bool IsBlank(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
-}
 
 bool HasFingerprintPrefix(std::string_view entry) {
   if (entry.size() < kFingerprintPrefix.size()) return false;
@@ -64,16 +61,7 @@ TProjectAccess TProjectAccess::Parse(std::string_view text, std::vector<std::str
   TProjectAccess access;
   access.listed_ = true;
   std::string addressEntries;
-  size_t at = 0;
-  while (at < text.size()) {
-    if (IsBlank(text[at])) {
-      ++at;
-      continue;
-    }
-    size_t end = at;
-    while (end < text.size() && !IsBlank(text[end])) ++end;
-    const std::string_view entry = text.substr(at, end - at);
-    at = end;
+  for (const std::string_view entry : BlankSeparatedWords(text)) {
     if (HasFingerprintPrefix(entry)) {
       access.namesCertificates_ = true;
       std::string normal = NormalFingerprint(entry);

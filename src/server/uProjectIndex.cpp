@@ -175,7 +175,6 @@ TProjectTreeRef TProjectIndex::Patch(const TProjectTree& previous, const TFolder
   // through one name since then shows in the other's folder too, which
   // may have reported nothing.
   const int linked = watch_->FilesFoundLinked();
-  auto newlyLinked = [&] { return watch_->FilesFoundLinked() != linked; };
 
   auto next = std::make_shared<TProjectTree>();
   TCompactTree& tree = next->Tree = TCompactTree::Successor(old);
@@ -194,7 +193,8 @@ TProjectTreeRef TProjectIndex::Patch(const TProjectTree& previous, const TFolder
     if (step.level > MaxScanDepth) continue;  // listed, not entered (as WalkDisk)
     if (step.previous == kNoFolder) {
       watch_->WatchBelow(step.path);
-      if (!watch_->CanVouch() || newlyLinked() || watch_->LinkCount() != 0) return nullptr;
+      if (!watch_->CanVouch() || watch_->FilesFoundLinked() != linked || watch_->LinkCount() != 0)
+        return nullptr;
       tree.FillFromDisk(step.folder, DiskPath(step.path), "\\" + step.path + "\\", step.level,
                         &next->Report);
       if (LeftSomethingOut(next->Report)) return nullptr;
@@ -217,7 +217,7 @@ TProjectTreeRef TProjectIndex::Patch(const TProjectTree& previous, const TFolder
     }
     // Listed again; the files with more than one name watched first.
     watch_->WatchFiles(step.path);
-    if (!watch_->CanVouch() || newlyLinked()) return nullptr;
+    if (!watch_->CanVouch() || watch_->FilesFoundLinked() != linked) return nullptr;
     entries.clear();
     {
       TFolderEnumerator enumerator(DiskPath(step.path));
