@@ -8,7 +8,7 @@ namespace ormelin {
 namespace {
 
 uint32_t HashOf(std::string_view name) {
-  const size_t hash = std::hash<std::string_view>()(name);
+  const uint64_t hash = std::hash<std::string_view>()(name);  // size_t may be 32 bits
   return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
 
