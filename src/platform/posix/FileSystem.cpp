@@ -331,28 +331,17 @@ void SyncFolderOf(const std::string& target) {
   if (handle.Get() >= 0) fsync(handle.Get());
 }
 
-}  // namespace
-
-void ReplaceFileContents(std::string_view path, std::string_view data) {
-  std::string native, target;
-  if (!ToNativePath(path, native) || !FollowLinks(native, target)) RaiseCreateError(path, errno);
-  struct stat old {};
-  const bool replacing = stat(target.c_str(), &old) == 0;
-  std::string temporary;
-  int fd = CreateSibling(target, replacing ? (old.st_mode & 07777) : 0666, temporary);
-  if (fd < 0) RaiseCreateError(path, errno);
+// Fills the new sibling `temporary` of `target` (open as `fd`, which this
+// closes) with `data` after `prepare` (which returns 0 or an errno), and
+// puts it in the place of `target`. On any failure the sibling goes and
+// the error is raised for `path`.
+template <typename TPrepare>
+void PutSiblingInPlace(std::string_view path, const std::string& target, int fd,
+                       const std::string& temporary, std::string_view data, TPrepare prepare) {
   int error = 0;
   {
     TDescriptor file(fd);
-    if (replacing) {
-      // Only root may give a file away; others keep the group where they
-      // can, and otherwise the new file is their own.
-      if (fchown(fd, old.st_uid, old.st_gid) != 0 &&
-          fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
-        errno = 0;
-      }
-      if (fchmod(fd, old.st_mode & 07777) != 0) error = errno;
-    }
+    error = prepare(fd);
     if (error == 0 && !WriteAll(fd, data)) error = errno;
     if (error == 0 && fsync(fd) != 0) error = errno;
   }
@@ -364,26 +353,37 @@ void ReplaceFileContents(std::string_view path, std::string_view data) {
   SyncFolderOf(target);
 }
 
+}  // namespace
+
+void ReplaceFileContents(std::string_view path, std::string_view data) {
+  std::string native, target;
+  if (!ToNativePath(path, native) || !FollowLinks(native, target)) RaiseCreateError(path, errno);
+  struct stat old {};
+  const bool replacing = stat(target.c_str(), &old) == 0;
+  std::string temporary;
+  int fd = CreateSibling(target, replacing ? (old.st_mode & 07777) : 0666, temporary);
+  if (fd < 0) RaiseCreateError(path, errno);
+  PutSiblingInPlace(path, target, fd, temporary, data, [&](int descriptor) {
+    if (!replacing) return 0;
+    // Only root may give a file away; others keep the group where they
+    // can, and otherwise the new file is their own.
+    if (fchown(descriptor, old.st_uid, old.st_gid) != 0 &&
+        fchown(descriptor, static_cast<uid_t>(-1), old.st_gid) != 0) {
+      errno = 0;
+    }
+    return fchmod(descriptor, old.st_mode & 07777) != 0 ? errno : 0;
+  });
+}
+
 void WritePrivateFile(std::string_view path, std::string_view data) {
   std::string target;
   if (!ToNativePath(path, target)) RaiseCreateError(path, errno);
   std::string temporary;
   int fd = CreateSibling(target, 0600, temporary);
   if (fd < 0) RaiseCreateError(path, errno);
-  int error = 0;
-  {
-    TDescriptor file(fd);
-    // The mode asked for at creation is narrowed by the umask only.
-    if (fchmod(fd, 0600) != 0) error = errno;
-    if (error == 0 && !WriteAll(fd, data)) error = errno;
-    if (error == 0 && fsync(fd) != 0) error = errno;
-  }
-  if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) {
-    unlink(temporary.c_str());
-    RaiseCreateError(path, error);
-  }
-  SyncFolderOf(target);
+  // The mode asked for at creation is narrowed by the umask only.
+  PutSiblingInPlace(path, target, fd, temporary, data,
+                    [](int descriptor) { return fchmod(descriptor, 0600) != 0 ? errno : 0; });
 }
 
 namespace {
