@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -43,6 +44,7 @@ struct TFakeServer {
   std::map<std::string, int> Asked;  // requests answered, by path
   size_t MostWaiting = 0;            // requests sent and not yet answered, at most
   bool ReadPastEnd = false;          // the client waited for a reply to nothing
+  int Open = 0;                      // connections not yet closed
 };
 
 // One connection: it answers each request line as it comes, and hands the
@@ -50,7 +52,15 @@ struct TFakeServer {
 // client has read is what it has asked the connection for.
 class TFakeTransport : public TIOHandler {
  public:
-  explicit TFakeTransport(TFakeServer& server) : server_(server) { Answer("200 Ready\r\n"); }
+  explicit TFakeTransport(TFakeServer& server) : server_(server) {
+    Answer("200 Ready\r\n");
+    std::lock_guard<std::mutex> guard(server_.Lock);
+    ++server_.Open;
+  }
+  ~TFakeTransport() override {
+    std::lock_guard<std::mutex> guard(server_.Lock);
+    --server_.Open;
+  }
 
   size_t Receive(void* buffer, size_t count) override {
     if (std::optional<size_t> got = TryReceive(buffer, count)) return *got;
@@ -150,6 +160,10 @@ struct TCase {
   bool TimesOut;
   std::map<std::string, int> Asked;
   int Connects;  // -1: as the threads happen to share the work
+  // Connections opened before the run for the workers after the first;
+  // with EarlyFails each of them fails as a refused connect.
+  int Early = 0;
+  bool EarlyFails = false;
 };
 
 TEST(FileFetcherTest, WindowFailuresRetriesAndHandBack) {
@@ -255,6 +269,50 @@ TEST(FileFetcherTest, WindowFailuresRetriesAndHandBack) {
        {{"/f5", 1}, {"/f19", 1}},
        -1},
       {"a window of one", 5, 1, 1, 1, 0, {{"/f1", {A::Cut}}}, {}, {}, false, {{"/f1", 2}}, 2},
+      // Opened ahead: each worker after the first takes its own and
+      // connects no more; the first connect is made by the first worker.
+      {"connections opened ahead are used", 20, 3, 2, 0, 0, {}, {}, {}, false, {}, 3, 2},
+      {"an opening that failed counts as the worker's first failure",
+       20,
+       2,
+       2,
+       1,
+       0,
+       {},
+       {},
+       {},
+       false,
+       {},
+       2,
+       1,
+       true},
+      {"without retries it leaves the files to the other worker",
+       20,
+       2,
+       2,
+       0,
+       0,
+       {},
+       {},
+       {},
+       false,
+       {},
+       1,
+       1,
+       true},
+      {"openings beyond the workers are closed unused",
+       1,
+       3,
+       2,
+       0,
+       0,
+       {},
+       {},
+       {},
+       false,
+       {{"/f0", 1}},
+       3,
+       2},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -265,18 +323,28 @@ TEST(FileFetcherTest, WindowFailuresRetriesAndHandBack) {
     TClientOutput output(true);
     std::mutex failuresLock;
     std::map<std::string, std::string> failures;
+    auto connect = [&server](int) {
+      {
+        std::lock_guard<std::mutex> guard(server.Lock);
+        if (server.Connects++ < server.RefusedConnects)
+          throw EConnectionLost("Spajanje na test:1974 nije uspjelo: refused");
+      }
+      return std::make_unique<TSyncConnection>(
+          std::make_unique<TTCPConnection>(std::make_unique<TFakeTransport>(server)), "test", 1974,
+          60);
+    };
+    std::vector<TFileFetcher::TOpening> opening;
+    for (int i = 0; i < c.Early; ++i) {
+      if (c.EarlyFails) {
+        std::promise<std::unique_ptr<TSyncConnection>> refused;
+        refused.set_exception(std::make_exception_ptr(EConnectionLost("refused ahead")));
+        opening.push_back(refused.get_future());
+      } else {
+        opening.push_back(std::async(std::launch::async, connect, 0));
+      }
+    }
     TFileFetcher fetcher(
-        "P", folder.Path(), c.Connections, c.Window,
-        [&server](int) {
-          {
-            std::lock_guard<std::mutex> guard(server.Lock);
-            if (server.Connects++ < server.RefusedConnects)
-              throw EConnectionLost("Spajanje na test:1974 nije uspjelo: refused");
-          }
-          return std::make_unique<TSyncConnection>(
-              std::make_unique<TTCPConnection>(std::make_unique<TFakeTransport>(server)), "test",
-              1974, 60);
-        },
+        "P", folder.Path(), c.Connections, c.Window, connect,
         [&output, &c] { return TReconnect("test", 1974, c.Retries, 60, output); },
         [](const TFileJob& job) {
           return TorInsertFileCommand::TFileParams{Path(job.Task), {}};
@@ -290,7 +358,7 @@ TEST(FileFetcherTest, WindowFailuresRetriesAndHandBack) {
     for (int i = 0; i < c.Files; ++i) jobs[i].Task = i;
     bool timedOut = false;
     try {
-      fetcher.Run(jobs, nullptr);
+      fetcher.Run(jobs, nullptr, std::move(opening));
     } catch (const EServerTimeout&) {
       timedOut = true;
     }
@@ -317,6 +385,7 @@ TEST(FileFetcherTest, WindowFailuresRetriesAndHandBack) {
 
     std::lock_guard<std::mutex> guard(server.Lock);
     EXPECT_FALSE(server.ReadPastEnd);
+    EXPECT_EQ(0, server.Open);
     EXPECT_LE(server.MostWaiting, static_cast<size_t>(c.Window));
     if (c.Connects >= 0) {
       EXPECT_EQ(c.Connects, server.Connects);

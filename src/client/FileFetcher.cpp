@@ -53,7 +53,8 @@ void TFileFetcher::PutBack(std::deque<TPending>& pending) {
   pending.clear();
 }
 
-void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first) {
+void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first,
+                       std::vector<TOpening> opening) {
   if (jobs.empty()) return;
   {
     TMutexLock guard(lock_);
@@ -62,8 +63,12 @@ void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnect
   const size_t workers = std::min(jobs.size(), static_cast<size_t>(connections_));
   std::vector<std::thread> threads;
   threads.emplace_back(
-      [this, connection = std::move(first)]() mutable { Worker(std::move(connection)); });
-  for (size_t i = 1; i < workers; ++i) threads.emplace_back([this] { Worker(nullptr); });
+      [this, connection = std::move(first)]() mutable { Worker(std::move(connection), {}); });
+  for (size_t i = 1; i < workers; ++i) {
+    TOpening early = i <= opening.size() ? std::move(opening[i - 1]) : TOpening();
+    threads.emplace_back(
+        [this, early = std::move(early)]() mutable { Worker(nullptr, std::move(early)); });
+  }
   for (std::thread& thread : threads) thread.join();
   TMutexLock guard(lock_);
   if (!timeout_.empty()) {
@@ -75,10 +80,10 @@ void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnect
   queue_.clear();
 }
 
-void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection) {
+void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection, TOpening opening) {
   std::deque<TPending> pending;
   try {
-    Serve(connection, pending);
+    Serve(connection, opening, pending);
   } catch (const EServerTimeout& error) {
     stopping_ = true;
     TMutexLock guard(lock_);
@@ -90,7 +95,7 @@ void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection) {
   PutBack(pending);
 }
 
-void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
+void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection, TOpening& opening,
                          std::deque<TPending>& pending) {
   size_t pendingBytes = 0;
   TReconnect reconnect = reconnect_();
@@ -135,7 +140,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         if (stopping_) return;
       }
       try {
-        connection = connect_(reconnect.ConnectLimitMs());
+        connection = opening.valid() ? opening.get() : connect_(reconnect.ConnectLimitMs());
       } catch (const EServerReplyError& error) {
         TMutexLock guard(lock_);
         lastError_ = error.Message();

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ class TFileFetcher {
   using TFailure = std::function<void(const TFileJob&, const std::string&)>;
   // The path and time of a job's file; called from the worker threads.
   using TFileOfJob = std::function<TorInsertFileCommand::TFileParams(const TFileJob&)>;
+  // A connection being opened ahead of its use; what it raises counts as
+  // the failure of the worker's first connect.
+  using TOpening = std::future<std::unique_ptr<TSyncConnection>>;
 
   // The files go to `folder` + their task paths; `window` is the most
   // requests a connection keeps outstanding.
@@ -56,16 +60,20 @@ class TFileFetcher {
                TConnector connect, TReconnector reconnect, TFileOfJob fileOf, TClientOutput& output,
                TFailure fail);
 
-  // Runs every job; `first`, when given, is the connection to use first.
+  // Runs every job; `first`, when given, is the connection to use first,
+  // and the other workers take theirs from `opening`, in order, before they
+  // connect themselves (those no worker takes are closed once opened).
   // Raises EServerTimeout, with the jobs not yet done left unreported, when
   // a connection timed out; no temporary file stays behind either way.
-  void Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first);
+  void Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first,
+           std::vector<TOpening> opening = {});
 
  private:
   struct TPending;
 
-  void Worker(std::unique_ptr<TSyncConnection> connection);
-  void Serve(std::unique_ptr<TSyncConnection>& connection, std::deque<TPending>& pending);
+  void Worker(std::unique_ptr<TSyncConnection> connection, TOpening opening);
+  void Serve(std::unique_ptr<TSyncConnection>& connection, TOpening& opening,
+             std::deque<TPending>& pending);
   TFileJob* Take();
   void PutBack(std::deque<TPending>& pending);
 

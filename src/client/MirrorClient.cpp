@@ -1,7 +1,9 @@
 #include "client/MirrorClient.h"
 
 #include <algorithm>
+#include <future>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "client/FileFetcher.h"
@@ -37,6 +39,17 @@ std::string TaskPath(const TMirrorTask& task) {
   if (IsKind(task, kTaskInsertDir) || IsKind(task, kTaskDeleteDir)) return std::string(task.Params);
   std::vector<std::string> items = ReadDelimitedText(task.Params);
   return items.empty() ? std::string() : items[0];
+}
+
+// The task list is read in pieces this large, so that its first tasks are
+// known while the rest is on its way.
+constexpr int64_t kTaskListPiece = 64 * 1024;
+
+// The reply to a line already sent; raises EServerReplyError unless its
+// code is `expected`.
+void ExpectReply(TSyncConnection& connection, int expected) {
+  const TorReply reply = connection.ReadReply();
+  if (reply.Code != expected) throw EServerReplyError(reply.Code, reply.Text);
 }
 
 // The folder is read with a thread per core: most of a scan's time is the
@@ -139,12 +152,17 @@ int TMirrorClient::Run() {
   std::unique_ptr<TSyncConnection> connection;
   TMirrorTaskList list;
   TReconnect reconnect = NewReconnect();
-  std::optional<std::string> tree;  // read once, sent again on a new connection
+  std::optional<std::string> tree;              // read once, sent again on a new connection
+  std::vector<TFileFetcher::TOpening> opening;  // the fetcher's next connections
   for (bool done = false; !done;) {
     try {
       connection = Connect(reconnect.ConnectLimitMs());
-      connection->Expect(kCmdHello, kReplyHello.Code);
-      connection->Expect(SyncCommandLine(options_.Project), kReplySyncStarted.Code);
+      // Hello and Sync go out together, a round trip saved: the server
+      // answers the lines of a connection one after the other.
+      connection->SendLines(std::string(kCmdHello) + "\r\n" + SyncCommandLine(options_.Project) +
+                            "\r\n");
+      ExpectReply(*connection, kReplyHello.Code);
+      ExpectReply(*connection, kReplySyncStarted.Code);
       // The folder is read only now, while the server reads the project's.
       // A missing folder is an empty one; it is created once the server has
       // answered, so a failed connection leaves nothing behind. The
@@ -158,10 +176,15 @@ int TMirrorClient::Run() {
       connection->SendStream(treeXML);
       // The tasks are read as they arrive; the list's text is never held whole.
       list.Clear();
-      TTaskListReader reader(
-          [&list](std::string_view name, std::string_view params) { list.Add(name, params); });
+      int files = 0;
+      TTaskListReader reader([&](std::string_view name, std::string_view params) {
+        list.Add(name, params);
+        if (AnsiSameText(name, kTaskInsertFile) || AnsiSameText(name, kTaskUpdateFile)) {
+          OpenEarly(++files, opening);
+        }
+      });
       TReaderStream<TTaskListReader> tasks(reader);
-      connection->ReceiveStream(tasks);
+      connection->ReceiveStream(tasks, kTaskListPiece);
       reader.Finish();
       done = true;
     } catch (const EServerReplyError& error) {
@@ -204,7 +227,7 @@ int TMirrorClient::Run() {
     if (options_.Pipeline <= 1) {
       RunOneByOne(list, std::move(connection));
     } else {
-      RunPipelined(list, fileTasks, std::move(connection));
+      RunPipelined(list, fileTasks, std::move(connection), std::move(opening));
     }
   } catch (const EServerTimeout& error) {
     // The server has stopped answering: what is done stays, the rest waits
@@ -272,8 +295,20 @@ void TMirrorClient::RunOneByOne(const TMirrorTaskList& list,
   }
 }
 
+void TMirrorClient::OpenEarly(int files, std::vector<TFileFetcher::TOpening>& opening) {
+  if (options_.DryRun || options_.Pipeline <= 1) return;
+  const size_t wanted = static_cast<size_t>(std::min(files, std::max(1, options_.Connections)) - 1);
+  if (opening.size() >= wanted) return;
+  try {
+    opening.push_back(std::async(std::launch::async, [this] { return Connect(); }));
+  } catch (const std::system_error&) {
+    // No thread to spare: the fetcher connects when it needs to.
+  }
+}
+
 void TMirrorClient::RunPipelined(const TMirrorTaskList& list, int fileTasks,
-                                 std::unique_ptr<TSyncConnection> connection) {
+                                 std::unique_ptr<TSyncConnection> connection,
+                                 std::vector<TFileFetcher::TOpening> opening) {
   std::vector<TFileJob> jobs;
   jobs.reserve(static_cast<size_t>(fileTasks));
   for (int i = 0; i < list.Count(); ++i) {
@@ -305,7 +340,7 @@ void TMirrorClient::RunPipelined(const TMirrorTaskList& list, int fileTasks,
       [this, &list](const TFileJob& job, const std::string& message) {
         ReportFailure(TaskPath(list.Get(job.Task)), message);
       });
-  fetcher.Run(jobs, std::move(connection));
+  fetcher.Run(jobs, std::move(connection), std::move(opening));
 }
 
 void TMirrorClient::PrintDryRun(const TMirrorTaskList& list) {

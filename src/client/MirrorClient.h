@@ -3,7 +3,10 @@
 // root = the folder and the source root = "Sync " + the project. Folders
 // are created through the task commands; files are fetched either through
 // the task commands one at a time (a window of 1) or by the pipelined
-// fetcher over several connections.
+// fetcher over several connections. Hello and Sync go out in one write, and
+// the fetcher's connections are opened while the task list still arrives,
+// one for each file it names beyond the first: over a long link each
+// connection and its greeting cost a round trip and a half.
 //
 // Only "insert_dir", "insert_file" and "update_file" tasks are carried out:
 // a mirror never deletes, and every task path must stay inside the folder.
@@ -18,9 +21,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "client/ClientOptions.h"
 #include "client/ClientOutput.h"
+#include "client/FileFetcher.h"
 #include "client/MirrorTaskList.h"
 #include "client/Reconnect.h"
 #include "client/SyncConnection.h"
@@ -48,8 +53,13 @@ class TMirrorClient {
   void ReportFailure(std::string_view path, std::string_view message);
   int Failures();
   void RunOneByOne(const TMirrorTaskList& list, std::unique_ptr<TSyncConnection> connection);
+  // While the task list arrives: once it holds `files` files, opens the
+  // fetcher's next connection unless as many are opening as the fetcher
+  // will use besides the Sync connection.
+  void OpenEarly(int files, std::vector<TFileFetcher::TOpening>& opening);
   void RunPipelined(const TMirrorTaskList& list, int fileTasks,
-                    std::unique_ptr<TSyncConnection> connection);
+                    std::unique_ptr<TSyncConnection> connection,
+                    std::vector<TFileFetcher::TOpening> opening);
   void PrintDryRun(const TMirrorTaskList& list);
   // `stalled`: the run ended early because the server stopped answering.
   void PrintSummary(int fileTasks, int folders, bool stalled);

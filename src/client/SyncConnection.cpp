@@ -222,6 +222,11 @@ TorReply TSyncConnection::Expect(std::string_view line, int expected) {
 }
 
 void TSyncConnection::ReceiveStream(TStream& stream) {
+  ReceiveStream(stream, kPieceSize);
+}
+
+void TSyncConnection::ReceiveStream(TStream& stream, int64_t pieceSize) {
+  pieceSize = std::max<int64_t>(1, pieceSize);
   const int64_t start = stream.Position();
   int32_t size = -1;  // while the size line is awaited
   auto doing = [&] {
@@ -237,7 +242,7 @@ void TSyncConnection::ReceiveStream(TStream& stream) {
         size = ReadStreamSize(*connection_);
         int64_t remaining = size;
         while (remaining > 0) {
-          const int64_t piece = std::min(remaining, kPieceSize);
+          const int64_t piece = std::min(remaining, pieceSize);
           const int64_t before = stream.Position();
           bool closed = false;
           try {

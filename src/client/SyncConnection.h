@@ -61,6 +61,9 @@ class TSyncConnection : public TorClientConnection {
   // each reported to Progress. A stream that ends before its announced size
   // raises EShortStream instead of passing on a cut payload.
   void ReceiveStream(TStream& stream) override;
+  // The same in pieces of at most `pieceSize` bytes: each is written to
+  // `stream` once it is whole.
+  void ReceiveStream(TStream& stream, int64_t pieceSize);
   void SendStream(TStream& stream);
 
   bool Broken() const { return broken_; }

@@ -5,6 +5,7 @@
 // outside the folder and stop nothing else.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -274,8 +275,11 @@ TEST_F(Mirror, RefusalsAndUsageErrorsHaveTheirExitCodes) {
 // which it closes the connection as the real server does).
 class TScriptedServer {
  public:
-  TScriptedServer(std::string taskList, std::map<std::string, std::string> files)
-      : taskList_(std::move(taskList)), files_(std::move(files)) {
+  // With `splitAt`, the task list stops after that many bytes until a
+  // second connection comes, which is closed before its greeting.
+  TScriptedServer(std::string taskList, std::map<std::string, std::string> files,
+                  size_t splitAt = 0)
+      : taskList_(std::move(taskList)), files_(std::move(files)), splitAt_(splitAt) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -297,6 +301,7 @@ class TScriptedServer {
   }
   int Port() const { return port_; }
   int Connections() const { return connections_; }
+  bool RefusedWhileListed() const { return refusedWhileListed_; }
 
  private:
   void Serve() {
@@ -352,7 +357,16 @@ class TScriptedServer {
           buffer_.append(chunk, static_cast<size_t>(n));
         }
         buffer_.erase(0, size);
-        Send(client, std::to_string(taskList_.size()) + "\r\n" + taskList_);
+        Send(client, std::to_string(taskList_.size()) + "\r\n");
+        if (splitAt_ > 0) {
+          Send(client, std::string_view(taskList_).substr(0, splitAt_));
+          pollfd waiting{listener_, POLLIN, 0};
+          if (poll(&waiting, 1, 20000) == 1) {
+            close(accept(listener_, nullptr, nullptr));
+            refusedWhileListed_ = true;
+          }
+        }
+        Send(client, std::string_view(taskList_).substr(splitAt_));
       } else if (line.rfind("GetFile P ", 0) == 0) {
         auto file = files_.find(line.substr(10));
         if (file == files_.end()) {
@@ -385,6 +399,8 @@ class TScriptedServer {
 
   std::string taskList_;
   std::map<std::string, std::string> files_;
+  size_t splitAt_ = 0;
+  std::atomic<bool> refusedWhileListed_{false};
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
@@ -456,6 +472,30 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
     fs::remove_all(folder / "nova");
   }
   EXPECT_GE(server.Connections(), 4);  // a new connection after each 500
+}
+
+// The client acts on the task list as it comes: the fetcher's second
+// connection is opened while the rest of the list is still awaited. The
+// server refuses that connection, and every file still comes, through the
+// retry.
+TEST(MirrorFromAScriptedServer, ConnectionsOpenWhileTheListComesAndARefusalCostsNothing) {
+  testing::TTempFolder temp;
+  fs::path folder = fs::path(temp.Path()) / "kopija";
+  std::vector<std::pair<std::string, std::string>> tasks;
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < 400; ++i) {  // 100 KB of list, its half beyond the first read
+    const std::string path = "\\" + std::string(200, 'a') + std::to_string(i);
+    tasks.emplace_back("insert_file", path + ",&quot;2010-05-06 07-08-10&quot;");
+    files[path] = std::to_string(i);
+  }
+  const std::string list = TaskListXML(tasks);
+  TScriptedServer server(list, files, list.size() * 3 / 4);
+  TProgramResult run = RunClient({"--port", std::to_string(server.Port()), "--connections", "2",
+                                  "127.0.0.1", "P", folder.string()});
+  EXPECT_EQ(run.ExitCode, 0) << run.Stderr;
+  EXPECT_TRUE(server.RefusedWhileListed());
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 400);
+  EXPECT_EQ(ReadFile(folder / (std::string(200, 'a') + "399")), "399");
 }
 
 }  // namespace
