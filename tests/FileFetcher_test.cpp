@@ -6,11 +6,11 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <future>
 #include <map>
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "client/ClientOutput.h"
 #include "net/IOHandler.h"
@@ -160,10 +160,6 @@ struct TCase {
   bool TimesOut;
   std::map<std::string, int> Asked;
   int Connects;  // -1: as the threads happen to share the work
-  // Connections opened before the run for the workers after the first;
-  // with EarlyFails each of them fails as a refused connect.
-  int Early = 0;
-  bool EarlyFails = false;
 };
 
 TEST(FileFetcherTest, WindowFailuresRetriesAndHandBack) {
@@ -269,50 +265,6 @@ TEST(FileFetcherTest, WindowFailuresRetriesAndHandBack) {
        {{"/f5", 1}, {"/f19", 1}},
        -1},
       {"a window of one", 5, 1, 1, 1, 0, {{"/f1", {A::Cut}}}, {}, {}, false, {{"/f1", 2}}, 2},
-      // Opened ahead: each worker after the first takes its own and
-      // connects no more; the first connect is made by the first worker.
-      {"connections opened ahead are used", 20, 3, 2, 0, 0, {}, {}, {}, false, {}, 3, 2},
-      {"an opening that failed counts as the worker's first failure",
-       20,
-       2,
-       2,
-       1,
-       0,
-       {},
-       {},
-       {},
-       false,
-       {},
-       2,
-       1,
-       true},
-      {"without retries it leaves the files to the other worker",
-       20,
-       2,
-       2,
-       0,
-       0,
-       {},
-       {},
-       {},
-       false,
-       {},
-       1,
-       1,
-       true},
-      {"openings beyond the workers are closed unused",
-       1,
-       3,
-       2,
-       0,
-       0,
-       {},
-       {},
-       {},
-       false,
-       {{"/f0", 1}},
-       3,
-       2},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -333,16 +285,6 @@ TEST(FileFetcherTest, WindowFailuresRetriesAndHandBack) {
           std::make_unique<TTCPConnection>(std::make_unique<TFakeTransport>(server)), "test", 1974,
           60);
     };
-    std::vector<TFileFetcher::TOpening> opening;
-    for (int i = 0; i < c.Early; ++i) {
-      if (c.EarlyFails) {
-        std::promise<std::unique_ptr<TSyncConnection>> refused;
-        refused.set_exception(std::make_exception_ptr(EConnectionLost("refused ahead")));
-        opening.push_back(refused.get_future());
-      } else {
-        opening.push_back(std::async(std::launch::async, connect, 0));
-      }
-    }
     TFileFetcher fetcher(
         "P", folder.Path(), c.Connections, c.Window, connect,
         [&output, &c] { return TReconnect("test", 1974, c.Retries, 60, output); },
@@ -358,7 +300,7 @@ TEST(FileFetcherTest, WindowFailuresRetriesAndHandBack) {
     for (int i = 0; i < c.Files; ++i) jobs[i].Task = i;
     bool timedOut = false;
     try {
-      fetcher.Run(jobs, nullptr, std::move(opening));
+      fetcher.Run(jobs, nullptr);
     } catch (const EServerTimeout&) {
       timedOut = true;
     }
@@ -392,6 +334,57 @@ TEST(FileFetcherTest, WindowFailuresRetriesAndHandBack) {
     }
     for (const auto& [path, asked] : c.Asked) EXPECT_EQ(asked, server.Asked[path]) << path;
   }
+}
+
+// Jobs that come while the fetcher runs are fetched as they come, before
+// Finish, by workers that wait for more once they have fetched them.
+TEST(FileFetcherTest, JobsAddedWhileRunningAreFetchedBeforeTheEnd) {
+  testing::TTempFolder folder;
+  TFakeServer server;
+  TClientOutput output(true);
+  auto connect = [&server](int) {
+    {
+      std::lock_guard<std::mutex> guard(server.Lock);
+      ++server.Connects;
+    }
+    return std::make_unique<TSyncConnection>(
+        std::make_unique<TTCPConnection>(std::make_unique<TFakeTransport>(server)), "test", 1974,
+        60);
+  };
+  TFileFetcher fetcher(
+      "P", folder.Path(), 3, 4, connect,
+      [&output] { return TReconnect("test", 1974, 0, 60, output); },
+      [](const TFileJob& job) {
+        return TorInsertFileCommand::TFileParams{Path(job.Task), {}};
+      },
+      output, [](const TFileJob& job, const std::string&) { ADD_FAILURE() << Path(job.Task); });
+  // Until `count` files have been asked for, for at most a minute.
+  auto asked = [&server](size_t count) {
+    for (int i = 0; i < 12000; ++i) {
+      {
+        std::lock_guard<std::mutex> guard(server.Lock);
+        if (server.Asked.size() >= count) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  };
+  int next = 0;
+  for (const size_t upTo : {2, 3, 9}) {
+    for (; next < static_cast<int>(upTo); ++next) {
+      TFileJob job;
+      job.Task = next;
+      fetcher.Add(job);
+    }
+    EXPECT_TRUE(asked(upTo)) << upTo;
+  }
+  fetcher.Finish(nullptr);
+  EXPECT_EQ(9, static_cast<int>(std::distance(std::filesystem::directory_iterator(folder.Path()),
+                                              std::filesystem::directory_iterator())));
+  std::lock_guard<std::mutex> guard(server.Lock);
+  // Two while the jobs came; the last worker found nothing left to fetch.
+  EXPECT_EQ(2, server.Connects);
+  EXPECT_EQ(0, server.Open);
 }
 
 }  // namespace

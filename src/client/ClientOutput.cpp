@@ -90,6 +90,11 @@ void TClientOutput::StartProgress(int files) {
   ticker_ = std::thread([this] { Tick(); });
 }
 
+void TClientOutput::MoreFiles(int files) {
+  TMutexLock guard(lock_);
+  totalFiles_ += files;
+}
+
 void TClientOutput::StopProgress() {
   std::thread ticker;
   {

@@ -39,6 +39,8 @@ class TClientOutput {
 
   // Shows progress over `files` file transfers until StopProgress.
   void StartProgress(int files);
+  // `files` more transfers to show, for a list that grows while it is done.
+  void MoreFiles(int files);
   void FileDone();
   void AddBytes(int64_t bytes);
   void StopProgress();

@@ -53,23 +53,47 @@ void TFileFetcher::PutBack(std::deque<TPending>& pending) {
   pending.clear();
 }
 
-void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first,
-                       std::vector<TOpening> opening) {
-  if (jobs.empty()) return;
+TFileFetcher::~TFileFetcher() {
+  if (threads_.empty()) return;
+  stopping_ = true;
   {
     TMutexLock guard(lock_);
-    for (TFileJob& job : jobs) queue_.push_back(&job);
+    finished_ = true;
   }
-  const size_t workers = std::min(jobs.size(), static_cast<size_t>(connections_));
-  std::vector<std::thread> threads;
-  threads.emplace_back(
-      [this, connection = std::move(first)]() mutable { Worker(std::move(connection), {}); });
-  for (size_t i = 1; i < workers; ++i) {
-    TOpening early = i <= opening.size() ? std::move(opening[i - 1]) : TOpening();
-    threads.emplace_back(
-        [this, early = std::move(early)]() mutable { Worker(nullptr, std::move(early)); });
+  jobsCame_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void TFileFetcher::Add(const TFileJob& job) {
+  {
+    TMutexLock guard(lock_);
+    jobs_.push_back(job);
+    queue_.push_back(&jobs_.back());
   }
-  for (std::thread& thread : threads) thread.join();
+  jobsCame_.notify_one();
+  ++added_;
+  if (static_cast<int>(threads_.size()) < std::min(added_, connections_) - 1)
+    threads_.emplace_back([this] { Worker(nullptr); });
+}
+
+bool TFileFetcher::AwaitJobs() {
+  TMutexLock guard(lock_);
+  while (queue_.empty() && !finished_ && !stopping_) jobsCame_.wait(guard);
+  return !queue_.empty() && !stopping_;
+}
+
+void TFileFetcher::Finish(std::unique_ptr<TSyncConnection> first) {
+  {
+    TMutexLock guard(lock_);
+    finished_ = true;
+  }
+  jobsCame_.notify_all();
+  if (added_ > 0) {
+    threads_.emplace_back(
+        [this, connection = std::move(first)]() mutable { Worker(std::move(connection)); });
+  }
+  for (std::thread& thread : threads_) thread.join();
+  threads_.clear();
   TMutexLock guard(lock_);
   if (!timeout_.empty()) {
     queue_.clear();
@@ -80,12 +104,18 @@ void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnect
   queue_.clear();
 }
 
-void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection, TOpening opening) {
+void TFileFetcher::Run(const std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first) {
+  for (const TFileJob& job : jobs) Add(job);
+  Finish(std::move(first));
+}
+
+void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection) {
   std::deque<TPending> pending;
   try {
-    Serve(connection, opening, pending);
+    Serve(connection, pending);
   } catch (const EServerTimeout& error) {
     stopping_ = true;
+    jobsCame_.notify_all();
     TMutexLock guard(lock_);
     if (timeout_.empty()) timeout_ = error.Message();
   } catch (const std::exception& error) {
@@ -95,7 +125,7 @@ void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection, TOpening 
   PutBack(pending);
 }
 
-void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection, TOpening& opening,
+void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
                          std::deque<TPending>& pending) {
   size_t pendingBytes = 0;
   TReconnect reconnect = reconnect_();
@@ -129,7 +159,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection, TOpening&
       pendingBytes = 0;
       {
         TMutexLock guard(lock_);
-        if (queue_.empty() && retries.empty()) return;
+        if (queue_.empty() && finished_ && retries.empty()) return;
       }
       if (!failure.empty()) {
         if (!reconnect.Failed(failure)) {
@@ -140,7 +170,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection, TOpening&
         if (stopping_) return;
       }
       try {
-        connection = opening.valid() ? opening.get() : connect_(reconnect.ConnectLimitMs());
+        connection = connect_(reconnect.ConnectLimitMs());
       } catch (const EServerReplyError& error) {
         TMutexLock guard(lock_);
         lastError_ = error.Message();
@@ -206,7 +236,10 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection, TOpening&
       }
     }
     if (connection->Broken()) continue;
-    if (pending.empty()) return;
+    if (pending.empty()) {
+      if (!AwaitJobs()) return;
+      continue;
+    }
 
     TPending current = std::move(pending.front());
     pending.pop_front();

@@ -4,6 +4,11 @@
 // replacement as the file commands: a new file unnamed until it is whole and timed, an update a
 // temporary file renamed over the old one.
 //
+// The jobs may come while the fetcher runs (Add, then Finish): a worker
+// starts, and connects, for each job beyond the first up to the number of
+// connections less one, and Finish brings the last, so that files are
+// fetched while the task list that names them is still being read.
+//
 // A failing file is reported and the others go on. After a "500" reply or a
 // broken connection the requests still outstanding on it are sent again on
 // a new connection, made as the worker's TReconnect allows; a file whose own
@@ -12,16 +17,18 @@
 // out with its retries spent ends the whole run: every worker stops after
 // its current file, and Run raises that time-out.
 //
-// Threading: Run starts one worker thread per connection and returns when
-// all have ended; the callbacks are called from those threads.
+// Threading: Add, Finish and Run are called from one thread; the fetcher
+// runs one worker thread per connection, Finish and Run return when all
+// have ended, and the callbacks are called from those threads.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <functional>
-#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client/Reconnect.h"
@@ -50,9 +57,6 @@ class TFileFetcher {
   using TFailure = std::function<void(const TFileJob&, const std::string&)>;
   // The path and time of a job's file; called from the worker threads.
   using TFileOfJob = std::function<TorInsertFileCommand::TFileParams(const TFileJob&)>;
-  // A connection being opened ahead of its use; what it raises counts as
-  // the failure of the worker's first connect.
-  using TOpening = std::future<std::unique_ptr<TSyncConnection>>;
 
   // The files go to `folder` + their task paths; `window` is the most
   // requests a connection keeps outstanding.
@@ -60,21 +64,31 @@ class TFileFetcher {
                TConnector connect, TReconnector reconnect, TFileOfJob fileOf, TClientOutput& output,
                TFailure fail);
 
-  // Runs every job; `first`, when given, is the connection to use first,
-  // and the other workers take theirs from `opening`, in order, before they
-  // connect themselves (those no worker takes are closed once opened).
-  // Raises EServerTimeout, with the jobs not yet done left unreported, when
-  // a connection timed out; no temporary file stays behind either way.
-  void Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first,
-           std::vector<TOpening> opening = {});
+  // Stops the workers still running, after their current file, when
+  // Finish was never called.
+  ~TFileFetcher();
+  TFileFetcher(const TFileFetcher&) = delete;
+  TFileFetcher& operator=(const TFileFetcher&) = delete;
+
+  // One more job, to be fetched while the rest come.
+  void Add(const TFileJob& job);
+  // No job comes after these: runs them all, the last worker on `first`
+  // when given (else on a connection of its own), and returns once all are
+  // done. Raises EServerTimeout, with the jobs not yet done left
+  // unreported, when a connection timed out; no temporary file stays behind
+  // either way.
+  void Finish(std::unique_ptr<TSyncConnection> first);
+  // Add for every job, then Finish.
+  void Run(const std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnection> first);
 
  private:
   struct TPending;
 
-  void Worker(std::unique_ptr<TSyncConnection> connection, TOpening opening);
-  void Serve(std::unique_ptr<TSyncConnection>& connection, TOpening& opening,
-             std::deque<TPending>& pending);
+  void Worker(std::unique_ptr<TSyncConnection> connection);
+  void Serve(std::unique_ptr<TSyncConnection>& connection, std::deque<TPending>& pending);
   TFileJob* Take();
+  // Waits until a job is queued or none will come; false for the latter.
+  bool AwaitJobs();
   void PutBack(std::deque<TPending>& pending);
 
   const std::string project_;
@@ -88,10 +102,15 @@ class TFileFetcher {
   TFailure fail_;
 
   TMutex lock_;
+  std::condition_variable_any jobsCame_;
+  std::deque<TFileJob> jobs_ GUARDED_BY(lock_);  // every job added; they never move
   std::deque<TFileJob*> queue_ GUARDED_BY(lock_);
+  bool finished_ GUARDED_BY(lock_) = false;  // no job comes any more
   std::string lastError_ GUARDED_BY(lock_);
   std::string timeout_ GUARDED_BY(lock_);  // the time-out that ends the run
   std::atomic<bool> stopping_{false};
+  int added_ = 0;
+  std::vector<std::thread> threads_;
 };
 
 }  // namespace ormelin

@@ -1,10 +1,9 @@
 #include "client/MirrorClient.h"
 
 #include <algorithm>
-#include <future>
 #include <optional>
-#include <system_error>
 #include <thread>
+#include <unordered_set>
 
 #include "client/FileFetcher.h"
 #include "client/Reconnect.h"
@@ -50,6 +49,14 @@ constexpr int64_t kTaskListPiece = 64 * 1024;
 void ExpectReply(TSyncConnection& connection, int expected) {
   const TorReply reply = connection.ReadReply();
   if (reply.Code != expected) throw EServerReplyError(reply.Code, reply.Text);
+}
+
+// A task as a key of a set: its kind and its parameter.
+std::string TaskKey(const TMirrorTask& task) {
+  std::string key(task.Name);
+  key.push_back('\0');
+  key.append(task.Params);
+  return key;
 }
 
 // The folder is read with a thread per core: most of a scan's time is the
@@ -151,10 +158,38 @@ int TMirrorClient::Run() {
   }
   std::unique_ptr<TSyncConnection> connection;
   TMirrorTaskList list;
+  TMutex listLock;  // the fetcher's workers read the list while it grows
   TReconnect reconnect = NewReconnect();
-  std::optional<std::string> tree;              // read once, sent again on a new connection
-  std::vector<TFileFetcher::TOpening> opening;  // the fetcher's next connections
+  std::optional<std::string> tree;  // read once, sent again on a new connection
+  // Files are fetched while the task list still comes, but in a dry run and
+  // one at a time through the task commands.
+  const bool streaming = !options_.DryRun && options_.Pipeline > 1;
+  TFileFetcher fetcher(
+      options_.Project, options_.Folder, options_.Connections, options_.Pipeline,
+      [this](int limitMs) { return Connect(limitMs); }, [this] { return NewReconnect(); },
+      [&list, &listLock](const TFileJob& job) {
+        TMutexLock guard(listLock);
+        return TorInsertFileCommand::ReadFileParams(list.Get(job.Task).Params);
+      },
+      output_,
+      [this, &list, &listLock](const TFileJob& job, const std::string& message) {
+        std::string path;
+        {
+          TMutexLock guard(listLock);
+          path = TaskPath(list.Get(job.Task));
+        }
+        ReportFailure(path, message);
+      });
+  // The tasks of a list cut off by a failed connection, acted on already:
+  // the list that comes on the next connection names them again.
+  std::unordered_set<std::string> actedOn;
   for (bool done = false; !done;) {
+    const int attemptStart = streaming ? list.Count() : 0;
+    // After a failure the tasks read so far stay done or on their way.
+    auto remember = [&] {
+      for (int i = attemptStart; streaming && i < list.Count(); ++i)
+        actedOn.insert(TaskKey(list.Get(i)));
+    };
     try {
       connection = Connect(reconnect.ConnectLimitMs());
       // Hello and Sync go out together, a round trip saved: the server
@@ -165,7 +200,7 @@ int TMirrorClient::Run() {
       ExpectReply(*connection, kReplySyncStarted.Code);
       // The folder is read only now, while the server reads the project's.
       // A missing folder is an empty one; it is created once the server has
-      // answered, so a failed connection leaves nothing behind. The
+      // sent a task, so a failed connection leaves nothing behind. The
       // temporary files of a run that was killed go (a dry run changes
       // nothing).
       if (!tree) {
@@ -175,13 +210,14 @@ int TMirrorClient::Run() {
       TMemoryStream treeXML(*tree);
       connection->SendStream(treeXML);
       // The tasks are read as they arrive; the list's text is never held whole.
-      list.Clear();
-      int files = 0;
+      if (!streaming) list.Clear();
       TTaskListReader reader([&](std::string_view name, std::string_view params) {
-        list.Add(name, params);
-        if (AnsiSameText(name, kTaskInsertFile) || AnsiSameText(name, kTaskUpdateFile)) {
-          OpenEarly(++files, opening);
+        if (!actedOn.empty() && actedOn.count(TaskKey({name, params})) != 0) return;
+        {
+          TMutexLock guard(listLock);
+          list.Add(name, params);
         }
+        if (streaming) Dispatch(list.Get(list.Count() - 1), list.Count() - 1, fetcher);
       });
       TReaderStream<TTaskListReader> tasks(reader);
       connection->ReceiveStream(tasks, kTaskListPiece);
@@ -196,15 +232,17 @@ int TMirrorClient::Run() {
         output_.Error(CrLfToBlank(error.Message()));
         return 1;
       }
+      remember();
     } catch (const Exception& error) {
       if (!IsConnectionFailure(error) || !reconnect.Failed(error.Message())) {
         output_.Error(CrLfToBlank(error.Message()));
         return 1;
       }
+      remember();
     }
   }
 
-  if (!options_.DryRun && !CreateFolder()) return 1;
+  if (!options_.DryRun && !EnsureFolder()) return 1;
   if (list.Count() == 0) {
     output_.Print(Format("Mapa je već usklađena s projektom %s"_cp1250, options_.Project.c_str()));
     return 0;
@@ -214,20 +252,20 @@ int TMirrorClient::Run() {
     return Failures() == 0 ? 0 : 1;
   }
 
-  int fileTasks = 0;
-  int folders = 0;
-  for (int i = 0; i < list.Count(); ++i) {
-    const TMirrorTask task = list.Get(i);
-    if (IsFileTask(task)) ++fileTasks;
-    if (IsKind(task, kTaskInsertDir)) ++folders;
+  if (!streaming) {
+    for (int i = 0; i < list.Count(); ++i) {
+      const TMirrorTask task = list.Get(i);
+      if (IsFileTask(task)) ++fileTasks_;
+      if (IsKind(task, kTaskInsertDir)) ++folders_;
+    }
+    output_.StartProgress(fileTasks_);
   }
-  output_.StartProgress(fileTasks);
   bool stalled = false;
   try {
-    if (options_.Pipeline <= 1) {
-      RunOneByOne(list, std::move(connection));
+    if (streaming) {
+      fetcher.Finish(std::move(connection));
     } else {
-      RunPipelined(list, fileTasks, std::move(connection), std::move(opening));
+      RunOneByOne(list, std::move(connection));
     }
   } catch (const EServerTimeout& error) {
     // The server has stopped answering: what is done stays, the rest waits
@@ -236,8 +274,39 @@ int TMirrorClient::Run() {
     stalled = true;
   }
   output_.StopProgress();
-  PrintSummary(fileTasks, folders, stalled);
+  PrintSummary(fileTasks_, folders_, stalled);
   return Failures() == 0 && !stalled ? 0 : 1;
+}
+
+void TMirrorClient::Dispatch(const TMirrorTask& task, int index, TFileFetcher& fetcher) {
+  const bool file = IsFileTask(task);
+  if (file) ++fileTasks_;
+  if (IsKind(task, kTaskInsertDir)) ++folders_;
+  if (!EnsureFolder()) return;  // the run ends once the list is read
+  if (!progressStarted_) {
+    output_.StartProgress(0);
+    progressStarted_ = true;
+  }
+  if (std::string refusal = Refusal(task); !refusal.empty()) {
+    ReportFailure(TaskPath(task), refusal);
+  } else if (file) {
+    output_.MoreFiles(1);
+    TFileJob job;
+    job.Task = index;
+    job.Update = IsKind(task, kTaskUpdateFile);
+    fetcher.Add(job);
+  } else {
+    try {
+      Execute(task);  // folders, in list order: parents before their content
+    } catch (const Exception& error) {
+      ReportFailure(TaskPath(task), error.Message());
+    }
+  }
+}
+
+bool TMirrorClient::EnsureFolder() {
+  if (folderState_ == 0) folderState_ = CreateFolder() ? 1 : -1;
+  return folderState_ > 0;
 }
 
 void TMirrorClient::Execute(const TMirrorTask& task) {
@@ -293,54 +362,6 @@ void TMirrorClient::RunOneByOne(const TMirrorTaskList& list,
       }
     }
   }
-}
-
-void TMirrorClient::OpenEarly(int files, std::vector<TFileFetcher::TOpening>& opening) {
-  if (options_.DryRun || options_.Pipeline <= 1) return;
-  const size_t wanted = static_cast<size_t>(std::min(files, std::max(1, options_.Connections)) - 1);
-  if (opening.size() >= wanted) return;
-  try {
-    opening.push_back(std::async(std::launch::async, [this] { return Connect(); }));
-  } catch (const std::system_error&) {
-    // No thread to spare: the fetcher connects when it needs to.
-  }
-}
-
-void TMirrorClient::RunPipelined(const TMirrorTaskList& list, int fileTasks,
-                                 std::unique_ptr<TSyncConnection> connection,
-                                 std::vector<TFileFetcher::TOpening> opening) {
-  std::vector<TFileJob> jobs;
-  jobs.reserve(static_cast<size_t>(fileTasks));
-  for (int i = 0; i < list.Count(); ++i) {
-    const TMirrorTask task = list.Get(i);
-    if (std::string refusal = Refusal(task); !refusal.empty()) {
-      ReportFailure(TaskPath(task), refusal);
-      continue;
-    }
-    if (IsFileTask(task)) {
-      TFileJob job;
-      job.Task = i;
-      job.Update = IsKind(task, kTaskUpdateFile);
-      jobs.push_back(job);
-      continue;
-    }
-    try {
-      Execute(task);  // folders, in list order: parents before their content
-    } catch (const Exception& error) {
-      ReportFailure(TaskPath(task), error.Message());
-    }
-  }
-  TFileFetcher fetcher(
-      options_.Project, options_.Folder, options_.Connections, options_.Pipeline,
-      [this](int limitMs) { return Connect(limitMs); }, [this] { return NewReconnect(); },
-      [&list](const TFileJob& job) {
-        return TorInsertFileCommand::ReadFileParams(list.Get(job.Task).Params);
-      },
-      output_,
-      [this, &list](const TFileJob& job, const std::string& message) {
-        ReportFailure(TaskPath(list.Get(job.Task)), message);
-      });
-  fetcher.Run(jobs, std::move(connection), std::move(opening));
 }
 
 void TMirrorClient::PrintDryRun(const TMirrorTaskList& list) {

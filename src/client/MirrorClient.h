@@ -4,9 +4,12 @@
 // are created through the task commands; files are fetched either through
 // the task commands one at a time (a window of 1) or by the pipelined
 // fetcher over several connections. Hello and Sync go out in one write, and
-// the fetcher's connections are opened while the task list still arrives,
-// one for each file it names beyond the first: over a long link each
-// connection and its greeting cost a round trip and a half.
+// the fetcher starts on the first files while the rest of the task list
+// still arrives, opening its connections then: over a long link each
+// connection and its greeting cost a round trip and a half. When the
+// connection fails while the list comes, the tasks already read stay done
+// or on their way, and the list of the next connection is read without
+// them.
 //
 // Only "insert_dir", "insert_file" and "update_file" tasks are carried out:
 // a mirror never deletes, and every task path must stay inside the folder.
@@ -53,13 +56,11 @@ class TMirrorClient {
   void ReportFailure(std::string_view path, std::string_view message);
   int Failures();
   void RunOneByOne(const TMirrorTaskList& list, std::unique_ptr<TSyncConnection> connection);
-  // While the task list arrives: once it holds `files` files, opens the
-  // fetcher's next connection unless as many are opening as the fetcher
-  // will use besides the Sync connection.
-  void OpenEarly(int files, std::vector<TFileFetcher::TOpening>& opening);
-  void RunPipelined(const TMirrorTaskList& list, int fileTasks,
-                    std::unique_ptr<TSyncConnection> connection,
-                    std::vector<TFileFetcher::TOpening> opening);
+  // Acts on a task as the list is read: a folder is made, a file goes to
+  // the fetcher, a refused task is reported.
+  void Dispatch(const TMirrorTask& task, int index, TFileFetcher& fetcher);
+  // CreateFolder once; false when it failed.
+  bool EnsureFolder();
   void PrintDryRun(const TMirrorTaskList& list);
   // `stalled`: the run ended early because the server stopped answering.
   void PrintSummary(int fileTasks, int folders, bool stalled);
@@ -69,6 +70,10 @@ class TMirrorClient {
   const std::string sourceRoot_;
   // Set by Run before the first connection when the run uses TLS.
   std::shared_ptr<const TTlsContext> tls_;
+  int fileTasks_ = 0;  // the file and folder tasks of the list, refused ones too
+  int folders_ = 0;
+  int folderState_ = 0;  // 1 once the folder is there, -1 when it could not be made
+  bool progressStarted_ = false;
   TMutex failureLock_;
   int failures_ GUARDED_BY(failureLock_) = 0;
 };
