@@ -337,7 +337,9 @@ TEST(FileFetcherTest, WindowFailuresRetriesAndHandBack) {
 }
 
 // Jobs that come while the fetcher runs are fetched as they come, before
-// Finish, by workers that wait for more once they have fetched them.
+// Finish, by workers that were started before them and that wait for more
+// once they have fetched them. Expected jobs that never come leave nothing
+// open.
 TEST(FileFetcherTest, JobsAddedWhileRunningAreFetchedBeforeTheEnd) {
   testing::TTempFolder folder;
   TFakeServer server;
@@ -351,13 +353,20 @@ TEST(FileFetcherTest, JobsAddedWhileRunningAreFetchedBeforeTheEnd) {
         std::make_unique<TTCPConnection>(std::make_unique<TFakeTransport>(server)), "test", 1974,
         60);
   };
-  TFileFetcher fetcher(
-      "P", folder.Path(), 3, 4, connect,
-      [&output] { return TReconnect("test", 1974, 0, 60, output); },
-      [](const TFileJob& job) {
-        return TorInsertFileCommand::TFileParams{Path(job.Task), {}};
-      },
-      output, [](const TFileJob& job, const std::string&) { ADD_FAILURE() << Path(job.Task); });
+  auto make = [&] {
+    return std::make_unique<TFileFetcher>(
+        "P", folder.Path(), 3, 4, connect,
+        [&output] { return TReconnect("test", 1974, 0, 60, output); },
+        [](const TFileJob& job) {
+          return TorInsertFileCommand::TFileParams{Path(job.Task), {}};
+        },
+        output, [](const TFileJob& job, const std::string&) { ADD_FAILURE() << Path(job.Task); });
+  };
+  auto stillOpen = [&server] {
+    std::lock_guard<std::mutex> guard(server.Lock);
+    return server.Open;
+  };
+  auto fetcher = make();
   // Until `count` files have been asked for, for at most a minute.
   auto asked = [&server](size_t count) {
     for (int i = 0; i < 12000; ++i) {
@@ -369,22 +378,34 @@ TEST(FileFetcherTest, JobsAddedWhileRunningAreFetchedBeforeTheEnd) {
     }
     return false;
   };
+  // Expected jobs: the workers connect before the first job comes.
+  fetcher->Expect(3);
+  for (int i = 0; i < 12000 && stillOpen() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   int next = 0;
   for (const size_t upTo : {2, 3, 9}) {
     for (; next < static_cast<int>(upTo); ++next) {
       TFileJob job;
       job.Task = next;
-      fetcher.Add(job);
+      fetcher->Add(job);
     }
     EXPECT_TRUE(asked(upTo)) << upTo;
   }
-  fetcher.Finish(nullptr);
+  fetcher->Finish(nullptr);
   EXPECT_EQ(9, static_cast<int>(std::distance(std::filesystem::directory_iterator(folder.Path()),
                                               std::filesystem::directory_iterator())));
-  std::lock_guard<std::mutex> guard(server.Lock);
-  // Two while the jobs came; the last worker found nothing left to fetch.
-  EXPECT_EQ(2, server.Connects);
-  EXPECT_EQ(0, server.Open);
+  {
+    std::lock_guard<std::mutex> guard(server.Lock);
+    // Two before the jobs came; the last worker found nothing left to fetch.
+    EXPECT_EQ(2, server.Connects);
+  }
+  EXPECT_EQ(0, stillOpen());
+
+  fetcher = make();
+  fetcher->Expect(3);
+  fetcher->Finish(nullptr);
+  EXPECT_EQ(0, stillOpen());
 }
 
 }  // namespace

@@ -71,8 +71,15 @@ void TFileFetcher::Add(const TFileJob& job) {
     queue_.push_back(&jobs_.back());
   }
   jobsCame_.notify_one();
-  ++added_;
-  if (static_cast<int>(threads_.size()) < std::min(added_, connections_) - 1)
+  StartWorkers(++added_);
+}
+
+void TFileFetcher::Expect(int jobs) {
+  StartWorkers(jobs);
+}
+
+void TFileFetcher::StartWorkers(int jobs) {
+  while (static_cast<int>(threads_.size()) < std::min(jobs, connections_) - 1)
     threads_.emplace_back([this] { Worker(nullptr); });
 }
 

@@ -6,8 +6,9 @@
 //
 // The jobs may come while the fetcher runs (Add, then Finish): a worker
 // starts, and connects, for each job beyond the first up to the number of
-// connections less one, and Finish brings the last, so that files are
-// fetched while the task list that names them is still being read.
+// connections less one, or before any job when jobs are expected, and
+// Finish brings the last, so that files are fetched while the task list
+// that names them is still being read.
 //
 // A failing file is reported and the others go on. After a "500" reply or a
 // broken connection the requests still outstanding on it are sent again on
@@ -70,6 +71,9 @@ class TFileFetcher {
   TFileFetcher(const TFileFetcher&) = delete;
   TFileFetcher& operator=(const TFileFetcher&) = delete;
 
+  // Starts the workers of `jobs` jobs before the jobs come: they connect
+  // and wait.
+  void Expect(int jobs);
   // One more job, to be fetched while the rest come.
   void Add(const TFileJob& job);
   // No job comes after these: runs them all, the last worker on `first`
@@ -86,6 +90,8 @@ class TFileFetcher {
 
   void Worker(std::unique_ptr<TSyncConnection> connection);
   void Serve(std::unique_ptr<TSyncConnection>& connection, std::deque<TPending>& pending);
+  // The workers for `jobs` jobs but the one Finish starts.
+  void StartWorkers(int jobs);
   TFileJob* Take();
   // Waits until a job is queued or none will come; false for the latter.
   bool AwaitJobs();

@@ -51,6 +51,13 @@ void ExpectReply(TSyncConnection& connection, int expected) {
   if (reply.Code != expected) throw EServerReplyError(reply.Code, reply.Text);
 }
 
+// True for the tree of a folder without entries (or of none): its outer
+// element holds no other.
+bool TreeIsEmpty(const std::string& xml) {
+  const size_t second = xml.find('<', 1);
+  return second != std::string::npos && xml.compare(second, 2, "</") == 0;
+}
+
 // A task as a key of a set: its kind and its parameter.
 std::string TaskKey(const TMirrorTask& task) {
   std::string key(task.Name);
@@ -207,6 +214,9 @@ int TMirrorClient::Run() {
         tree = DiskTreeToXML(options_.Folder, ScanThreads(),
                              options_.DryRun ? TTemporaryFiles::Keep : TTemporaryFiles::Remove);
       }
+      // An empty folder is to be filled: the fetcher's connections are
+      // opened while the server makes the task list.
+      if (streaming && TreeIsEmpty(*tree)) fetcher.Expect(options_.Connections);
       TMemoryStream treeXML(*tree);
       connection->SendStream(treeXML);
       // The tasks are read as they arrive; the list's text is never held whole.
