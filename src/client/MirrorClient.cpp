@@ -207,7 +207,8 @@ int TMirrorClient::Run() {
       ExpectReply(*connection, kReplySyncStarted.Code);
       // The folder is read only now, while the server reads the project's.
       // A missing folder is an empty one; it is created once the server has
-      // sent a task, so a failed connection leaves nothing behind. The
+      // sent a task or the whole list, so a failed connection leaves nothing
+      // behind. The
       // temporary files of a run that was killed go (a dry run changes
       // nothing).
       if (!tree) {
