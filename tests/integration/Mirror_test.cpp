@@ -276,10 +276,14 @@ TEST_F(Mirror, RefusalsAndUsageErrorsHaveTheirExitCodes) {
 class TScriptedServer {
  public:
   // With `splitAt`, the task list stops after that many bytes until a
-  // second connection comes, which is closed before its greeting.
+  // second connection comes, which is closed before its greeting; with
+  // `cutOnce` as well, the first list is cut off there instead, closing.
   TScriptedServer(std::string taskList, std::map<std::string, std::string> files,
-                  size_t splitAt = 0)
-      : taskList_(std::move(taskList)), files_(std::move(files)), splitAt_(splitAt) {
+                  size_t splitAt = 0, bool cutOnce = false)
+      : taskList_(std::move(taskList)),
+        files_(std::move(files)),
+        splitAt_(splitAt),
+        cutOnce_(cutOnce) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -302,6 +306,7 @@ class TScriptedServer {
   int Port() const { return port_; }
   int Connections() const { return connections_; }
   bool RefusedWhileListed() const { return refusedWhileListed_; }
+  int FilesAsked() const { return filesAsked_; }
 
  private:
   void Serve() {
@@ -358,6 +363,11 @@ class TScriptedServer {
         }
         buffer_.erase(0, size);
         Send(client, std::to_string(taskList_.size()) + "\r\n");
+        if (splitAt_ > 0 && cutOnce_) {
+          Send(client, std::string_view(taskList_).substr(0, splitAt_));
+          splitAt_ = 0;  // the next list comes whole
+          return;
+        }
         if (splitAt_ > 0) {
           Send(client, std::string_view(taskList_).substr(0, splitAt_));
           pollfd waiting{listener_, POLLIN, 0};
@@ -368,6 +378,7 @@ class TScriptedServer {
         }
         Send(client, std::string_view(taskList_).substr(splitAt_));
       } else if (line.rfind("GetFile P ", 0) == 0) {
+        ++filesAsked_;
         auto file = files_.find(line.substr(10));
         if (file == files_.end()) {
           Send(client, "500-Cannot open file \"" + line.substr(10) +
@@ -400,7 +411,9 @@ class TScriptedServer {
   std::string taskList_;
   std::map<std::string, std::string> files_;
   size_t splitAt_ = 0;
+  bool cutOnce_ = false;
   std::atomic<bool> refusedWhileListed_{false};
+  std::atomic<int> filesAsked_{0};
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
@@ -474,6 +487,18 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
   EXPECT_GE(server.Connections(), 4);  // a new connection after each 500
 }
 
+// 400 files with long names: 100 KB of task list.
+std::pair<std::string, std::map<std::string, std::string>> LongList() {
+  std::vector<std::pair<std::string, std::string>> tasks;
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < 400; ++i) {
+    const std::string path = "\\" + std::string(200, 'a') + std::to_string(i);
+    tasks.emplace_back("insert_file", path + ",&quot;2010-05-06 07-08-10&quot;");
+    files[path] = std::to_string(i);
+  }
+  return {TaskListXML(tasks), files};
+}
+
 // The client acts on the task list as it comes: the fetcher's second
 // connection is opened while the rest of the list is still awaited. The
 // server refuses that connection, and every file still comes, through the
@@ -481,14 +506,7 @@ TEST(MirrorFromAScriptedServer, HostileAndFailingTasksAreReportedAndTheRestIsDon
 TEST(MirrorFromAScriptedServer, ConnectionsOpenWhileTheListComesAndARefusalCostsNothing) {
   testing::TTempFolder temp;
   fs::path folder = fs::path(temp.Path()) / "kopija";
-  std::vector<std::pair<std::string, std::string>> tasks;
-  std::map<std::string, std::string> files;
-  for (int i = 0; i < 400; ++i) {  // 100 KB of list, its half beyond the first read
-    const std::string path = "\\" + std::string(200, 'a') + std::to_string(i);
-    tasks.emplace_back("insert_file", path + ",&quot;2010-05-06 07-08-10&quot;");
-    files[path] = std::to_string(i);
-  }
-  const std::string list = TaskListXML(tasks);
+  const auto [list, files] = LongList();
   TScriptedServer server(list, files, list.size() * 3 / 4);
   TProgramResult run = RunClient({"--port", std::to_string(server.Port()), "--connections", "2",
                                   "127.0.0.1", "P", folder.string()});
@@ -496,6 +514,22 @@ TEST(MirrorFromAScriptedServer, ConnectionsOpenWhileTheListComesAndARefusalCosts
   EXPECT_TRUE(server.RefusedWhileListed());
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 400);
   EXPECT_EQ(ReadFile(folder / (std::string(200, 'a') + "399")), "399");
+}
+
+// A list cut off after its first tasks have been acted on: the list of the
+// next connection names them again, and each file is still fetched once.
+TEST(MirrorFromAScriptedServer, AListCutOffIsReadAgainWithoutTheTasksAlreadyUnderWay) {
+  testing::TTempFolder temp;
+  fs::path folder = fs::path(temp.Path()) / "kopija";
+  const auto [list, files] = LongList();
+  TScriptedServer server(list, files, list.size() * 3 / 4, true);
+  TProgramResult run = RunClient({"--port", std::to_string(server.Port()), "--connections", "1",
+                                  "127.0.0.1", "P", folder.string()});
+  EXPECT_EQ(run.ExitCode, 0) << run.Stderr;
+  EXPECT_NE(run.Stderr.find("novi poku"), std::string::npos) << run.Stderr;
+  EXPECT_EQ(server.FilesAsked(), 400);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 400);
+  EXPECT_NE(run.Stdout.find("datoteka 400/400"), std::string::npos) << run.Stdout;
 }
 
 }  // namespace
