@@ -44,6 +44,11 @@ std::string TaskPath(const TMirrorTask& task) {
 // known while the rest is on its way.
 constexpr int64_t kTaskListPiece = 64 * 1024;
 
+// The most jobs the fetcher is told to expect before the task list has
+// named any, for a folder that is empty: the connections it opens for them
+// would stay unused when the project holds fewer files.
+constexpr int kConnectionsAhead = 4;
+
 // The reply to a line already sent; raises EServerReplyError unless its
 // code is `expected`.
 void ExpectReply(TSyncConnection& connection, int expected) {
@@ -216,8 +221,9 @@ int TMirrorClient::Run() {
                              options_.DryRun ? TTemporaryFiles::Keep : TTemporaryFiles::Remove);
       }
       // An empty folder is to be filled: the fetcher's connections are
-      // opened while the server makes the task list.
-      if (streaming && TreeIsEmpty(*tree)) fetcher.Expect(options_.Connections);
+      // opened while the server makes the task list (a few; the rest as
+      // the list names files for them).
+      if (streaming && TreeIsEmpty(*tree)) fetcher.Expect(kConnectionsAhead);
       TMemoryStream treeXML(*tree);
       connection->SendStream(treeXML);
       // The tasks are read as they arrive; the list's text is never held whole.

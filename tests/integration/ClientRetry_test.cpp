@@ -124,22 +124,22 @@ TEST(ClientRetry, AMirrorOutlivesAServerKilledMidTransfer) {
     testing::TTempFolder temp;
     const fs::path root = fs::path(temp.Path()) / "project";
     const fs::path copy = fs::path(temp.Path()) / "copy";
-    // With two connections each takes a window of files at once: the first
-    // (on the first server) the large ones, the second the small ones, done
-    // long before the first server dies, so the first connection's files
-    // must come from retries.
+    // With two connections each takes a window of files at once, the one
+    // that starts first the larger share; whichever of them is on the first
+    // server still has megabytes to come when that server dies, so its
+    // files must come from retries.
     for (int i = 0; i < 24; ++i) {
       WriteFile(root / ("a " + std::to_string(100 + i)),
-                Pattern(2 << 20, static_cast<unsigned>(i)));
+                Pattern(1 << 20, static_cast<unsigned>(i)));
       WriteFile(root / ("b " + std::to_string(100 + i)),
-                Pattern(4000 + i, static_cast<unsigned>(i)));
+                Pattern((1 << 20) + 4000 + i, static_cast<unsigned>(i)));
     }
     TServerProcess first, second;
     const int firstPort = first.StartWithProjects({{"Demo", root.string()}});
     const int secondPort = second.StartWithProjects({{"Demo", root.string()}});
     std::atomic<bool> killed{false};
     TRelay relay({firstPort, secondPort}, [&](int64_t bytes) {
-      if (bytes >= (8 << 20) && !killed.exchange(true)) kill(first.Pid(), SIGKILL);
+      if (bytes >= (4 << 20) && !killed.exchange(true)) kill(first.Pid(), SIGKILL);
     });
 
     TProgramResult run =
