@@ -271,6 +271,55 @@ TEST_F(FileCommandTest, NothingGoesThroughALinkInTheTarget) {
   EXPECT_EQ(ReadFile(outside / "a.txt"), "mine");
 }
 
+#ifndef _WIN32
+// Files written one after another through one folder cache, as a mirror's
+// fetcher writes them, while the folder is swapped for a link out of the
+// target: the kept folder is the one opened before, and a path whose folder
+// is not the kept one is walked again and refused at the link.
+TEST_F(FileCommandTest, AKeptFolderNeverLeadsThroughALink) {
+  const fs::path outside = fs::path(folder.Path()) / "outside";
+  fs::create_directories(outside / "sub");
+  const std::string other = (fs::path(folder.Path()) / "other").string();
+  fs::create_directories(fs::path(other) / "doc");
+  struct TStep {
+    const char* Path;
+    bool Swap;            // the target's "doc" becomes a link out, first
+    const char* Written;  // where the file lands, or null: refused at the link
+  };
+  const TStep steps[] = {
+      {"\\doc\\1.txt", false, "doc/1.txt"},
+      {"\\doc\\2.txt", true, "doc-old/2.txt"},  // the kept folder, moved
+      {"\\doc\\sub\\3.txt", false, nullptr},
+      {"/doc/4.txt", false, nullptr},
+      {"\\doc\\5.txt", false, "doc-old/5.txt"},
+  };
+  TorFolderCache folders;
+  for (const TStep& step : steps) {
+    SCOPED_TRACE(step.Path);
+    if (step.Swap) {
+      fs::rename(Target("doc"), Target("doc-old"));
+      fs::create_directory_symlink(outside, Target("doc"));
+    }
+    const std::string result = ErrorOf([&] {
+      TorFileReplacement replacement(target, step.Path, &folders);
+      replacement.OpenNew();
+      replacement.Commit(step.Path, std::nullopt);
+    });
+    if (step.Written != nullptr) {
+      EXPECT_EQ(result, "(no error)");
+      EXPECT_EQ(ReadFile(Target(step.Written)), step.Path);
+    } else {
+      EXPECT_EQ(result.rfind("Putanja '", 0), 0u) << result;
+    }
+  }
+  EXPECT_EQ(std::distance(fs::recursive_directory_iterator(outside), {}), 1);  // "sub" alone
+  // The same folder text below another root is that root's own folder.
+  TorFileReplacement elsewhere(other, "\\doc\\6.txt", &folders);
+  elsewhere.Commit("6", std::nullopt);
+  EXPECT_EQ(ReadFile(fs::path(other) / "doc" / "6.txt"), "6");
+}
+#endif
+
 TEST_F(FileCommandTest, TasksRunThroughTheRegistryWithTheirListsRoots) {
   TTaskList list;
   list.TargetRoot = target;

@@ -76,9 +76,10 @@ void TFileFetcher::Run(std::vector<TFileJob>& jobs, std::unique_ptr<TSyncConnect
 }
 
 void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection) {
+  TorFolderCache folders;  // outlives the files opened through it
   std::deque<TPending> pending;
   try {
-    Serve(connection, pending);
+    Serve(connection, pending, folders);
   } catch (const EServerTimeout& error) {
     stopping_ = true;
     TMutexLock guard(lock_);
@@ -91,7 +92,7 @@ void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection) {
 }
 
 void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
-                         std::deque<TPending>& pending) {
+                         std::deque<TPending>& pending, TorFolderCache& folders) {
   size_t pendingBytes = 0;
   TReconnect reconnect = reconnect_();
   // Kept across this worker's connections: they cross the same link.
@@ -174,7 +175,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       try {
         file = fileOf_(*job);
         TaskFullPath(folder_, file.Path);
-        replacement = std::make_unique<TorFileReplacement>(folder_, file.Path);
+        replacement = std::make_unique<TorFileReplacement>(folder_, file.Path, &folders);
         if (job->Update) {
           TorUpdateFileCommand::PrepareReplace(*replacement);
         } else {

@@ -65,7 +65,8 @@ class TFileFetcher {
   struct TPending;
 
   void Worker(std::unique_ptr<TSyncConnection> connection);
-  void Serve(std::unique_ptr<TSyncConnection>& connection, std::deque<TPending>& pending);
+  void Serve(std::unique_ptr<TSyncConnection>& connection, std::deque<TPending>& pending,
+             TorFolderCache& folders);
   TFileJob* Take();
   void PutBack(std::deque<TPending>& pending);
 

@@ -162,13 +162,34 @@ bool IsTemporaryName(std::string_view name) {
   return true;
 }
 
-TorFileReplacement::TorFileReplacement(std::string_view root, std::string_view path)
-    : root_(root), path_(path), shown_(ShownPath(root, path)) {}
+std::unique_ptr<TConfinedFolder> TorFolderCache::Open(std::string_view root,
+                                                      std::string_view path) {
+  const size_t cut = path.find_last_of("\\/") + 1;  // 0 without a separator
+  const std::string_view folder = path.substr(0, cut);
+  const std::string_view name = path.substr(cut);
+  const bool entry = !name.empty() && name != "." && name != "..";
+  if (entry && kept_ && root == root_ && folder == folder_) {
+    return kept_->ForEntry(name, ShownPath(root, path));
+  }
+  auto opened = std::make_unique<TConfinedFolder>(root, path);
+  // Kept only where the folder opened is the one the text names.
+  if (entry && opened->Name() == name) {
+    root_.assign(root);
+    folder_.assign(folder);
+    kept_ = opened->ForEntry(name, opened->Shown());
+  }
+  return opened;
+}
+
+TorFileReplacement::TorFileReplacement(std::string_view root, std::string_view path,
+                                       TorFolderCache* folders)
+    : root_(root), path_(path), shown_(ShownPath(root, path)), folders_(folders) {}
 
 TConfinedFolder& TorFileReplacement::Folder() {
   if (!folder_) {
     try {
-      folder_ = std::make_unique<TConfinedFolder>(root_, path_);
+      folder_ = folders_ != nullptr ? folders_->Open(root_, path_)
+                                    : std::make_unique<TConfinedFolder>(root_, path_);
     } catch (const EFOpenError& error) {
       // Failures name the file the user asked for, with the system's reason.
       throw EFCreateError(shown_, error.Reason());

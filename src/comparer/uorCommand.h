@@ -129,10 +129,30 @@ std::string TaskFullPath(std::string_view root, std::string_view path);
 // through a link (TConfinedFolder), and everything happens within that
 // folder: a path that crosses a link raises ELinkInPath, and a link at the
 // target itself is replaced, never written through.
+// The folder of the last file written, kept open for the next file of the
+// same folder: a mirror fetches its files folder by folder, and each would
+// otherwise walk the folders of its path from the root again. What is
+// written goes into the folder as it was opened, as for the files already
+// under way in it. One per thread.
+class TorFolderCache {
+ public:
+  // The folder of `path` below `root` as TConfinedFolder opens it, raising
+  // what it raises; without a system call when it is the kept one.
+  std::unique_ptr<TConfinedFolder> Open(std::string_view root, std::string_view path);
+
+ private:
+  std::string root_;
+  std::string folder_;  // the text of the kept folder's path, its last separator included
+  std::unique_ptr<TConfinedFolder> kept_;
+};
+
 class TorFileReplacement {
  public:
-  // The file `path` (a task path TaskFullPath accepts) below `root`.
-  TorFileReplacement(std::string_view root, std::string_view path);
+  // The file `path` (a task path TaskFullPath accepts) below `root`; its
+  // folder is opened through `folders` when given, which must outlive the
+  // first use of Folder.
+  TorFileReplacement(std::string_view root, std::string_view path,
+                     TorFolderCache* folders = nullptr);
   ~TorFileReplacement();
   TorFileReplacement(const TorFileReplacement&) = delete;
   TorFileReplacement& operator=(const TorFileReplacement&) = delete;
@@ -176,6 +196,7 @@ class TorFileReplacement {
   std::string shown_;
   std::string replaced_;
   std::string tempName_;
+  TorFolderCache* folders_;
   std::unique_ptr<TConfinedFolder> folder_;
   std::unique_ptr<TFileWriteStream> content_;  // while the temporary file exists
   bool unnamed_ = false;                       // content_ has no name yet

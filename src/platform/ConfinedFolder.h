@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/DateTime.h"
@@ -48,6 +49,13 @@ class TConfinedFolder {
   ~TConfinedFolder();
   TConfinedFolder(const TConfinedFolder&) = delete;
   TConfinedFolder& operator=(const TConfinedFolder&) = delete;
+
+  // The same folder for its entry `name` (one part: no separator, not "."
+  // nor "..": else EAssertionFailed), sharing this object's handles, without any system call: the
+  // next file of a folder needs no new walk from the root. The folder is the
+  // one opened then, wherever it may have been moved since. Both objects
+  // belong to the same thread.
+  std::unique_ptr<TConfinedFolder> ForEntry(std::string_view name, std::string_view shown) const;
 
   // The last part of the path (empty when the path names the root).
   const std::string& Name() const { return name_; }
@@ -95,7 +103,10 @@ class TConfinedFolder {
 
  private:
   struct TImpl;
-  std::unique_ptr<TImpl> impl_;
+  TConfinedFolder(std::shared_ptr<TImpl> impl, std::string_view name, std::string_view shown)
+      : impl_(std::move(impl)), name_(name), shown_(shown) {}
+
+  std::shared_ptr<TImpl> impl_;
   std::string name_;
   std::string shown_;
 };
