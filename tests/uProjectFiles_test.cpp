@@ -153,8 +153,6 @@ TEST_F(ProjectLinks, TheScanLeavesOutEveryLinkThatLeadsOutside) {
   }
 }
 
-// GetFile serves what the links inside lead to and refuses the others with
-// exactly what a missing file gets.
 // What a GetFile of `path` below `root` gives: the file's content, or the
 // error's message. Opened below `held` when given, as the server does.
 std::string Fetched(const THeldRoot* held, const std::string& root, std::string_view path) {
@@ -275,10 +273,6 @@ TEST_F(ProjectLinks, GetFileFollowsFoldersAndRootsSwappedBetweenRequests) {
   EXPECT_EQ(Fetched(roots.Find(moving).get(), moving, "\\sub\\inner.txt"), "inner");
 
   fs::rename(base / "real" / "swap", base / "swapped");
-  fs::create_directory_symlink(base / "outside", base / "real" / "swap");
-  EXPECT_EQ(Fetched(roots.Find(root_).get(), root_, "\\swap\\inner.txt"),
-            MissingMessage(root_, "\\swap\\inner.txt"));
-  fs::remove(base / "real" / "swap");
   fs::create_directory_symlink("../outside", base / "real" / "swap");
   EXPECT_EQ(Fetched(roots.Find(root_).get(), root_, "\\swap\\inner.txt"),
             MissingMessage(root_, "\\swap\\inner.txt"));
