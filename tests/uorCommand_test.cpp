@@ -314,9 +314,17 @@ TEST_F(FileCommandTest, AKeptFolderNeverLeadsThroughALink) {
   }
   EXPECT_EQ(std::distance(fs::recursive_directory_iterator(outside), {}), 1);  // "sub" alone
   // The same folder text below another root is that root's own folder.
-  TorFileReplacement elsewhere(other, "\\doc\\6.txt", &folders);
-  elsewhere.Commit("6", std::nullopt);
-  EXPECT_EQ(ReadFile(fs::path(other) / "doc" / "6.txt"), "6");
+  TorFileReplacement elsewhere(other, "\\doc\\7.txt", &folders);
+  elsewhere.Commit("7", std::nullopt);
+  EXPECT_EQ(ReadFile(fs::path(other) / "doc" / "7.txt"), "7");
+  // Forgotten, the kept folder is walked to again, and a link refused.
+  fs::rename(fs::path(other) / "doc", fs::path(other) / "doc-old");
+  fs::create_directory_symlink(outside, fs::path(other) / "doc");
+  folders.Forget();
+  EXPECT_EQ(ErrorOf([&] {
+              TorFileReplacement(other, "\\doc\\8.txt", &folders).Commit("8", {});
+            }).rfind("Putanja '", 0),
+            0u);
 }
 #endif
 

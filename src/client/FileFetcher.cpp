@@ -182,6 +182,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
           replacement->OpenNew();
         }
       } catch (const Exception& error) {
+        folders.Forget();
         fail_(*job, error.Message());
         continue;
       }
@@ -237,6 +238,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         current.Replacement->Commit(current.Time);
         output_.FileDone();
       } catch (const Exception& error) {
+        folders.Forget();
         fail_(*current.Job, error.Message());
       }
     } catch (const EServerLost& error) {

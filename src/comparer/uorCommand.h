@@ -139,6 +139,9 @@ class TorFolderCache {
   // The folder of `path` below `root` as TConfinedFolder opens it, raising
   // what it raises; without a system call when it is the kept one.
   std::unique_ptr<TConfinedFolder> Open(std::string_view root, std::string_view path);
+  // The next path is walked again: after a failure in the kept folder,
+  // which may have been removed and made anew meanwhile.
+  void Forget() { kept_.reset(); }
 
  private:
   std::string root_;
