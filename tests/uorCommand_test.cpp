@@ -273,58 +273,49 @@ TEST_F(FileCommandTest, NothingGoesThroughALinkInTheTarget) {
 
 #ifndef _WIN32
 // Files written one after another through one folder cache, as a mirror's
-// fetcher writes them, while the folder is swapped for a link out of the
-// target: the kept folder is the one opened before, and a path whose folder
-// is not the kept one is walked again and refused at the link.
-TEST_F(FileCommandTest, AKeptFolderNeverLeadsThroughALink) {
+// fetcher writes them: a folder swapped for a link out of the target in
+// between is refused at the link; the root kept is the one of the path
+// given, and after Forget the one its name leads to now.
+TEST_F(FileCommandTest, FilesOfAFolderCacheNeverGoThroughALink) {
   const fs::path outside = fs::path(folder.Path()) / "outside";
   fs::create_directories(outside / "sub");
   const std::string other = (fs::path(folder.Path()) / "other").string();
   fs::create_directories(fs::path(other) / "doc");
   struct TStep {
+    const std::string* Root;
     const char* Path;
-    bool Swap;            // the target's "doc" becomes a link out, first
-    const char* Written;  // where the file lands, or null: refused at the link
+    const char* Before;   // "swap": the target's doc becomes a link out; "renew": the other root
+    const char* Written;  // where the file lands below the root, or null: refused at the link
   };
   const TStep steps[] = {
-      {"\\doc\\1.txt", false, "doc/1.txt"},
-      {"\\doc\\2.txt", true, "doc-old/2.txt"},  // the kept folder, moved
-      {"\\doc\\sub\\3.txt", false, nullptr},
-      {"/doc/4.txt", false, nullptr},
-      {"\\doc\\5.txt", false, "doc-old/5.txt"},
+      {&target, "\\doc\\1.txt", "", "doc/1.txt"}, {&target, "\\doc\\2.txt", "swap", nullptr},
+      {&target, "/doc/sub/3.txt", "", nullptr},   {&target, "\\4.txt", "", "4.txt"},
+      {&other, "\\doc\\5.txt", "", "doc/5.txt"},  {&other, "\\doc\\6.txt", "renew", "doc/6.txt"},
   };
   TorFolderCache folders;
   for (const TStep& step : steps) {
     SCOPED_TRACE(step.Path);
-    if (step.Swap) {
+    if (std::string_view(step.Before) == "swap") {
       fs::rename(Target("doc"), Target("doc-old"));
       fs::create_directory_symlink(outside, Target("doc"));
+    } else if (std::string_view(step.Before) == "renew") {
+      fs::rename(other, other + "-old");
+      fs::create_directories(fs::path(other) / "doc");
+      folders.Forget();
     }
     const std::string result = ErrorOf([&] {
-      TorFileReplacement replacement(target, step.Path, &folders);
+      TorFileReplacement replacement(*step.Root, step.Path, &folders);
       replacement.OpenNew();
       replacement.Commit(step.Path, std::nullopt);
     });
     if (step.Written != nullptr) {
       EXPECT_EQ(result, "(no error)");
-      EXPECT_EQ(ReadFile(Target(step.Written)), step.Path);
+      EXPECT_EQ(ReadFile(fs::path(*step.Root) / step.Written), step.Path);
     } else {
       EXPECT_EQ(result.rfind("Putanja '", 0), 0u) << result;
     }
   }
   EXPECT_EQ(std::distance(fs::recursive_directory_iterator(outside), {}), 1);  // "sub" alone
-  // The same folder text below another root is that root's own folder.
-  TorFileReplacement elsewhere(other, "\\doc\\7.txt", &folders);
-  elsewhere.Commit("7", std::nullopt);
-  EXPECT_EQ(ReadFile(fs::path(other) / "doc" / "7.txt"), "7");
-  // Forgotten, the kept folder is walked to again, and a link refused.
-  fs::rename(fs::path(other) / "doc", fs::path(other) / "doc-old");
-  fs::create_directory_symlink(outside, fs::path(other) / "doc");
-  folders.Forget();
-  EXPECT_EQ(ErrorOf([&] {
-              TorFileReplacement(other, "\\doc\\8.txt", &folders).Commit("8", {});
-            }).rfind("Putanja '", 0),
-            0u);
 }
 #endif
 

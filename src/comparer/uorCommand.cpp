@@ -164,21 +164,14 @@ bool IsTemporaryName(std::string_view name) {
 
 std::unique_ptr<TConfinedFolder> TorFolderCache::Open(std::string_view root,
                                                       std::string_view path) {
-  const size_t cut = path.find_last_of("\\/") + 1;  // 0 without a separator
-  const std::string_view folder = path.substr(0, cut);
-  const std::string_view name = path.substr(cut);
-  const bool entry = !name.empty() && name != "." && name != "..";
-  if (entry && kept_ && root == root_ && folder == folder_) {
-    return kept_->ForEntry(name, ShownPath(root, path));
-  }
-  auto opened = std::make_unique<TConfinedFolder>(root, path);
-  // Kept only where the folder opened is the one the text names.
-  if (entry && opened->Name() == name) {
+  if (!kept_ || root != root_) {
+    kept_.reset();
+    kept_ = std::make_unique<TConfinedFolder>(root, std::string_view());
     root_.assign(root);
-    folder_.assign(folder);
-    kept_ = opened->ForEntry(name, opened->Shown());
   }
-  return opened;
+  std::unique_ptr<TConfinedFolder> folder = kept_->OpenBelow(path, ShownPath(root, path));
+  if (!folder) folder = std::make_unique<TConfinedFolder>(root, path);
+  return folder;
 }
 
 TorFileReplacement::TorFileReplacement(std::string_view root, std::string_view path,

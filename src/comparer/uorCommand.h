@@ -129,24 +129,22 @@ std::string TaskFullPath(std::string_view root, std::string_view path);
 // through a link (TConfinedFolder), and everything happens within that
 // folder: a path that crosses a link raises ELinkInPath, and a link at the
 // target itself is replaced, never written through.
-// The folder of the last file written, kept open for the next file of the
-// same folder: a mirror fetches its files folder by folder, and each would
-// otherwise walk the folders of its path from the root again. What is
-// written goes into the folder as it was opened, as for the files already
-// under way in it. One per thread.
+// The target root kept open for the files written one after another: each
+// file's folder is opened from it in one step that refuses a link anywhere
+// on the way (TConfinedFolder::OpenBelow), instead of a walk from the
+// root's name part by part; where that cannot be done, the walk. One per
+// thread.
 class TorFolderCache {
  public:
   // The folder of `path` below `root` as TConfinedFolder opens it, raising
-  // what it raises; without a system call when it is the kept one.
+  // what it raises.
   std::unique_ptr<TConfinedFolder> Open(std::string_view root, std::string_view path);
-  // The next path is walked again: after a failure in the kept folder,
-  // which may have been removed and made anew meanwhile.
+  // The root is opened again for the next path: after a failure, for one.
   void Forget() { kept_.reset(); }
 
  private:
   std::string root_;
-  std::string folder_;  // the text of the kept folder's path, its last separator included
-  std::unique_ptr<TConfinedFolder> kept_;
+  std::unique_ptr<TConfinedFolder> kept_;  // the root folder
 };
 
 class TorFileReplacement {

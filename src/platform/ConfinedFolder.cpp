@@ -28,14 +28,6 @@ std::vector<std::string> ConfinedPathParts(std::string_view path, std::string_vi
   return parts;
 }
 
-std::unique_ptr<TConfinedFolder> TConfinedFolder::ForEntry(std::string_view name,
-                                                           std::string_view shown) const {
-  Assert(!name.empty() && name != "." && name != ".." &&
-             name.find_first_of("\\/") == std::string_view::npos,
-         __FILE__, __LINE__, "ForEntry takes one entry's name");
-  return std::unique_ptr<TConfinedFolder>(new TConfinedFolder(impl_, name, shown));
-}
-
 ELinkInPath LinkInPathError(std::string_view shown, std::string_view walked) {
   return ELinkInPath(Format("Putanja '%s' prolazi kroz vezu '%s'; kroz veze se ne piše"_cp1250,
                             std::string(shown).c_str(), PlatformPath(walked).c_str()));

@@ -50,12 +50,13 @@ class TConfinedFolder {
   TConfinedFolder(const TConfinedFolder&) = delete;
   TConfinedFolder& operator=(const TConfinedFolder&) = delete;
 
-  // The same folder for its entry `name` (one part: no separator, not "."
-  // nor "..": else EAssertionFailed), sharing this object's handles, without any system call: the
-  // next file of a folder needs no new walk from the root. The folder is the
-  // one opened then, wherever it may have been moved since. Both objects
-  // belong to the same thread.
-  std::unique_ptr<TConfinedFolder> ForEntry(std::string_view name, std::string_view shown) const;
+  // The folder of `path` below this one, opened as the constructor opens
+  // it from a root, but in one step where the system can refuse a link
+  // anywhere on the way at once (Linux: openat2); null where it cannot, and
+  // when anything fails or the way holds a link: the caller then walks the
+  // path with the constructor, which tells why. A ".." part raises as
+  // there.
+  std::unique_ptr<TConfinedFolder> OpenBelow(std::string_view path, std::string_view shown) const;
 
   // The last part of the path (empty when the path names the root).
   const std::string& Name() const { return name_; }
