@@ -2,6 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <errno.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <stddef.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -142,29 +153,135 @@ TEST_F(ProjectLinks, TheScanLeavesOutEveryLinkThatLeadsOutside) {
   }
 }
 
-// GetFile serves what the links inside lead to and refuses the others with
-// exactly what a missing file gets.
-TEST_F(ProjectLinks, GetFileRefusesWhatLiesOutsideAsIfItWereMissing) {
-  std::string missingReason;
+// What a GetFile of `path` below `root` gives: the file's content, or the
+// error's message. Opened below `held` when given, as the server does.
+std::string Fetched(const THeldRoot* held, const std::string& root, std::string_view path) {
   try {
-    TFileStream missing(root_ + "/nothing.txt");
+    const std::unique_ptr<TProjectFile> file =
+        held != nullptr ? std::make_unique<TProjectFile>(*held, root, path)
+                        : std::make_unique<TProjectFile>(root, path);
+    std::string content(static_cast<size_t>(file->Size()), '\0');
+    content.resize(file->Read(content.data(), content.size()));
+    return content;
   } catch (const EFOpenError& error) {
-    missingReason = error.Message().substr(error.Message().find("\". "));
+    return error.Message();
   }
-  for (const TLinkCase& link : cases_) {
+}
+
+// What a missing file gets, or the refusal of a path no file may have.
+std::string MissingMessage(const std::string& root, std::string_view path) {
+  try {
+    ProjectFilePath(root, path);
+  } catch (const EFOpenError& error) {
+    return error.Message();
+  }
+  std::string reason;
+  try {
+    TFileStream missing(root + "/nothing.txt");
+  } catch (const EFOpenError& error) {
+    reason = error.Message().substr(error.Message().find("\". "));
+  }
+  return "Cannot open file \"" + ProjectFilePath(root, path) + reason;
+}
+
+// Links besides the scan's, made in `real` for the GetFile tables; the
+// names of all whose way never leaves the root's folder.
+const std::set<std::string> kBeneath = {"file-in", "dir-in", "dir-in-twice"};
+
+std::vector<TLinkCase> WithGetFileCases(const fs::path& base, std::vector<TLinkCase> cases) {
+  const std::vector<TLinkCase> more = {
+      {"dir-in-twice", "./dir-in/", "\\dir-in-twice\\inner.txt", true},
+      {"absolute-in", (base / "real" / "sub" / "inner.txt").string(), "\\absolute-in", true},
+      {"proc-magic", "/proc/self/cwd", "\\proc-magic\\inner.txt", false},
+      {"parent", "", "\\sub\\..\\a.txt", false},
+  };
+  for (const TLinkCase& link : more) {
+    if (!link.Target.empty()) fs::create_symlink(link.Target, base / "real" / link.Name);
+    cases.push_back(link);
+  }
+  return cases;
+}
+
+// The number of cases whose GetFile, by path and below the held root, is
+// not the file inside or the missing file's refusal outside; `beneath`: the
+// held root opens without the full path exactly the links that stay below.
+int WrongAnswers(const std::string& root, const std::vector<TLinkCase>& cases, bool beneath) {
+  int wrong = 0;
+  const THeldRoot held(root);
+  for (const TLinkCase& link : cases) {
     SCOPED_TRACE(link.Fetched);
-    const std::string fullPath = ProjectFilePath(root_, link.Fetched);
-    try {
-      TProjectFile file(root_, link.Fetched);
-      EXPECT_TRUE(link.Inside);
-      std::string content(static_cast<size_t>(file.Size()), '\0');
-      file.Read(content.data(), content.size());
-      EXPECT_EQ(content, "inner");
-    } catch (const EFOpenError& error) {
-      EXPECT_FALSE(link.Inside) << error.Message();
-      EXPECT_EQ(error.Message(), "Cannot open file \"" + fullPath + missingReason);
+    const std::string expected = link.Inside ? "inner" : MissingMessage(root, link.Fetched);
+    for (const THeldRoot* way : {static_cast<const THeldRoot*>(nullptr), &held}) {
+      const std::string got = Fetched(way, root, link.Fetched);
+      EXPECT_EQ(got, expected) << (way != nullptr ? "below the held root" : "by the full path");
+      wrong += got != expected ? 1 : 0;
     }
+    if (link.Target.empty()) continue;  // no link: a path the server never opens
+    const TNativeHandle handle = held.OpenBeneath(link.Fetched);
+    if (handle != kNoNativeHandle) close(static_cast<int>(handle));
+    const bool opened = beneath && kBeneath.count(link.Name) > 0;
+    EXPECT_EQ(handle != kNoNativeHandle, opened);
+    wrong += (handle != kNoNativeHandle) != opened ? 1 : 0;
   }
+  return wrong;
+}
+
+// GetFile serves what the links inside lead to and refuses the others with
+// exactly what a missing file gets, whether it opens by the full path or
+// below the held root.
+TEST_F(ProjectLinks, GetFileRefusesWhatLiesOutsideAsIfItWereMissing) {
+  EXPECT_EQ(WrongAnswers(root_, WithGetFileCases(temp_.Path(), cases_), true), 0);
+}
+
+// Exits with WrongAnswers, openat2 failing with ENOSYS as on a system
+// without it (100: the filter could not be set).
+[[noreturn]] void ExitWithAnswersWithoutOpenBeneath(const std::string& root,
+                                                    const std::vector<TLinkCase>& cases) {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+    std::_Exit(100);
+  }
+  std::_Exit(WrongAnswers(root, cases, false));
+}
+
+// Without openat2 every file goes the full path's way, with the same
+// answers.
+TEST_F(ProjectLinks, WithoutOpenBeneathTheFullPathAnswersTheSame) {
+  const std::vector<TLinkCase> cases = WithGetFileCases(temp_.Path(), cases_);
+  EXPECT_EXIT(ExitWithAnswersWithoutOpenBeneath(root_, cases), ::testing::ExitedWithCode(0), "");
+}
+
+// A folder of the project swapped for a link between two requests, and the
+// root itself pointed elsewhere: what is served follows the paths as they
+// are now, never a folder held from before.
+TEST_F(ProjectLinks, GetFileFollowsFoldersAndRootsSwappedBetweenRequests) {
+  const fs::path base = temp_.Path();
+  test::WriteFile(base / "real" / "swap" / "inner.txt", "inner");
+  test::WriteFile(base / "outside" / "inner.txt", "outside");
+  test::WriteFile(base / "other" / "inner.txt", "other");
+  fs::create_directory_symlink("real", base / "moving");
+  const std::string moving = (base / "moving").string();
+  TProjectRoots roots;
+  EXPECT_EQ(Fetched(roots.Find(root_).get(), root_, "\\swap\\inner.txt"), "inner");
+  EXPECT_EQ(Fetched(roots.Find(moving).get(), moving, "\\sub\\inner.txt"), "inner");
+
+  fs::rename(base / "real" / "swap", base / "swapped");
+  fs::create_directory_symlink("../outside", base / "real" / "swap");
+  EXPECT_EQ(Fetched(roots.Find(root_).get(), root_, "\\swap\\inner.txt"),
+            MissingMessage(root_, "\\swap\\inner.txt"));
+
+  fs::remove(base / "moving");
+  fs::create_directory_symlink("other", base / "moving");
+  EXPECT_EQ(Fetched(roots.Find(moving).get(), moving, "\\inner.txt"), "other");
+  EXPECT_EQ(Fetched(roots.Find(moving).get(), moving, "\\sub\\inner.txt"),
+            MissingMessage(moving, "\\sub\\inner.txt"));
 }
 
 #endif

@@ -271,6 +271,54 @@ TEST_F(FileCommandTest, NothingGoesThroughALinkInTheTarget) {
   EXPECT_EQ(ReadFile(outside / "a.txt"), "mine");
 }
 
+#ifndef _WIN32
+// Files written one after another through one folder cache, as a mirror's
+// fetcher writes them: a folder swapped for a link out of the target in
+// between is refused at the link; the root kept is the one of the path
+// given, and after Forget the one its name leads to now.
+TEST_F(FileCommandTest, FilesOfAFolderCacheNeverGoThroughALink) {
+  const fs::path outside = fs::path(folder.Path()) / "outside";
+  fs::create_directories(outside / "sub");
+  const std::string other = (fs::path(folder.Path()) / "other").string();
+  fs::create_directories(fs::path(other) / "doc");
+  struct TStep {
+    const std::string* Root;
+    const char* Path;
+    const char* Before;   // "swap": the target's doc becomes a link out; "renew": the other root
+    const char* Written;  // where the file lands below the root, or null: refused at the link
+  };
+  const TStep steps[] = {
+      {&target, "\\doc\\1.txt", "", "doc/1.txt"}, {&target, "\\doc\\2.txt", "swap", nullptr},
+      {&target, "/doc/sub/3.txt", "", nullptr},   {&target, "\\4.txt", "", "4.txt"},
+      {&other, "\\doc\\5.txt", "", "doc/5.txt"},  {&other, "\\doc\\6.txt", "renew", "doc/6.txt"},
+  };
+  TorFolderCache folders;
+  for (const TStep& step : steps) {
+    SCOPED_TRACE(step.Path);
+    if (std::string_view(step.Before) == "swap") {
+      fs::rename(Target("doc"), Target("doc-old"));
+      fs::create_directory_symlink(outside, Target("doc"));
+    } else if (std::string_view(step.Before) == "renew") {
+      fs::rename(other, other + "-old");
+      fs::create_directories(fs::path(other) / "doc");
+      folders.Forget();
+    }
+    const std::string result = ErrorOf([&] {
+      TorFileReplacement replacement(*step.Root, step.Path, &folders);
+      replacement.OpenNew();
+      replacement.Commit(step.Path, std::nullopt);
+    });
+    if (step.Written != nullptr) {
+      EXPECT_EQ(result, "(no error)");
+      EXPECT_EQ(ReadFile(fs::path(*step.Root) / step.Written), step.Path);
+    } else {
+      EXPECT_EQ(result.rfind("Putanja '", 0), 0u) << result;
+    }
+  }
+  EXPECT_EQ(std::distance(fs::recursive_directory_iterator(outside), {}), 1);  // "sub" alone
+}
+#endif
+
 TEST_F(FileCommandTest, TasksRunThroughTheRegistryWithTheirListsRoots) {
   TTaskList list;
   list.TargetRoot = target;

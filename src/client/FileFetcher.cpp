@@ -117,9 +117,10 @@ void TFileFetcher::Run(const std::vector<TFileJob>& jobs, std::unique_ptr<TSyncC
 }
 
 void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection) {
+  TorFolderCache folders;  // outlives the files opened through it
   std::deque<TPending> pending;
   try {
-    Serve(connection, pending);
+    Serve(connection, pending, folders);
   } catch (const EServerTimeout& error) {
     stopping_ = true;
     jobsCame_.notify_all();
@@ -133,7 +134,7 @@ void TFileFetcher::Worker(std::unique_ptr<TSyncConnection> connection) {
 }
 
 void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
-                         std::deque<TPending>& pending) {
+                         std::deque<TPending>& pending, TorFolderCache& folders) {
   size_t pendingBytes = 0;
   TReconnect reconnect = reconnect_();
   // Kept across this worker's connections: they cross the same link.
@@ -216,13 +217,14 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
       try {
         file = fileOf_(*job);
         TaskFullPath(folder_, file.Path);
-        replacement = std::make_unique<TorFileReplacement>(folder_, file.Path);
+        replacement = std::make_unique<TorFileReplacement>(folder_, file.Path, &folders);
         if (job->Update) {
           TorUpdateFileCommand::PrepareReplace(*replacement);
         } else {
           replacement->OpenNew();
         }
       } catch (const Exception& error) {
+        folders.Forget();
         fail_(*job, error.Message());
         continue;
       }
@@ -281,6 +283,7 @@ void TFileFetcher::Serve(std::unique_ptr<TSyncConnection>& connection,
         current.Replacement->Commit(current.Time);
         output_.FileDone();
       } catch (const Exception& error) {
+        folders.Forget();
         fail_(*current.Job, error.Message());
       }
     } catch (const EServerLost& error) {

@@ -89,7 +89,8 @@ class TFileFetcher {
   struct TPending;
 
   void Worker(std::unique_ptr<TSyncConnection> connection);
-  void Serve(std::unique_ptr<TSyncConnection>& connection, std::deque<TPending>& pending);
+  void Serve(std::unique_ptr<TSyncConnection>& connection, std::deque<TPending>& pending,
+             TorFolderCache& folders);
   // The workers for `jobs` jobs but the one Finish starts.
   void StartWorkers(int jobs);
   TFileJob* Take();

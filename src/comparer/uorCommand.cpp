@@ -162,13 +162,27 @@ bool IsTemporaryName(std::string_view name) {
   return true;
 }
 
-TorFileReplacement::TorFileReplacement(std::string_view root, std::string_view path)
-    : root_(root), path_(path), shown_(ShownPath(root, path)) {}
+std::unique_ptr<TConfinedFolder> TorFolderCache::Open(std::string_view root,
+                                                      std::string_view path) {
+  if (!kept_ || root != root_) {
+    kept_.reset();
+    kept_ = std::make_unique<TConfinedFolder>(root, std::string_view());
+    root_.assign(root);
+  }
+  std::unique_ptr<TConfinedFolder> folder = kept_->OpenBelow(path, ShownPath(root, path));
+  if (!folder) folder = std::make_unique<TConfinedFolder>(root, path);
+  return folder;
+}
+
+TorFileReplacement::TorFileReplacement(std::string_view root, std::string_view path,
+                                       TorFolderCache* folders)
+    : root_(root), path_(path), shown_(ShownPath(root, path)), folders_(folders) {}
 
 TConfinedFolder& TorFileReplacement::Folder() {
   if (!folder_) {
     try {
-      folder_ = std::make_unique<TConfinedFolder>(root_, path_);
+      folder_ = folders_ != nullptr ? folders_->Open(root_, path_)
+                                    : std::make_unique<TConfinedFolder>(root_, path_);
     } catch (const EFOpenError& error) {
       // Failures name the file the user asked for, with the system's reason.
       throw EFCreateError(shown_, error.Reason());

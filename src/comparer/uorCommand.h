@@ -129,10 +129,31 @@ std::string TaskFullPath(std::string_view root, std::string_view path);
 // through a link (TConfinedFolder), and everything happens within that
 // folder: a path that crosses a link raises ELinkInPath, and a link at the
 // target itself is replaced, never written through.
+// The target root kept open for the files written one after another: each
+// file's folder is opened from it in one step that refuses a link anywhere
+// on the way (TConfinedFolder::OpenBelow), instead of a walk from the
+// root's name part by part; where that cannot be done, the walk. One per
+// thread.
+class TorFolderCache {
+ public:
+  // The folder of `path` below `root` as TConfinedFolder opens it, raising
+  // what it raises.
+  std::unique_ptr<TConfinedFolder> Open(std::string_view root, std::string_view path);
+  // The root is opened again for the next path: after a failure, for one.
+  void Forget() { kept_.reset(); }
+
+ private:
+  std::string root_;
+  std::unique_ptr<TConfinedFolder> kept_;  // the root folder
+};
+
 class TorFileReplacement {
  public:
-  // The file `path` (a task path TaskFullPath accepts) below `root`.
-  TorFileReplacement(std::string_view root, std::string_view path);
+  // The file `path` (a task path TaskFullPath accepts) below `root`; its
+  // folder is opened through `folders` when given, which must outlive the
+  // first use of Folder.
+  TorFileReplacement(std::string_view root, std::string_view path,
+                     TorFolderCache* folders = nullptr);
   ~TorFileReplacement();
   TorFileReplacement(const TorFileReplacement&) = delete;
   TorFileReplacement& operator=(const TorFileReplacement&) = delete;
@@ -176,6 +197,7 @@ class TorFileReplacement {
   std::string shown_;
   std::string replaced_;
   std::string tempName_;
+  TorFolderCache* folders_;
   std::unique_ptr<TConfinedFolder> folder_;
   std::unique_ptr<TFileWriteStream> content_;  // while the temporary file exists
   bool unnamed_ = false;                       // content_ has no name yet

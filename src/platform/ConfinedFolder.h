@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/DateTime.h"
@@ -48,6 +49,14 @@ class TConfinedFolder {
   ~TConfinedFolder();
   TConfinedFolder(const TConfinedFolder&) = delete;
   TConfinedFolder& operator=(const TConfinedFolder&) = delete;
+
+  // The folder of `path` below this one, opened as the constructor opens
+  // it from a root, but in one step where the system can refuse a link
+  // anywhere on the way at once (Linux: openat2); null where it cannot, and
+  // when anything fails or the way holds a link: the caller then walks the
+  // path with the constructor, which tells why. A ".." part raises as
+  // there.
+  std::unique_ptr<TConfinedFolder> OpenBelow(std::string_view path, std::string_view shown) const;
 
   // The last part of the path (empty when the path names the root).
   const std::string& Name() const { return name_; }
@@ -95,7 +104,10 @@ class TConfinedFolder {
 
  private:
   struct TImpl;
-  std::unique_ptr<TImpl> impl_;
+  TConfinedFolder(std::shared_ptr<TImpl> impl, std::string_view name, std::string_view shown)
+      : impl_(std::move(impl)), name_(name), shown_(shown) {}
+
+  std::shared_ptr<TImpl> impl_;
   std::string name_;
   std::string shown_;
 };

@@ -72,6 +72,40 @@ class TResolvedRoot {
   std::unique_ptr<TImpl> impl_;
 };
 
+// A root folder held open, so that the files below it are opened relative
+// to it instead of by their full paths. Where the system can keep a path's
+// whole resolution below a folder (Linux 5.6 and later), OpenBeneath opens a
+// file only if no step of the way, links included, leaves the folder held:
+// what it opens is inside without asking TResolvedRoot. Whatever it cannot
+// open so (a missing file, a link through an absolute path even when it
+// leads back inside, a system without the call; on Windows always) gives no
+// handle, and the caller goes the full path's way. Safe from any thread.
+class THeldRoot {
+ public:
+  // Opens the system path `root` as named: links in the root's own path
+  // are the administrator's choice. A root that cannot be opened holds
+  // nothing, and every OpenBeneath then gives no handle.
+  explicit THeldRoot(std::string_view root);
+  ~THeldRoot();
+  THeldRoot(const THeldRoot&) = delete;
+  THeldRoot& operator=(const THeldRoot&) = delete;
+
+  // Whether the root's path still leads to the folder held: false once the
+  // root (or a link on its way) has been moved, removed or pointed
+  // elsewhere, or when the root could not be opened (on Windows, which
+  // holds nothing, always true).
+  bool StillNamed() const;
+  // The file at `path` (a GetFile path that ConfinedPath accepted: parts
+  // separated by "\" or "/", code page 1250), opened for reading without
+  // blocking on a FIFO, or kNoNativeHandle. The caller owns the handle and
+  // checks what it is, as TFileStream does.
+  TNativeHandle OpenBeneath(std::string_view path) const;
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> impl_;
+};
+
 // Raises what opening a missing file raises: EFOpenError "Cannot open file
 // "%s". %s" with `fullPath` and the system's reason for a file not found.
 // For a file the caller must not admit exists.

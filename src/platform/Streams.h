@@ -86,6 +86,15 @@ class TFileStream : public TStream {
   // asked counts as changed.
   bool ChangedSinceOpened() const;
 
+ protected:
+  // Nothing open yet: the derived class opens with Open or Adopt, raising
+  // what the path constructor raises.
+  TFileStream() = default;
+  void Open(std::string_view path);
+  // Takes over `handle`, a file opened for reading by other means, closing
+  // it if it is no regular file; `path` names it in the errors.
+  void Adopt(TNativeHandle handle, std::string_view path);
+
  private:
   TNativeHandle handle_ = kNoNativeHandle;
   int64_t size_ = 0;

@@ -8,9 +8,12 @@
 // Safe from any thread; a TProjectFile belongs to one.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
+#include "platform/Mutex.h"
 #include "platform/PathConfinement.h"
 #include "platform/Streams.h"
 
@@ -31,9 +34,26 @@ std::string ProjectFilePath(std::string_view root, std::string_view path);
 class TProjectFile : public TFileStream {
  public:
   TProjectFile(std::string_view root, std::string_view path);
+  // The same, opened below `held` (the root's THeldRoot) where the system
+  // can keep the whole open below it, with no question to TResolvedRoot;
+  // otherwise as above.
+  TProjectFile(const THeldRoot& held, std::string_view root, std::string_view path);
 
  private:
   TProjectFile(const TResolvedRoot& root, const std::string& fullPath);
+};
+
+// The projects' root folders held open for GetFile, one per root path,
+// shared by the connections. A root whose path no longer leads to the
+// folder held is opened again. Safe from any thread.
+class TProjectRoots {
+ public:
+  // The held folder of the system path `root`, current when asked.
+  std::shared_ptr<const THeldRoot> Find(const std::string& root);
+
+ private:
+  TMutex lock_;
+  std::unordered_map<std::string, std::shared_ptr<const THeldRoot>> roots_ GUARDED_BY(lock_);
 };
 
 }  // namespace ormelin

@@ -34,6 +34,7 @@
 #include "protocol/SyncVocabulary.h"
 #include "server/orProjects.h"
 #include "server/uClientNames.h"
+#include "server/uProjectFiles.h"
 #include "server/uProjectIndex.h"
 
 namespace ormelin {
@@ -284,6 +285,8 @@ class TZevanOrmelinS {
   TClientNameCache clientNames_;
   // The projects' trees kept between syncs, one per configured root.
   TProjectIndexList projectIndexes_;
+  // The projects' root folders, held open for GetFile.
+  TProjectRoots projectRoots_;
 
   TMutex handlerLock_;
   std::shared_ptr<TCommandGetHandler> commandGet_ GUARDED_BY(handlerLock_);

@@ -282,7 +282,7 @@ void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,
                                       : message(ClientText(path), ClientText(name));
     throw EClientRequestError(message(path, name), logText);
   }
-  TProjectFile file(project.Path, path);
+  TProjectFile file(*projectRoots_.Find(project.Path), project.Path, path);
   TTCPConnection& connection = context.Connection();
   try {
     SendFileAsOpened(connection, ReplyLine(kReplyGetFileStarted) + "\r\n", file);

@@ -101,6 +101,14 @@ class Faults : public ::testing::Test {
   void StartWith(const fs::path& root) {
     port_ = server_.StartWithProjects({{"Demo", root.string()}});
     ASSERT_TRUE(Eventually([&] { return CountEntries(server_.Pid(), "task") >= 3; }));
+    {
+      // The project's root folder is held open from its first GetFile on,
+      // one handle for the server's life: it belongs to the idle count.
+      TLoopbackClient first(port_);
+      ASSERT_EQ(first.ReadLine(), "200 Ready");
+      first.Send("GetFile Demo \\none\r\n");
+      first.ReadLine();
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // probes of the start end
     threads_ = CountEntries(server_.Pid(), "task");
     descriptors_ = CountEntries(server_.Pid(), "fd");

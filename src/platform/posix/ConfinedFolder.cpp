@@ -4,7 +4,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#if defined(SYS_openat2)
+#include <linux/openat2.h>
+#endif
 
 #include <atomic>
 #include <vector>
@@ -107,6 +112,35 @@ TConfinedFolder::TConfinedFolder(std::string_view root, std::string_view path)
 }
 
 TConfinedFolder::~TConfinedFolder() = default;
+
+std::unique_ptr<TConfinedFolder> TConfinedFolder::OpenBelow(std::string_view path,
+                                                            std::string_view shown) const {
+  std::string last;
+  const std::vector<std::string> parts = ConfinedPathParts(path, shown, last);
+  if (parts.empty())
+    return std::unique_ptr<TConfinedFolder>(new TConfinedFolder(impl_, last, shown));
+#if defined(SYS_openat2)
+  std::string way;
+  for (const std::string& part : parts) {
+    const std::string name = Native(part);
+    if (name.empty()) return nullptr;
+    if (!way.empty()) way += '/';
+    way += name;
+  }
+  // No link anywhere on the way, as the walk from the root checks part by
+  // part; nothing above this folder either.
+  open_how how{};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+  const long fd = syscall(SYS_openat2, impl_->Fd, way.c_str(), &how, sizeof how);
+  if (fd < 0) return nullptr;
+  auto impl = std::make_shared<TImpl>();
+  impl->Fd = static_cast<int>(fd);
+  return std::unique_ptr<TConfinedFolder>(new TConfinedFolder(std::move(impl), last, shown));
+#else
+  return nullptr;
+#endif
+}
 
 TEntryKind TConfinedFolder::Kind(std::string_view name) const {
   struct stat st {};

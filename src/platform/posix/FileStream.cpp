@@ -35,12 +35,21 @@ int64_t ModifiedNanoseconds(const struct stat& st) {
 }  // namespace
 
 TFileStream::TFileStream(std::string_view path) {
+  Open(path);
+}
+
+void TFileStream::Open(std::string_view path) {
   std::string native;
   if (!ToNativePath(path, native)) RaiseOpenError(path, errno);
   // Non-blocking, so that a FIFO placed where a file was expected fails
   // below instead of holding the caller until some writer appears.
   int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) RaiseOpenError(path, errno);
+  Adopt(fd, path);
+}
+
+void TFileStream::Adopt(TNativeHandle handle, std::string_view path) {
+  const int fd = Fd(handle);
   struct stat st {};
   int error = 0;
   if (fstat(fd, &st) != 0) {

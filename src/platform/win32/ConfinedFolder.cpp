@@ -137,6 +137,16 @@ TConfinedFolder::TConfinedFolder(std::string_view root, std::string_view path)
 
 TConfinedFolder::~TConfinedFolder() = default;
 
+std::unique_ptr<TConfinedFolder> TConfinedFolder::OpenBelow(std::string_view path,
+                                                            std::string_view shown) const {
+  // Every folder of a path stays held here: the walk from the root does it.
+  std::string last;
+  const std::vector<std::string> parts = ConfinedPathParts(path, shown, last);
+  if (parts.empty())
+    return std::unique_ptr<TConfinedFolder>(new TConfinedFolder(impl_, last, shown));
+  return nullptr;
+}
+
 TEntryKind TConfinedFolder::Kind(std::string_view name) const {
   const std::wstring path = impl_->Entry(name);
   const DWORD attributes =

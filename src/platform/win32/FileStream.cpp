@@ -35,19 +35,28 @@ constexpr size_t kMaxTransfer = 1u << 30;
 }  // namespace
 
 TFileStream::TFileStream(std::string_view path) {
+  Open(path);
+}
+
+void TFileStream::Open(std::string_view path) {
   std::wstring wide;
   if (!ToWidePath(path, wide)) RaiseOpenError(path, GetLastError());
   // Other readers may open the file at the same time; nobody may write to,
   // rename or delete it while it is sent.
-  TFileHandle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file.IsValid()) RaiseOpenError(path, GetLastError());
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) RaiseOpenError(path, GetLastError());
+  Adopt(HandleToInt(file), path);
+}
+
+void TFileStream::Adopt(TNativeHandle handle, std::string_view path) {
+  TFileHandle file(IntToHandle(static_cast<int>(handle)));
   if (GetFileType(file.Get()) != FILE_TYPE_DISK) RaiseOpenError(path, "Not a regular file");
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.Get(), &size)) RaiseOpenError(path, GetLastError());
-  size_ = size.QuadPart;
   FILETIME written{};
   if (!GetFileTime(file.Get(), nullptr, nullptr, &written)) RaiseOpenError(path, GetLastError());
+  size_ = size.QuadPart;
   modified_ = FileTimeTicks(written);
   handle_ = HandleToInt(file.Release());
 }

@@ -76,6 +76,22 @@ bool TResolvedRoot::HoldsOpenFile(TNativeHandle handle, std::string_view) const 
          LiesWithin(impl_->Path, target);
 }
 
+// Windows opens every file by its full path and asks its final path of the
+// open handle (HoldsOpenFile): nothing is held.
+struct THeldRoot::TImpl {};
+
+THeldRoot::THeldRoot(std::string_view) : impl_(std::make_unique<TImpl>()) {}
+
+THeldRoot::~THeldRoot() = default;
+
+bool THeldRoot::StillNamed() const {
+  return true;  // nothing held can go stale
+}
+
+TNativeHandle THeldRoot::OpenBeneath(std::string_view) const {
+  return kNoNativeHandle;
+}
+
 void RefuseAsMissing(const std::string& fullPath) {
   throw EFOpenError(fullPath, SystemErrorMessage(ERROR_FILE_NOT_FOUND));
 }
