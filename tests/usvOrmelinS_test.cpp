@@ -28,6 +28,7 @@
 #include "net/TCPServer.h"
 #include "platform/Exceptions.h"
 #include "platform/Paths.h"
+#include "reference/DiffList.h"
 #include "support/ChildCheck.h"
 #include "support/ServerProcess.h"
 #include "support/TempFolder.h"
@@ -696,7 +697,7 @@ TEST_F(RunningModule, ALongAnswerArrivesWhole) {
   for (int i = 0; i < 7000; ++i) {
     WriteFile(project + "/sub/" + std::string(150, 'n') + std::to_string(i), "");
   }
-  const std::string expected = module_->BuildDiffList(TorProject("Demo", project), "<tree/>");
+  const std::string expected = BuildDiffList(*module_, TorProject("Demo", project), "<tree/>");
   ASSERT_GT(expected.size(), 1u << 20);
   TRawClient client(port_);
   ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");
