@@ -30,6 +30,7 @@
 #include "platform/Paths.h"
 #include "reference/DiffList.h"
 #include "support/ChildCheck.h"
+#include "support/ModuleOnLoopback.h"
 #include "support/ServerProcess.h"
 #include "support/TempFolder.h"
 
@@ -38,7 +39,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ConfigText;
-using test::FreePortPair;
+using test::LogTexts;
 using test::TRawClient;
 
 std::string ReadFile(const std::string& path) {
@@ -63,14 +64,7 @@ std::vector<std::string> Entries(const std::string& folder) {
   return names;
 }
 
-// The log, oldest first, as plain texts.
-std::vector<std::string> LogTexts(TZevanOrmelinS& module) {
-  std::vector<std::string> texts;
-  auto walk = module.EventLog().GetEnumerator();
-  while (walk->MoveNext()) texts.insert(texts.begin(), walk->Current()->Text());
-  return texts;
-}
-
+// Whether an entry of the log is `text`, exactly.
 bool LogHolds(TZevanOrmelinS& module, const std::string& text) {
   for (const std::string& entry : LogTexts(module)) {
     if (entry == text) return true;
@@ -396,16 +390,14 @@ class RunningModule : public ::testing::Test {
     fs::create_directory(folder_.Path() + "/project");
     fs::create_directory(folder_.Path() + "/project/sub");
     WriteFile(folder_.Path() + "/project/a.txt", "alpha");
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      port_ = FreePortPair();
-      WriteFile(folder_.Path() + "/orServer.xml",
-                ConfigText(port_, {{"Demo", folder_.Path() + "/project"}}));
-      module_ = std::make_unique<TZevanOrmelinS>(folder_.Path() + "/orServer.xml");
-      module_->ServiceCreate();
-      if (module_->State() == ssReady) return;
-      module_.reset();
-    }
-    FAIL() << "no module could start";
+    const std::string project = folder_.Path() + "/project";
+    module_ = test::StartModule(
+        folder_.Path(),
+        [&project](int port) {
+          return ConfigText(port, {{"Demo", project}});
+        },
+        port_);
+    ASSERT_NE(module_, nullptr) << "no module could start";
   }
 
   testing::TTempFolder folder_;
