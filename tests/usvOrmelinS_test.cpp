@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include "comparer/orXMLParser.h"
@@ -40,19 +39,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::ConfigText;
 using test::LogTexts;
+using test::ReadFile;
 using test::TRawClient;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteFile(const std::string& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
+using test::WriteFile;
 
 // The names in a folder, sorted.
 std::vector<std::string> Entries(const std::string& folder) {
