@@ -38,20 +38,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ConfigText;
+using test::Entries;
 using test::LogTexts;
 using test::ReadFile;
 using test::TRawClient;
 using test::WriteFile;
-
-// The names in a folder, sorted.
-std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // Whether an entry of the log is `text`, exactly.
 bool LogHolds(TZevanOrmelinS& module, const std::string& text) {
