@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <stdexcept>
 #include <utility>
 
 namespace ormelin::test {
@@ -27,9 +28,12 @@ TRelay::TRelay(std::vector<int> ports, THook onServerPiece)
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
-  bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-  listen(listener_, 64);
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      listen(listener_, 64) != 0 ||
+      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(listener_);
+    throw std::runtime_error("the relay cannot listen on loopback");
+  }
   port_ = ntohs(address.sin_port);
   acceptor_ = std::thread([this] { Accept(); });
 }

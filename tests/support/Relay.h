@@ -31,6 +31,7 @@ class TRelay {
   // True passes the piece on; false cuts the connection instead.
   using THook = std::function<bool(const TServerPiece&)>;
 
+  // Raises std::runtime_error when it cannot listen.
   explicit TRelay(std::vector<int> ports, THook onServerPiece = {});
   ~TRelay();
   TRelay(const TRelay&) = delete;
