@@ -40,7 +40,6 @@ namespace ormelin {
 
 class TorXMLNode;
 class TDirectory;
-class TProjectScan;
 class TReceivedTree;
 class TStreamingTreeReader;
 class TTCPServer;
