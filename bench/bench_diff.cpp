@@ -9,6 +9,7 @@
 #include "BenchTrees.h"
 #include "comparer/StructStreamer.h"
 #include "comparer/Tasks.h"
+#include "reference/DiffList.h"
 #include "reference/TaskBuilder.h"
 #include "server/usvOrmelinS.h"
 
@@ -35,7 +36,7 @@ void RunBuildDiffList(benchmark::State& state, bool level) {
   }
   size_t bytes = 0;
   for (auto _ : state) {
-    std::string result = module.BuildDiffList(project, clientTree);
+    std::string result = BuildDiffList(module, project, clientTree);
     bytes += result.size();
     benchmark::DoNotOptimize(result.data());
   }

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <exception>
 #include <string>
 
 #include "comparer/FileStructures.h"
@@ -13,28 +12,19 @@
 namespace ormelin {
 namespace {
 
+using testing::ForEachGeneratedProject;
 using testing::TTreeGenerator;
 
 // Packed and frozen, a generated tree copies back to the same tree, entry
 // by entry in list order, names and dates exact.
 TEST(CompactTree, CopiesGeneratedTreesBackUnchanged) {
   TTreeGenerator generator(20261210);
-  int copied = 0;
-  for (int i = 0; i < 1500; ++i) {
-    const std::string projectXML = generator.Tree();
-    TDirectory project;
-    try {
-      TLoader::LoadFromXML(projectXML, &project);
-    } catch (const std::exception&) {
-      continue;
-    }
-    TCompactTree compact = TCompactTree::FromDirectory(project);
-    compact.Freeze();
-    TDirectory back;
-    compact.CopyTo(&back);
-    ASSERT_EQ(TLoader::SaveToXML(back), TLoader::SaveToXML(project)) << "project " << i;
-    ++copied;
-  }
+  const int copied = ForEachGeneratedProject(
+      generator, 1500, [](int i, const TDirectory& project, const TCompactTree& compact) {
+        TDirectory back;
+        compact.CopyTo(&back);
+        ASSERT_EQ(TLoader::SaveToXML(back), TLoader::SaveToXML(project)) << "project " << i;
+      });
   EXPECT_GT(copied, 1000);
 }
 

@@ -31,6 +31,7 @@
 #include "comparer/Tasks.h"
 #include "comparer/TreeReader.h"
 #include "platform/FolderWatch.h"
+#include "reference/DiffList.h"
 #include "reference/TaskBuilder.h"
 #include "server/usvOrmelinS.h"
 #ifndef _WIN32
@@ -648,16 +649,16 @@ TEST_F(ProjectIndex, TheModuleAnswersFromTheRootConfiguredNow) {
   TorProject project;
   ASSERT_TRUE(module.FindProject("Demo", project));
   const std::string before = TreeXML(root_);
-  EXPECT_EQ(module.BuildDiffList(project, before), "");
+  EXPECT_EQ(BuildDiffList(module, project, before), "");
   test::WriteFile(root_ / "sub" / "n.txt", "n");
-  EXPECT_NE(module.BuildDiffList(project, before).find("\\sub\\n.txt"), std::string::npos);
+  EXPECT_NE(BuildDiffList(module, project, before).find("\\sub\\n.txt"), std::string::npos);
 
   {
     TMutexLock lock(module.SettingsLock);
     module.SetFirstProjectPath(other.string());
   }
   ASSERT_TRUE(module.FindProject("Demo", project));
-  EXPECT_NE(module.BuildDiffList(project, "<tree/>").find("\\o.txt"), std::string::npos);
+  EXPECT_NE(BuildDiffList(module, project, "<tree/>").find("\\o.txt"), std::string::npos);
 }
 #endif
 

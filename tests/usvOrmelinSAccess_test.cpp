@@ -13,6 +13,7 @@
 #include "net/HTTPRequest.h"
 #include "net/TCPServer.h"
 #include "server/usvOrmelinS.h"
+#include "support/ModuleOnLoopback.h"
 #include "support/ScriptedIO.h"
 #include "support/ServerProcess.h"
 #include "support/TempFolder.h"
@@ -32,9 +33,8 @@ const std::string kPrint =
     "89";
 
 bool LogHas(TZevanOrmelinS& module, const std::string& fragment) {
-  auto walk = module.EventLog().GetEnumerator();
-  while (walk->MoveNext()) {
-    if (walk->Current()->Text().find(fragment) != std::string::npos) return true;
+  for (const std::string& text : test::LogTexts(module)) {
+    if (text.find(fragment) != std::string::npos) return true;
   }
   return false;
 }
@@ -64,18 +64,16 @@ class GuardedModule : public ::testing::Test {
     const std::string project = folder_.Path() + "/project";
     fs::create_directory(project);
     WriteFile(project + "/a.txt", "alpha");
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      port_ = test::FreePortPair();
-      char config[2048];
-      std::snprintf(config, sizeof config, kConfig, port_, project.c_str(), project.c_str(),
-                    project.c_str(), kPrint.c_str());
-      WriteFile(folder_.Path() + "/orServer.xml", config);
-      module_ = std::make_unique<TZevanOrmelinS>(folder_.Path() + "/orServer.xml");
-      module_->ServiceCreate();
-      if (module_->State() == ssReady) return;
-      module_.reset();
-    }
-    FAIL() << "no module could start";
+    module_ = test::StartModule(
+        folder_.Path(),
+        [&project](int port) {
+          char config[2048];
+          std::snprintf(config, sizeof config, kConfig, port, project.c_str(), project.c_str(),
+                        project.c_str(), kPrint.c_str());
+          return std::string(config);
+        },
+        port_);
+    ASSERT_NE(module_, nullptr) << "no module could start";
   }
 
   testing::TTempFolder folder_;

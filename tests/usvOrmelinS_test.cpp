@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include "comparer/orXMLParser.h"
@@ -28,7 +27,9 @@
 #include "net/TCPServer.h"
 #include "platform/Exceptions.h"
 #include "platform/Paths.h"
+#include "reference/DiffList.h"
 #include "support/ChildCheck.h"
+#include "support/ModuleOnLoopback.h"
 #include "support/ServerProcess.h"
 #include "support/TempFolder.h"
 
@@ -37,39 +38,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ConfigText;
-using test::FreePortPair;
+using test::Entries;
+using test::LogTexts;
+using test::ReadFile;
 using test::TRawClient;
+using test::WriteFile;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteFile(const std::string& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
-
-// The names in a folder, sorted.
-std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// The log, oldest first, as plain texts.
-std::vector<std::string> LogTexts(TZevanOrmelinS& module) {
-  std::vector<std::string> texts;
-  auto walk = module.EventLog().GetEnumerator();
-  while (walk->MoveNext()) texts.insert(texts.begin(), walk->Current()->Text());
-  return texts;
-}
-
+// Whether an entry of the log is `text`, exactly.
 bool LogHolds(TZevanOrmelinS& module, const std::string& text) {
   for (const std::string& entry : LogTexts(module)) {
     if (entry == text) return true;
@@ -395,16 +370,14 @@ class RunningModule : public ::testing::Test {
     fs::create_directory(folder_.Path() + "/project");
     fs::create_directory(folder_.Path() + "/project/sub");
     WriteFile(folder_.Path() + "/project/a.txt", "alpha");
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      port_ = FreePortPair();
-      WriteFile(folder_.Path() + "/orServer.xml",
-                ConfigText(port_, {{"Demo", folder_.Path() + "/project"}}));
-      module_ = std::make_unique<TZevanOrmelinS>(folder_.Path() + "/orServer.xml");
-      module_->ServiceCreate();
-      if (module_->State() == ssReady) return;
-      module_.reset();
-    }
-    FAIL() << "no module could start";
+    const std::string project = folder_.Path() + "/project";
+    module_ = test::StartModule(
+        folder_.Path(),
+        [&project](int port) {
+          return ConfigText(port, {{"Demo", project}});
+        },
+        port_);
+    ASSERT_NE(module_, nullptr) << "no module could start";
   }
 
   testing::TTempFolder folder_;
@@ -696,7 +669,7 @@ TEST_F(RunningModule, ALongAnswerArrivesWhole) {
   for (int i = 0; i < 7000; ++i) {
     WriteFile(project + "/sub/" + std::string(150, 'n') + std::to_string(i), "");
   }
-  const std::string expected = module_->BuildDiffList(TorProject("Demo", project), "<tree/>");
+  const std::string expected = BuildDiffList(*module_, TorProject("Demo", project), "<tree/>");
   ASSERT_GT(expected.size(), 1u << 20);
   TRawClient client(port_);
   ASSERT_EQ(client.ReadLine(), "200 Ready\r\n");

@@ -28,28 +28,6 @@ bool KeyOrder(const std::unique_ptr<T>& a, const std::unique_ptr<T>& b) {
   return a->NameKey() < b->NameKey();
 }
 
-// The order Sort gives `list`, as pointers: the same sort over the same
-// sequence with the same comparison, so that entries whose names compare
-// equal end in the same places too.
-template <typename T>
-std::vector<T*> NameOrder(const std::vector<std::unique_ptr<T>>& list) {
-  std::vector<T*> order;
-  order.reserve(list.size());
-  for (const auto& entry : list) order.push_back(entry.get());
-  std::stable_sort(order.begin(), order.end(),
-                   [](const T* a, const T* b) { return a->NameKey() < b->NameKey(); });
-  return order;
-}
-
-// Whether the name order `sorted` holds an entry with the key `key`.
-template <typename T>
-bool HoldsKey(const std::vector<T*>& sorted, const std::string& key) {
-  auto found =
-      std::lower_bound(sorted.begin(), sorted.end(), key,
-                       [](const T* entry, const std::string& k) { return entry->NameKey() < k; });
-  return found != sorted.end() && (*found)->NameKey() == key;
-}
-
 // Releases the owning pointer of `entry` from `list` without destroying it.
 // Searches from the end: callers that take entries out from the back, and
 // destructors of entries just added, find theirs at once.
@@ -180,12 +158,7 @@ void TDirectory::TNameIndex::Clear() {
   Unnamed = 0;
 }
 
-void TDirectory::AssertWritable() const {
-  Assert(!frozen_, kUnit, __LINE__);
-}
-
 void TDirectory::Rekey(TBaseFile& entry, std::string_view oldName, const std::string& oldKey) {
-  AssertWritable();
   TNameIndex& names = entry.isDirectory_ ? directoryNames_ : fileNames_;
   names.Drop(oldName, oldKey);
   names.Add(entry.name_, entry.nameKey_);
@@ -193,7 +166,6 @@ void TDirectory::Rekey(TBaseFile& entry, std::string_view oldName, const std::st
 
 void TDirectory::AddDirectory(TDirectory* directory) {
   if (directory == nullptr) return;
-  AssertWritable();
   Assert(directory->parent_ == nullptr && directory != this, kUnit, __LINE__);
   if (directoryNames_.Holds(directory->Name(), directory->NameKey(), directories_)) {
     throw EDuplicateDirectoryName("Direktorij već sadrži direktorij '"_cp1250 + directory->Name() +
@@ -206,7 +178,6 @@ void TDirectory::AddDirectory(TDirectory* directory) {
 
 void TDirectory::AddFile(TFile* file) {
   if (file == nullptr) return;
-  AssertWritable();
   Assert(file->parent_ == nullptr, kUnit, __LINE__);
   if (fileNames_.Holds(file->Name(), file->NameKey(), files_)) {
     throw EDuplicateFileName("Direktorij već sadrži datoteku '"_cp1250 + file->Name() + "'");
@@ -217,20 +188,15 @@ void TDirectory::AddFile(TFile* file) {
 }
 
 bool TDirectory::HasDirectory(std::string_view name) const {
-  if (frozen_) {
-    return name.empty() ? directoryNames_.Unnamed > 0 : HoldsKey(sortedDirectories_, KeyOf(name));
-  }
   return directoryNames_.Holds(name, KeyOf(name), directories_);
 }
 
 bool TDirectory::HasFile(std::string_view name) const {
-  if (frozen_) return name.empty() ? fileNames_.Unnamed > 0 : HoldsKey(sortedFiles_, KeyOf(name));
   return fileNames_.Holds(name, KeyOf(name), files_);
 }
 
 void TDirectory::RemoveDirectory(TDirectory* directory) {
   if (directory == nullptr || directory->parent_ != this) return;
-  AssertWritable();
   if (!ReleaseFrom(directories_, directory)) return;
   directoryNames_.Drop(directory->Name(), directory->NameKey());
   directory->parent_ = nullptr;
@@ -238,14 +204,12 @@ void TDirectory::RemoveDirectory(TDirectory* directory) {
 
 void TDirectory::RemoveFile(TFile* file) {
   if (file == nullptr || file->parent_ != this) return;
-  AssertWritable();
   if (!ReleaseFrom(files_, file)) return;
   fileNames_.Drop(file->Name(), file->NameKey());
   file->parent_ = nullptr;
 }
 
 void TDirectory::ClearDirectories() {
-  AssertWritable();
   std::vector<std::unique_ptr<TDirectory>> gone = std::move(directories_);
   directories_.clear();
   directoryNames_.Clear();
@@ -254,7 +218,6 @@ void TDirectory::ClearDirectories() {
 }
 
 void TDirectory::ClearFiles() {
-  AssertWritable();
   std::vector<std::unique_ptr<TFile>> gone = std::move(files_);
   files_.clear();
   fileNames_.Clear();
@@ -277,36 +240,10 @@ TFile* TDirectory::GetFile(int index) const {
 }
 
 void TDirectory::SortOwnLists() {
-  AssertWritable();
   // Stable, as the packed trees order names that compare equal: in the
   // order they were added, however many there are.
   std::stable_sort(directories_.begin(), directories_.end(), KeyOrder<TDirectory>);
   std::stable_sort(files_.begin(), files_.end(), KeyOrder<TFile>);
-}
-
-void TDirectory::Freeze() {
-  std::vector<TDirectory*> pending{this};
-  while (!pending.empty()) {
-    TDirectory* current = pending.back();
-    pending.pop_back();
-    if (current->frozen_) continue;
-    current->sortedDirectories_ = NameOrder(current->directories_);
-    current->sortedFiles_ = NameOrder(current->files_);
-    current->frozen_ = true;
-    for (auto& directory : current->directories_) pending.push_back(directory.get());
-  }
-}
-
-TDirectory* TDirectory::SortedDirectory(int index) const {
-  if (index < 0 || static_cast<size_t>(index) >= sortedDirectories_.size()) {
-    RaiseListIndexError(index);
-  }
-  return sortedDirectories_[static_cast<size_t>(index)];
-}
-
-TFile* TDirectory::SortedFile(int index) const {
-  if (index < 0 || static_cast<size_t>(index) >= sortedFiles_.size()) RaiseListIndexError(index);
-  return sortedFiles_[static_cast<size_t>(index)];
 }
 
 void TDirectory::Sort(bool recursive) {

@@ -15,12 +15,8 @@
 // collides with it. Every walk over the tree (destroying,
 // sorting, full paths) is iterative: depth costs no stack.
 //
-// Threading: none while a tree is built. A tree is built, compared and
-// destroyed by one thread; even HasFile and HasDirectory may fill the
-// folder's count of keys. Once frozen (Freeze) a tree is read-only, and any
-// number of threads may read it at once: nothing in it changes any more,
-// HasFile and HasDirectory search the name order instead, and every
-// operation that would change it is an assertion.
+// Threading: none. A tree is built, compared and destroyed by one thread;
+// even HasFile and HasDirectory may fill the folder's count of keys.
 #pragma once
 
 #include <memory>
@@ -137,20 +133,9 @@ class TDirectory : public TBaseFile {
   TDirectory* GetDirectory(int index) const;
   TFile* GetFile(int index) const;
 
-  // Orders both lists by CompareNames (not stable: names equal but for
-  // letter case end in no defined order); with `recursive`, every level.
+  // Orders both lists by CompareNames, stably: names equal but for letter
+  // case keep the order they were added in; with `recursive`, every level.
   void Sort(bool recursive);
-
-  // Makes this folder and every folder below it read-only. The lists keep
-  // the order they were filled in; beside them each folder keeps both lists
-  // in name order, exactly the order Sort would have given them, for
-  // SortedDirectory and SortedFile.
-  void Freeze();
-  bool Frozen() const { return frozen_; }
-  // Entry `index` of the name order of a frozen folder; EListError outside
-  // 0..count-1.
-  TDirectory* SortedDirectory(int index) const;
-  TFile* SortedFile(int index) const;
 
   std::string GetFullPath() const override { return BuildFullPath(); }
 
@@ -176,16 +161,10 @@ class TDirectory : public TBaseFile {
   void Rekey(TBaseFile& entry, std::string_view oldName, const std::string& oldKey);
   void SortOwnLists();
 
-  void AssertWritable() const;
-
   std::vector<std::unique_ptr<TDirectory>> directories_;
   std::vector<std::unique_ptr<TFile>> files_;
   TNameIndex directoryNames_;
   TNameIndex fileNames_;
-  // The name order of the lists, filled by Freeze.
-  std::vector<TDirectory*> sortedDirectories_;
-  std::vector<TFile*> sortedFiles_;
-  bool frozen_ = false;
 };
 
 }  // namespace ormelin

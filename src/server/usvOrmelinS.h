@@ -41,7 +41,6 @@ namespace ormelin {
 
 class TorXMLNode;
 class TDirectory;
-class TProjectScan;
 class TReceivedTree;
 class TStreamingTreeReader;
 class TTCPServer;
@@ -208,21 +207,21 @@ class TZevanOrmelinS {
   // Why the client of `context` may not use `project` (empty if it may).
   static std::string AccessRefusal(TContext& context, const TorProject& project);
 
-  std::string BuildDiffList(const TorProject& project, const std::string& clientTree);
-
- private:
-  // The two trees of a comparison, kept by the caller until its answer is out.
+  // The two trees of a sync's comparison, kept by the caller until its
+  // answer is out.
   struct TDiffTrees {
     TProjectTreeRef Server;  // may be the project index's shared tree
     std::unique_ptr<TReceivedTree> Client;
   };
-  // Readies the comparison of BuildDiffList, with the project's scan under
-  // way and the client's tree fed to `clientTree`, which reads into
-  // trees.Client: takes the project's tree into trees.Server and ranks the
-  // client's against it. Logs what the scan left out; a failure of the scan
-  // is raised before one of the client's tree.
-  void CompareWithClient(const TorProject& project, TProjectScan& scan,
-                         TStreamingTreeReader& clientTree, TDiffTrees& trees);
+  // Readies a sync's comparison: starts the project's scan (or its index's
+  // drain), has `feedClientTree` feed the client's tree to the reader while
+  // the scan is under way, then takes the project's tree into Server and
+  // ranks the client's against it. Logs what the scan left out; a failure
+  // of the scan is raised before one of the client's tree. Any thread.
+  TDiffTrees CompareWithClient(const TorProject& project,
+                               const std::function<void(TStreamingTreeReader&)>& feedClientTree);
+
+ private:
   // Logs that the answer goes to the client, then sends it as a stream.
   void SendAnswer(TContext& context, const std::string& shownName, const TDiffTrees& trees);
 

@@ -2,6 +2,7 @@
 // the execute callback, on the connection threads.
 #include <atomic>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -179,15 +180,10 @@ void TZevanOrmelinS::HandleSync(TContext& context, const std::string& name) {
   // client's tree is built from the bytes as they arrive. A tree that fails
   // is only reported once the whole payload has been read and the scan is
   // done.
-  // The index's drain (or the scan) starts only now, after the command has
-  // come: every change made before it is seen.
-  TProjectScan scan(project.Path, projectIndexes_.Find(project.Path));
-  TDiffTrees trees;
-  trees.Client = std::make_unique<TReceivedTree>();
-  TStreamingTreeReader reader(*trees.Client);
-  TReaderStream<TStreamingTreeReader> received(reader);
-  ReceiveStream(connection, received);
-  CompareWithClient(project, scan, reader, trees);
+  TDiffTrees trees = CompareWithClient(project, [&connection](TStreamingTreeReader& reader) {
+    TReaderStream<TStreamingTreeReader> received(reader);
+    ReceiveStream(connection, received);
+  });
   SendAnswer(context, shownName, trees);
   // The trees go only now, after the client has its answer.
   trees = {};
@@ -225,19 +221,15 @@ void TZevanOrmelinS::SendAnswer(TContext& context, const std::string& shownName,
                   [&connection](std::string_view piece) { connection.Write(piece); });
 }
 
-std::string TZevanOrmelinS::BuildDiffList(const TorProject& project,
-                                          const std::string& clientTree) {
+TZevanOrmelinS::TDiffTrees TZevanOrmelinS::CompareWithClient(
+    const TorProject& project, const std::function<void(TStreamingTreeReader&)>& feedClientTree) {
+  // The index's drain (or the scan) starts only now, after the command has
+  // come: every change made before it is seen.
   TProjectScan scan(project.Path, projectIndexes_.Find(project.Path));
   TDiffTrees trees;
   trees.Client = std::make_unique<TReceivedTree>();
-  TStreamingTreeReader reader(*trees.Client);
-  reader.Feed(clientTree);
-  CompareWithClient(project, scan, reader, trees);
-  return SyncAnswerXML(trees.Server->Tree, *trees.Client);
-}
-
-void TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjectScan& scan,
-                                       TStreamingTreeReader& clientTree, TDiffTrees& trees) {
+  TStreamingTreeReader clientTree(*trees.Client);
+  feedClientTree(clientTree);
   std::exception_ptr clientTreeError;
   try {
     clientTree.Finish();
@@ -263,6 +255,7 @@ void TZevanOrmelinS::CompareWithClient(const TorProject& project, TProjectScan& 
   if (clientTreeError) std::rethrow_exception(clientTreeError);
 
   trees.Client->Group(trees.Server->Tree);
+  return trees;
 }
 
 void TZevanOrmelinS::HandleGetFile(TContext& context, const std::string& name,

@@ -45,12 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ormelin::TLoader::LoadFromXML(kProject, tree);
     return tree;
   }();
+  static const ormelin::TFrozenTree* frozen = new ormelin::TFrozenTree(*project);
   static const ormelin::TCompactTree* compact = [] {
     auto* tree = new ormelin::TCompactTree(ormelin::TCompactTree::FromDirectory(*project));
     tree->Freeze();
     return tree;
   }();
-  const std::string byBuilder = ormelin::testing::AnswerByNodes(*project, text);
+  const std::string byBuilder = ormelin::testing::AnswerByNodes(*frozen, text);
   const std::string packed = ormelin::testing::AnswerCompact(*compact, text);
   if (packed != byBuilder) {
     std::fprintf(stderr, "the packed answer differs\ntask builder:\n%s\npacked:\n%s\n",

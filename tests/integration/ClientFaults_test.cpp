@@ -30,6 +30,7 @@ namespace ormelin {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Entries;
 using test::Pattern;
 using test::ReadFile;
 using test::RunClient;
@@ -43,14 +44,6 @@ std::string Stalled(int port, int seconds) {
          std::to_string(seconds) +
          " s; \xC4\x8D"
          "eka se ";
-}
-
-// The names in a folder, sorted; temporary files show up here.
-std::vector<std::string> Entries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // A server on loopback that stops answering: every connection it accepts

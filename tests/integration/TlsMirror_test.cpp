@@ -2,25 +2,19 @@
 // mirror and one with a client certificate complete byte for byte; every
 // way a TLS run can go wrong ends with a Croatian message, exit code 1 and
 // nothing written.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "net/TlsTransport.h"
 #include "support/ClientProcess.h"
+#include "support/Relay.h"
 #include "support/ServerProcess.h"
 #include "support/TempFolder.h"
 #include "support/TestFiles.h"
@@ -33,89 +27,9 @@ using test::Pattern;
 using test::ReadFile;
 using test::RunClient;
 using test::TProgramResult;
+using test::TRelay;
 using test::TServerProcess;
 using test::WriteFile;
-
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
-// Pipes each connection to `port` and cuts it, both ways, once `limit` bytes
-// have come from the server.
-class TCuttingRelay {
- public:
-  TCuttingRelay(int port, int64_t limit) : port_(port), limit_(limit) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-    listen(listener_, 16);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    ownPort_ = ntohs(address.sin_port);
-    acceptor_ = std::thread([this] { Accept(); });
-  }
-  ~TCuttingRelay() {
-    stopping_ = true;
-    acceptor_.join();
-    std::lock_guard<std::mutex> guard(lock_);
-    for (int handle : handles_) shutdown(handle, SHUT_RDWR);
-    for (std::thread& pump : pumps_) pump.join();
-    for (int handle : handles_) close(handle);
-    close(listener_);
-  }
-  int Port() const { return ownPort_; }
-  bool Cut() const { return cut_; }
-
- private:
-  void Accept() {
-    while (!stopping_) {
-      pollfd ready{listener_, POLLIN, 0};
-      if (poll(&ready, 1, 100) <= 0) continue;
-      const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
-      const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in address = Loopback(port_);
-      if (connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(server);
-        close(client);
-        continue;
-      }
-      std::lock_guard<std::mutex> guard(lock_);
-      handles_.insert(handles_.end(), {client, server});
-      pumps_.emplace_back([this, client, server] { Pump(client, server, false); });
-      pumps_.emplace_back([this, client, server] { Pump(server, client, true); });
-    }
-  }
-  void Pump(int from, int to, bool fromServer) {
-    char buffer[16384];
-    int64_t total = 0;
-    for (ssize_t got; (got = read(from, buffer, sizeof buffer)) > 0;) {
-      if (fromServer && total + got >= limit_) {
-        cut_ = true;
-        break;
-      }
-      if (write(to, buffer, static_cast<size_t>(got)) != got) break;
-      total += got;
-    }
-    shutdown(from, SHUT_RDWR);
-    shutdown(to, SHUT_RDWR);
-  }
-
-  const int port_;
-  const int64_t limit_;
-  int listener_ = -1;
-  int ownPort_ = 0;
-  std::atomic<bool> stopping_{false};
-  std::atomic<bool> cut_{false};
-  std::thread acceptor_;
-  std::mutex lock_;
-  std::vector<int> handles_;
-  std::vector<std::thread> pumps_;
-};
 
 // A free port other than the pair's.
 int OtherFreePort(int pair) {
@@ -259,7 +173,13 @@ TEST_F(TlsMirror, EveryFailureSaysWhyAndWritesNothing) {
       StartTlsServer(expiredServer, root_, expiredPlainPort,
                      "<tlscert>" + (files / "expired.crt").string() + "</tlscert>\r\n<tlskey>" +
                          (files / "expired.key").string() + "</tlskey>\r\n");
-  TCuttingRelay relay(tlsPort_, 3 << 20);
+  // Cuts each connection, both ways, once 3 MiB have come from the server.
+  std::atomic<bool> cut{false};
+  TRelay relay({tlsPort_}, [&cut](const TRelay::TServerPiece& piece) {
+    if (piece.Before + piece.Size < (3 << 20)) return true;
+    cut = true;
+    return false;
+  });
   const fs::path certs = fs::path(temp_.Path()) / "certs";
   ASSERT_EQ(RunClient({"--make-cert", certs.string()}).ExitCode, 0);
 
@@ -321,7 +241,7 @@ TEST_F(TlsMirror, EveryFailureSaysWhyAndWritesNothing) {
     for (const std::string& name : Entries(copy)) EXPECT_EQ(name, "small.txt") << name;
     EXPECT_FALSE(fs::exists(copy / "sub" / "large.bin"));
   }
-  EXPECT_TRUE(relay.Cut());
+  EXPECT_TRUE(cut);
   unsetenv("SSL_CERT_FILE");
   unsetenv("SSL_CERT_DIR");
   // Both servers logged the clients they refused, and still serve.

@@ -9,27 +9,13 @@
 #include "comparer/Tasks.h"
 #include "platform/Exceptions.h"
 #include "protocol/SyncVocabulary.h"
+#include "reference/FrozenTree.h"
 
 namespace ormelin {
 
 namespace {
 
 const char* const kUnit = "TaskBuilder";
-
-// A folder's lists in name order: the lists themselves once sorted, or the
-// name order a frozen folder keeps beside them (a frozen tree may be read by
-// other requests at the same time and is never reordered).
-void PrepareLevel(TDirectory* folder) {
-  if (!folder->Frozen()) folder->Sort(false);
-}
-
-TDirectory* DirectoryAt(const TDirectory* folder, int index) {
-  return folder->Frozen() ? folder->SortedDirectory(index) : folder->GetDirectory(index);
-}
-
-TFile* FileAt(const TDirectory* folder, int index) {
-  return folder->Frozen() ? folder->SortedFile(index) : folder->GetFile(index);
-}
 
 }  // namespace
 
@@ -38,6 +24,31 @@ void TTaskBuilder::Build(TDirectory* source, TDirectory* target, TTaskList* task
   TaskList = taskList;
   TaskList->Clear();
   CompareDirectories(source, target);
+}
+
+void TTaskBuilder::Build(const TFrozenTree& source, TDirectory* target, TTaskList* taskList) {
+  frozen_ = &source;
+  try {
+    Build(source.Root(), target, taskList);
+  } catch (...) {
+    frozen_ = nullptr;
+    throw;
+  }
+  frozen_ = nullptr;
+}
+
+void TTaskBuilder::PrepareLevel(TDirectory* folder) const {
+  if (frozen_ == nullptr || !frozen_->Holds(folder)) folder->Sort(false);
+}
+
+TDirectory* TTaskBuilder::DirectoryAt(const TDirectory* folder, int index) const {
+  return frozen_ != nullptr && frozen_->Holds(folder) ? frozen_->SortedDirectory(folder, index)
+                                                      : folder->GetDirectory(index);
+}
+
+TFile* TTaskBuilder::FileAt(const TDirectory* folder, int index) const {
+  return frozen_ != nullptr && frozen_->Holds(folder) ? frozen_->SortedFile(folder, index)
+                                                      : folder->GetFile(index);
 }
 
 void TTaskBuilder::CompareDirectories(TDirectory* source, TDirectory* target) {

@@ -3,8 +3,8 @@
 // level the files first, then the sub-folders, each as a merge walk over the
 // two name-sorted lists; a missing folder is inserted with its whole content.
 // Both trees are sorted in place level by level as the walk reaches them,
-// except a frozen tree (TDirectory::Freeze), which is only read: its name
-// order is taken from the folders, so several builders may compare against
+// except a frozen source (TFrozenTree), which is only read: its name order
+// is taken from the frozen tree, so several builders may compare against
 // one frozen tree at the same time. The walks keep their own stacks, so tree
 // depth costs no call stack.
 //
@@ -26,6 +26,7 @@ namespace ormelin {
 
 class TDirectory;
 class TFile;
+class TFrozenTree;
 class TTaskList;
 
 class TTaskBuilder {
@@ -39,6 +40,8 @@ class TTaskBuilder {
   // Clears the list, then fills it with the tasks that turn `target` into
   // `source`, in emission order.
   void Build(TDirectory* source, TDirectory* target, TTaskList* taskList);
+  // The same from a frozen source, read in its name order and left as it is.
+  void Build(const TFrozenTree& source, TDirectory* target, TTaskList* taskList);
 
   // Sorts both folders' own lists, emits the file tasks of this level, then
   // walks the sub-folders: equal names are compared at once (depth first),
@@ -57,10 +60,17 @@ class TTaskBuilder {
   void AddDeleteFileTask(TDirectory* folder, int index);
 
  private:
+  // A folder's lists in name order: the lists themselves once sorted, or
+  // the order the frozen source keeps beside them.
+  void PrepareLevel(TDirectory* folder) const;
+  TDirectory* DirectoryAt(const TDirectory* folder, int index) const;
+  TFile* FileAt(const TDirectory* folder, int index) const;
   void InsertDirectory(const TDirectory* folder);
   void DeleteDirectory(const TDirectory* folder);
   void Emit(std::string_view name, const std::string& params);
   std::string FileParams(const TFile& file) const;
+
+  const TFrozenTree* frozen_ = nullptr;  // the source of a Build from one
 };
 
 // Takes the deletions out of `list`, keeping the order of the rest: what

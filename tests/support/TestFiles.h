@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ormelin::test {
 
@@ -14,6 +15,8 @@ namespace ormelin::test {
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 // The file's bytes; empty when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path);
+// The names in a folder, sorted; temporary files show up here.
+std::vector<std::string> Entries(const std::filesystem::path& folder);
 
 // `size` bytes of every value, the same for the same seed.
 std::string Pattern(size_t size, unsigned seed);

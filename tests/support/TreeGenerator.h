@@ -3,8 +3,14 @@
 // entities, code page 1250 letters) and dates, and damage to the text.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <exception>
 #include <string>
 
+#include "comparer/CompactTree.h"
+#include "comparer/FileStructures.h"
+#include "comparer/StructStreamer.h"
 #include "support/XMLMutator.h"
 
 namespace ormelin::testing {
@@ -145,5 +151,27 @@ class TTreeGenerator : public TXMLMutator {
     xml += "</" + element + ">";
   }
 };
+
+// The projects of the differential tests: `count` trees from `generator`,
+// each that loads handed to `visit(i, project, compact)` as the tree of
+// objects and its packed tree, frozen; `visit` may take more trees from the
+// generator. Stops at a fatal failure. Returns how many loaded.
+template <typename TVisit>
+int ForEachGeneratedProject(TTreeGenerator& generator, int count, TVisit&& visit) {
+  int loaded = 0;
+  for (int i = 0; i < count && !::testing::Test::HasFatalFailure(); ++i) {
+    TDirectory project;
+    try {
+      TLoader::LoadFromXML(generator.Tree(), &project);
+    } catch (const std::exception&) {
+      continue;
+    }
+    TCompactTree compact = TCompactTree::FromDirectory(project);
+    compact.Freeze();
+    visit(i, project, compact);
+    ++loaded;
+  }
+  return loaded;
+}
 
 }  // namespace ormelin::testing

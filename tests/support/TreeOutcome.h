@@ -25,6 +25,7 @@
 #include "fuzz/support/Pieces.h"
 #include "platform/Exceptions.h"
 #include "protocol/SyncVocabulary.h"
+#include "reference/FrozenTree.h"
 #include "reference/TaskBuilder.h"
 
 namespace ormelin::testing {
@@ -85,7 +86,7 @@ inline std::string OutcomeStreamed(std::string_view xml, const std::vector<size_
 // The answer to a client whose tree is `clientXML`, from the project tree
 // `project`, as the task builder gives it (less its deletions), or the
 // client tree's error.
-inline std::string AnswerByNodes(TDirectory& project, std::string_view clientXML) {
+inline std::string AnswerByNodes(const TFrozenTree& project, std::string_view clientXML) {
   TDirectory client;
   try {
     TLoader::LoadFromXML(clientXML, &client);
@@ -94,9 +95,8 @@ inline std::string AnswerByNodes(TDirectory& project, std::string_view clientXML
   }
   TTaskBuilder builder;
   TTaskList tasks;
-  builder.Build(&project, &client, &tasks);
-  tasks.RemoveTasksOfKind(kTaskDeleteDir);
-  tasks.RemoveTasksOfKind(kTaskDeleteFile);
+  builder.Build(project, &client, &tasks);
+  RemoveDeleteTasks(tasks);
   return tasks.GetXML();
 }
 
