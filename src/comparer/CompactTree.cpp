@@ -292,11 +292,11 @@ TCompactTree TCompactTree::FromDisk(std::string_view path, TScanReport* report) 
 }
 
 void TCompactTree::FillFromDisk(TIndex folder, std::string_view path, std::string treePath,
-                                int level, TScanReport* report) {
+                                int level, TScanReport* report, std::string_view confinedTo) {
   Assert(!frozen_ && folder < folders_.size(), kUnit, __LINE__);
   if (!DirectoryExists(path)) return;
   TCompactFiller filler(*this, folder);
-  WalkDisk(path, folder, std::move(treePath), filler, report, level);
+  WalkDisk(path, folder, std::move(treePath), filler, report, level, confinedTo);
 }
 
 }  // namespace ormelin

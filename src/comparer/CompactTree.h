@@ -71,9 +71,10 @@ class TCompactTree {
   TIndex CopyContent(TIndex folder, const TCompactTree& previous, TIndex previousFolder);
   // Scans the folder at `path` into `folder` (still without content), as
   // FromDisk scans the root; `treePath` ("\a\b\") and `level` (its depth)
-  // are the folder's in this tree.
+  // are the folder's in this tree, `confinedTo` the root's path (links
+  // leading out of it are left out).
   void FillFromDisk(TIndex folder, std::string_view path, std::string treePath, int level,
-                    TScanReport* report);
+                    TScanReport* report, std::string_view confinedTo);
   // Freeze for a tree made by Successor(previous): the names previous knew
   // keep their order, only new ones get keys, and the folders copied whole
   // keep their name order.
