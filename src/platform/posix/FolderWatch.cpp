@@ -118,6 +118,7 @@ struct TLinkRoute {
   bool found = false;                // it leads to an entry (not: dangling, a circle)
   std::string target;                // that entry, absolute and resolved
   std::vector<std::string> folders;  // absolute and resolved, in the order read
+  std::vector<std::string> names;    // the name looked up in each
 };
 
 std::string ParentFolder(const std::string& path) {
@@ -149,6 +150,7 @@ TLinkRoute FollowRoute(const std::string& from, std::string_view text) {
       continue;
     }
     route.folders.push_back(at);
+    route.names.push_back(part);
     std::string next = at == "/" ? "/" + part : at + "/" + part;
     struct stat st {};
     if (lstat(next.c_str(), &st) != 0) return route;
@@ -222,9 +224,10 @@ struct TFolderWatch::TImpl {
   // The folders inside that links' routes read, and those links.
   std::unordered_map<std::string, std::vector<std::string>> routeLinks;
   std::multimap<std::string, std::string> linkTargets;  // folder led to -> link
-  // The folders outside that links' routes read, watched: by path and by watch.
+  // The folders outside that links' routes read, watched: by path, and by
+  // watch with the links and the names they looked up there.
   std::map<std::string, int> outsideFolders;
-  std::unordered_map<int, std::vector<std::string>> outsideLinks;
+  std::unordered_map<int, std::vector<std::pair<std::string, std::string>>> outsideLinks;
   std::vector<std::string> linksMet;  // not followed yet
   mutable int circle = 0;             // LinksCircle: 0 unknown, 1 no, 2 yes
 
@@ -387,9 +390,11 @@ struct TFolderWatch::TImpl {
   void Note(const inotify_event& event, TFolderChanges& changes) {
     auto outside = outsideLinks.find(event.wd);
     if (outside != outsideLinks.end()) {
-      // A folder outside on a link's route: the link may lead elsewhere now.
-      for (const std::string& link : outside->second) {
-        if (links.count(link) == 0) continue;
+      // A folder outside on a link's route: the link may lead elsewhere now
+      // when the entry it looked up there changed, or the folder itself.
+      const bool self = event.len == 0 || event.name[0] == '\0';
+      for (const auto& [link, name] : outside->second) {
+        if (links.count(link) == 0 || (!self && name != event.name)) continue;
         changes.Replaced.insert(link);
         changes.Listed.insert(ParentOf(link));
       }
@@ -728,7 +733,8 @@ void TFolderWatch::FollowLinks() {
       link.folder = stat(route.target.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
       if (link.folder) impl.linkTargets.emplace(link.target, path);
     }
-    for (const std::string& folder : route.folders) {
+    for (size_t step = 0; step < route.folders.size(); ++step) {
+      const std::string& folder = route.folders[step];
       if (Inside(folder, root)) {
         std::string inside = below(folder);
         std::vector<std::string>& readers = impl.routeLinks[inside];
@@ -736,9 +742,10 @@ void TFolderWatch::FollowLinks() {
           readers.push_back(path);
         link.route.push_back(std::move(inside));
       } else {
-        std::vector<std::string>& readers = impl.outsideLinks[impl.outsideFolders[folder]];
-        if (std::find(readers.begin(), readers.end(), path) == readers.end())
-          readers.push_back(path);
+        auto& readers = impl.outsideLinks[impl.outsideFolders[folder]];
+        std::pair<std::string, std::string> reader(path, route.names[step]);
+        if (std::find(readers.begin(), readers.end(), reader) == readers.end())
+          readers.push_back(std::move(reader));
       }
     }
     impl.circle = 0;
