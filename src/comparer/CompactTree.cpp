@@ -155,6 +155,11 @@ TCompactTree TCompactTree::Successor(const TCompactTree& previous) {
   tree.names_ = previous.names_;
   tree.folders_[0].Name = tree.names_.Intern("\\");
   tree.copiedFrom_.assign(1, kNoRank);
+  // Mostly the same size again: grown once, not copied over and over.
+  tree.folders_.reserve(previous.folders_.size() + previous.folders_.size() / 16);
+  tree.fileNames_.reserve(previous.fileNames_.size() + previous.fileNames_.size() / 16);
+  tree.fileDates_.reserve(tree.fileNames_.capacity());
+  tree.copiedFrom_.reserve(tree.folders_.capacity());
   return tree;
 }
 
