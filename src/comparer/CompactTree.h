@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -130,7 +131,8 @@ class TCompactTree {
   TNameTable names_;
   // Filled by Freeze: each name's rank, and the distinct keys in order.
   std::vector<TIndex> ranks_;
-  std::vector<std::string> keys_;
+  // (Shared with the successor when it adds no name.)
+  std::shared_ptr<const std::vector<std::string>> keys_;
   // Patching: per folder, the folder of the previous tree whose content it
   // copied (kNoRank: none); empty in a tree filled from scratch.
   std::vector<TIndex> copiedFrom_;

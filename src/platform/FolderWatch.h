@@ -176,6 +176,8 @@ class TFolderWatch {
   // Whether `path` (as in TFolderChanges) is a link to a folder, or lies
   // below one: a folder shown a second time, watched where it lies.
   bool ThroughLink(std::string_view path) const;
+  // Whether `path` itself is a link to a folder.
+  bool LinkToFolder(std::string_view path) const;
   // Whether the links to folders lead into a folder that holds one of them
   // (directly or through others): a walk would come back to where it was,
   // and the paths a change shows at have no end.

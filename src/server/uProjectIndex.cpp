@@ -239,7 +239,7 @@ TProjectTreeRef TProjectIndex::Patch(const TProjectTree& previous, const TFolder
         const TCompactTree::TFolder& source = old.Folder(step.previous);
         for (TIndex n = 0; n < source.FolderCount; ++n) {
           std::string path = childPath(old.FolderName(source.FirstFolder + n));
-          const bool shown = step.shown || watch_->ThroughLink(path);
+          const bool shown = step.shown || watch_->LinkToFolder(path);
           pending.push_back(
               {first + n, source.FirstFolder + n, std::move(path), step.level + 1, shown});
         }

@@ -753,15 +753,18 @@ void TFolderWatch::FollowLinks() {
 }
 
 bool TFolderWatch::ThroughLink(std::string_view path) const {
-  const TImpl& impl = *impl_;
-  if (impl.links.empty()) return false;
-  std::string at(path);
-  for (;;) {
-    auto link = impl.links.find(at);
-    if (link != impl.links.end() && link->second.folder) return true;
+  if (impl_->linkTargets.empty()) return false;
+  for (std::string at(path);; at = ParentOf(at)) {
+    if (LinkToFolder(at)) return true;
     if (at.empty()) return false;
-    at = ParentOf(at);
   }
+}
+
+bool TFolderWatch::LinkToFolder(std::string_view path) const {
+  const TImpl& impl = *impl_;
+  if (impl.linkTargets.empty()) return false;
+  auto link = impl.links.find(std::string(path));
+  return link != impl.links.end() && link->second.folder;
 }
 
 bool TFolderWatch::LinksCircle() const {

@@ -328,6 +328,10 @@ bool TFolderWatch::ThroughLink(std::string_view) const {
   return false;
 }
 
+bool TFolderWatch::LinkToFolder(std::string_view) const {
+  return false;
+}
+
 bool TFolderWatch::LinksCircle() const {
   return false;
 }
