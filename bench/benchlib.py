@@ -84,10 +84,12 @@ def change_files(root, files, folders, round_):
             break
     if len(chosen) < folders:
         sys.exit("change: %s has no %d folders of %d files" % (root, folders, per))
-    stamp = BASE_TIME + 1000 + 2 * round_
     for folder, names in chosen:
         for name in names:
             path = os.path.join(folder, name)
+            # Later than the file's time, as a save makes it: a sync updates
+            # only a copy strictly older than the project's file.
+            stamp = max(BASE_TIME + 1000 + 2 * round_, int(os.stat(path).st_mtime) // 2 * 2 + 2)
             with open(path, "ab") as out:
                 out.write(b"round %d\n" % round_)
             os.utime(path, (stamp, stamp))
