@@ -635,6 +635,57 @@ TEST(FolderWatch, ItSeesAChangeOnceAndKeepsSayingSo) {
 // A watch set up by a thread that has ended since (a sync's thread, often)
 // still vouches when asked from another, and still sees what changes; so
 // does one set up again over it.
+#ifndef _WIN32
+struct TShownChange {
+  const char* What;
+  std::function<void(const fs::path& root, const fs::path& outside)> Make;
+  std::vector<std::string> Listed;  // among the folders named (none: nothing changed)
+};
+
+// A change is named at every path it shows at through links to folders,
+// and a change outside on a link's route names the link only when it
+// touches the name the route looked up there.
+TEST_F(ProjectIndex, TheWatchNamesAChangeWhereverLinksShowIt) {
+  if (!WatchVouchesHere()) GTEST_SKIP() << "the watch never vouches on this system";
+  const fs::path outside = root_.parent_path() / "busy";
+  fs::create_directories(outside);
+  fs::create_directory_symlink("inner", root_ / "dir" / "to-inner");
+  fs::create_directory_symlink("../dir", root_ / "sub2" / "to-dir");
+  fs::create_directory_symlink(root_ / "sub", outside / "to-sub");
+  fs::create_directory_symlink(outside / "to-sub", root_ / "back");
+  const std::vector<TShownChange> changes = {
+      {"a file made below two links",
+       [](const fs::path& r, const fs::path&) {
+         test::WriteFile(r / "dir" / "inner" / "n.txt", "n");
+       },
+       {"dir\\inner", "dir\\to-inner", "sub2\\to-dir\\inner", "sub2\\to-dir\\to-inner"}},
+      {"a file made where a route through a folder outside leads",
+       [](const fs::path& r, const fs::path&) { test::WriteFile(r / "sub" / "n.txt", "n"); },
+       {"sub", "back"}},
+      {"another name made in that folder outside",
+       [](const fs::path&, const fs::path& o) { test::WriteFile(o / "unrelated.txt", "u"); },
+       {}},
+      {"the name the route looked up there replaced",
+       [](const fs::path& r, const fs::path& o) {
+         fs::remove(o / "to-sub");
+         fs::create_directory_symlink(r / "dir", o / "to-sub");
+       },
+       {""}},
+  };
+  TFolderWatch watch;
+  watch.Watch(root_.string());
+  ASSERT_TRUE(watch.CanVouch());
+  for (const TShownChange& change : changes) {
+    SCOPED_TRACE(change.What);
+    change.Make(root_, outside);
+    const TFolderChanges named = watch.TakeChanges();
+    EXPECT_EQ(named.Empty(), change.Listed.empty());
+    for (const std::string& folder : change.Listed)
+      EXPECT_EQ(named.Listed.count(folder), 1u) << folder;
+  }
+}
+#endif
+
 TEST(FolderWatch, AWatchOutlivesTheThreadThatSetItUp) {
   if (!WatchVouchesHere()) GTEST_SKIP() << "the watch never vouches on this system";
   testing::TTempFolder temp;
