@@ -61,6 +61,40 @@ def make_empty_project(root, folders, files_per_folder):
     open(os.path.join(root, ".complete"), "w").close()
 
 
+def change_files(root, files, folders, round_):
+    """Rewrites `files` regular files (not links), spread over `folders`
+    folders of `root` that each hold enough of them, with new content and a
+    time of their own: the change a busy project sees between two syncs.
+    The folders are looked for below each top folder in turn, starting at a
+    different one each round, so that rounds change different folders."""
+    per = max(1, files // folders)
+    tops = sorted(e.name for e in os.scandir(root) if e.is_dir(follow_symlinks=False))
+    start = (round_ * 7919) % len(tops)
+    chosen = []
+    for top in tops[start:] + tops[:start]:
+        for folder, dirs, names in os.walk(os.path.join(root, top)):
+            dirs.sort()
+            regular = sorted(n for n in names if os.path.isfile(os.path.join(folder, n)) and
+                             not os.path.islink(os.path.join(folder, n)) and
+                             os.access(os.path.join(folder, n), os.W_OK))
+            if len(regular) >= per:
+                chosen.append((folder, regular[:per]))
+                break
+        if len(chosen) == folders:
+            break
+    if len(chosen) < folders:
+        sys.exit("change: %s has no %d folders of %d files" % (root, folders, per))
+    for folder, names in chosen:
+        for name in names:
+            path = os.path.join(folder, name)
+            # Later than the file's time, as a save makes it: a sync updates
+            # only a copy strictly older than the project's file.
+            stamp = max(BASE_TIME + 1000 + 2 * round_, int(os.stat(path).st_mtime) // 2 * 2 + 2)
+            with open(path, "ab") as out:
+                out.write(b"round %d\n" % round_)
+            os.utime(path, (stamp, stamp))
+
+
 def make_big(path, size):
     if os.path.exists(path) and os.path.getsize(path) == size:
         return
@@ -285,6 +319,8 @@ def main():
         make_empty_project(args[0], int(args[1]), int(args[2]))
     elif command == "peak":
         peak(args)
+    elif command == "change":
+        change_files(args[0], int(args[1]), int(args[2]), int(args[3]))
     elif command == "big":
         make_big(args[0], int(args[1]))
     elif command == "raw":

@@ -388,36 +388,96 @@ TEST_F(ProjectIndex, WhatNoWatchReportsIsSeenOnceTheTreeIsTooOld) {
 #endif
 
 #ifndef _WIN32
-// Links whose routes stay inside (or lead out, left out of the scan): the
-// tree is shared while nothing changes, and whatever changes, at the link
-// or at what it leads to, is seen.
+// Links inside, by relative routes, by full paths and by routes that
+// leave the tree and come back, and links leading out (left out of the
+// scan): the tree is shared while nothing changes, and whatever changes,
+// at the link, on its way or where it leads (a change then shows at two
+// paths or more), is patched in as a fresh scan reads it. Links that
+// circle mean a full scan.
 TEST_F(ProjectIndex, LinksInsideAreWatchedWhereTheyLead) {
+  const fs::path outside = root_.parent_path() / "outside";
+  test::WriteFile(outside / "o.txt", "o");
   fs::create_symlink("../a.txt", root_ / "sub" / "to-a");
   fs::create_directory_symlink("inner", root_ / "dir" / "to-inner");
   fs::create_directory_symlink("../dir", root_ / "sub2" / "to-dir");
+  fs::create_symlink(root_ / "c.txt", root_ / "full-c");
+  fs::create_directory_symlink(root_ / "dir", root_ / "sub" / "full-dir");
+  fs::create_symlink("../../project/a.txt", root_ / "sub" / "out-and-back");
+  fs::create_directory_symlink("../sub2", root_ / "sub" / "chain");  // sub/chain/to-dir/inner
+  fs::create_directory_symlink(outside, root_ / "sub" / "to-outside");
   const std::vector<TChange> changes = {
       {"what a file link leads to written",
-       [](const fs::path& r) { SetTime(r / "a.txt", std::chrono::hours(-9)); }, TSource::Rebuilt},
-      {"a file made in a folder a link leads to",
-       [](const fs::path& r) { test::WriteFile(r / "dir" / "inner" / "n.txt", "n"); },
-       TSource::Rebuilt},
+       [](const fs::path& r) { SetTime(r / "a.txt", std::chrono::hours(-9)); }},
+      {"what a link by its full path leads to written",
+       [](const fs::path& r) { SetTime(r / "c.txt", std::chrono::hours(-7)); }},
+      {"a file made in a folder links lead to",
+       [](const fs::path& r) { test::WriteFile(r / "dir" / "inner" / "n.txt", "n"); }},
+      {"a file there deleted, another written",
+       [](const fs::path& r) {
+         fs::remove(r / "dir" / "inner" / "n.txt");
+         SetTime(r / "dir" / "inner" / "d.txt", std::chrono::hours(-5));
+       }},
+      {"a folder made and filled below a linked folder",
+       [](const fs::path& r) { test::WriteFile(r / "dir" / "inner" / "deep" / "e.txt", "e"); }},
+      {"that folder renamed",
+       [](const fs::path& r) { fs::rename(r / "dir" / "inner" / "deep", r / "dir" / "deeper"); }},
       {"a link pointed elsewhere",
        [](const fs::path& r) {
          fs::remove(r / "sub" / "to-a");
          fs::create_symlink("../c.txt", r / "sub" / "to-a");
-       },
-       TSource::Rebuilt},
+       }},
+      {"a folder link pointed elsewhere",
+       [](const fs::path& r) {
+         fs::remove(r / "sub2" / "to-dir");
+         fs::create_directory_symlink("../dir/inner", r / "sub2" / "to-dir");
+       }},
+      {"a folder on a chain of links changed",
+       [](const fs::path& r) { test::WriteFile(r / "dir" / "inner" / "late.txt", "l"); }},
+      {"the chain's middle link pointed back",
+       [](const fs::path& r) {
+         fs::remove(r / "sub2" / "to-dir");
+         fs::create_directory_symlink("../dir", r / "sub2" / "to-dir");
+       }},
+      {"a link replaced by a folder",
+       [](const fs::path& r) {
+         fs::remove(r / "dir" / "to-inner");
+         test::WriteFile(r / "dir" / "to-inner" / "real.txt", "r");
+       }},
+      {"and back by a link",
+       [](const fs::path& r) {
+         fs::remove_all(r / "dir" / "to-inner");
+         fs::create_directory_symlink("inner", r / "dir" / "to-inner");
+       }},
+      {"a folder a link leads to replaced",
+       [](const fs::path& r) {
+         fs::rename(r / "dir" / "inner", r / "inner-old");
+         test::WriteFile(r / "dir" / "inner" / "other.txt", "x");
+       }},
+      {"a folder on a full path's way renamed",
+       [](const fs::path& r) { fs::rename(r / "dir", r / "dir-moved"); }},
+      {"and another made at its place",
+       [](const fs::path& r) { test::WriteFile(r / "dir" / "fresh.txt", "f"); }},
       {"a link made to a new folder",
        [](const fs::path& r) {
          test::WriteFile(r / "made" / "m.txt", "m");
          fs::create_directory_symlink("../made", r / "sub" / "to-made");
-       },
-       TSource::Rebuilt},
+       }},
       {"a link leading out made",
-       [](const fs::path& r) { fs::create_directory_symlink(r.parent_path(), r / "dir" / "out"); },
-       TSource::Rebuilt},
+       [](const fs::path& r) { fs::create_directory_symlink(r.parent_path(), r / "dir" / "out"); }},
       {"a file made where a link leads, with a link leading out",
-       [](const fs::path& r) { test::WriteFile(r / "made" / "n.txt", "n"); }, TSource::Rebuilt},
+       [](const fs::path& r) { test::WriteFile(r / "made" / "n.txt", "n"); }},
+      {"a folder outside, on a link's way, now leading back in",
+       [outside](const fs::path& r) {
+         fs::rename(outside, r.parent_path() / "outside-old");
+         fs::create_directory_symlink(r / "made", outside);
+       }},
+      {"written where it now leads",
+       [](const fs::path& r) { test::WriteFile(r / "made" / "o2.txt", "o"); }},
+      {"links that circle",
+       [](const fs::path& r) { fs::create_directory_symlink("..", r / "made" / "up"); },
+       TSource::Rebuilt},
+      {"and gone again", [](const fs::path& r) { fs::remove(r / "made" / "up"); },
+       TSource::Rebuilt},
   };
   TProjectIndex index(root_.string());
   TSource source{};
@@ -429,7 +489,9 @@ TEST_F(ProjectIndex, LinksInsideAreWatchedWhereTheyLead) {
     change.Make(root_);
     TProjectTreeRef tree = index.Acquire(&source);
     EXPECT_EQ(source, Expected(change.Source));
-    EXPECT_EQ(Answer(tree->Tree, before), FreshAnswer(root_, before));
+    for (const std::string& client : {std::string("<tree/>"), before}) {
+      EXPECT_EQ(Answer(tree->Tree, client), FreshAnswer(root_, client));
+    }
     index.Acquire(&source);
     EXPECT_EQ(source, Expected(TSource::Shared));
   }
@@ -448,20 +510,6 @@ struct TUnwatchable {
 TEST_F(ProjectIndex, AFolderThatCannotBeWatchedIsScannedPerSync) {
   const std::vector<TUnwatchable> cases = {
       {"the watch limit", [](const fs::path&) {}, 2, TFolderWatchLimit::WatchLimit},
-#ifndef _WIN32
-      // (The C++ library of the Windows build makes no symbolic links; the
-      // Windows tests make their own.)
-      // (Their routes leave the tree and come back: absolute paths.)
-      {"a link to a file by its full path",
-       [](const fs::path& r) { fs::create_symlink(r / "a.txt", r / "link"); }, 0,
-       TFolderWatchLimit::Link},
-      {"a link to a folder by its full path",
-       [](const fs::path& r) { fs::create_directory_symlink(r / "dir", r / "sub" / "back"); }, 0,
-       TFolderWatchLimit::Link},
-      {"a link climbing out and back",
-       [](const fs::path& r) { fs::create_symlink("../../project/a.txt", r / "sub" / "l"); }, 0,
-       TFolderWatchLimit::Link},
-#endif
       {"no root", [](const fs::path& r) { fs::remove_all(r); }, 0, TFolderWatchLimit::Unwatchable},
 #ifdef _WIN32
       // Windows reports a write to the folder of the name it went through only.
@@ -588,6 +636,57 @@ TEST(FolderWatch, ItSeesAChangeOnceAndKeepsSayingSo) {
 // A watch set up by a thread that has ended since (a sync's thread, often)
 // still vouches when asked from another, and still sees what changes; so
 // does one set up again over it.
+#ifndef _WIN32
+struct TShownChange {
+  const char* What;
+  std::function<void(const fs::path& root, const fs::path& outside)> Make;
+  std::vector<std::string> Listed;  // among the folders named (none: nothing changed)
+};
+
+// A change is named at every path it shows at through links to folders,
+// and a change outside on a link's route names the link only when it
+// touches the name the route looked up there.
+TEST_F(ProjectIndex, TheWatchNamesAChangeWhereverLinksShowIt) {
+  if (!WatchVouchesHere()) GTEST_SKIP() << "the watch never vouches on this system";
+  const fs::path outside = root_.parent_path() / "busy";
+  fs::create_directories(outside);
+  fs::create_directory_symlink("inner", root_ / "dir" / "to-inner");
+  fs::create_directory_symlink("../dir", root_ / "sub2" / "to-dir");
+  fs::create_directory_symlink(root_ / "sub", outside / "to-sub");
+  fs::create_directory_symlink(outside / "to-sub", root_ / "back");
+  const std::vector<TShownChange> changes = {
+      {"a file made below two links",
+       [](const fs::path& r, const fs::path&) {
+         test::WriteFile(r / "dir" / "inner" / "n.txt", "n");
+       },
+       {"dir\\inner", "dir\\to-inner", "sub2\\to-dir\\inner", "sub2\\to-dir\\to-inner"}},
+      {"a file made where a route through a folder outside leads",
+       [](const fs::path& r, const fs::path&) { test::WriteFile(r / "sub" / "n.txt", "n"); },
+       {"sub", "back"}},
+      {"another name made in that folder outside",
+       [](const fs::path&, const fs::path& o) { test::WriteFile(o / "unrelated.txt", "u"); },
+       {}},
+      {"the name the route looked up there replaced",
+       [](const fs::path& r, const fs::path& o) {
+         fs::remove(o / "to-sub");
+         fs::create_directory_symlink(r / "dir", o / "to-sub");
+       },
+       {""}},
+  };
+  TFolderWatch watch;
+  watch.Watch(root_.string());
+  ASSERT_TRUE(watch.CanVouch());
+  for (const TShownChange& change : changes) {
+    SCOPED_TRACE(change.What);
+    change.Make(root_, outside);
+    const TFolderChanges named = watch.TakeChanges();
+    EXPECT_EQ(named.Empty(), change.Listed.empty());
+    for (const std::string& folder : change.Listed)
+      EXPECT_EQ(named.Listed.count(folder), 1u) << folder;
+  }
+}
+#endif
+
 TEST(FolderWatch, AWatchOutlivesTheThreadThatSetItUp) {
   if (!WatchVouchesHere()) GTEST_SKIP() << "the watch never vouches on this system";
   testing::TTempFolder temp;

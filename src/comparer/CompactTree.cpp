@@ -77,12 +77,13 @@ void TCompactTree::Freeze() {
   std::iota(byKey.begin(), byKey.end(), 0);
   std::sort(byKey.begin(), byKey.end(), [&keys](TIndex a, TIndex b) { return keys[a] < keys[b]; });
   ranks_.assign(count, 0);
-  keys_.clear();
+  auto distinct = std::make_shared<std::vector<std::string>>();
   for (TIndex id : byKey) {
-    if (keys_.empty() || keys_.back() != keys[id]) keys_.push_back(std::move(keys[id]));
-    ranks_[id] = static_cast<TIndex>(keys_.size() - 1);
+    if (distinct->empty() || distinct->back() != keys[id]) distinct->push_back(std::move(keys[id]));
+    ranks_[id] = static_cast<TIndex>(distinct->size() - 1);
   }
-  keys_.shrink_to_fit();
+  distinct->shrink_to_fit();
+  keys_ = std::move(distinct);
   SortFolders(nullptr);
 }
 
@@ -97,24 +98,33 @@ void TCompactTree::Freeze(const TCompactTree& previous) {
   added.reserve(count - known);
   for (TIndex id = known; id < count; ++id) added.emplace_back(CollationKey(Name(id)), id);
   std::sort(added.begin(), added.end());
-  const std::vector<std::string>& old = previous.keys_;
+  if (added.empty()) {
+    // No new name: the same keys and ranks.
+    keys_ = previous.keys_;
+    ranks_ = previous.ranks_;
+    SortFolders(&previous);
+    return;
+  }
+  const std::vector<std::string>& old = *previous.keys_;
   std::vector<TIndex> moved(old.size());
   ranks_.assign(count, 0);
-  keys_.clear();
-  keys_.reserve(old.size() + added.size());
+  auto merged = std::make_shared<std::vector<std::string>>();
+  std::vector<std::string>& keys = *merged;
+  keys.reserve(old.size() + added.size());
   size_t o = 0;
   for (size_t a = 0; o < old.size() || a < added.size();) {
     if (a == added.size() || (o < old.size() && old[o] <= added[a].first)) {
-      keys_.push_back(old[o]);
-      moved[o++] = static_cast<TIndex>(keys_.size() - 1);
+      keys.push_back(old[o]);
+      moved[o++] = static_cast<TIndex>(keys.size() - 1);
     } else {
-      if (keys_.empty() || keys_.back() != added[a].first) keys_.push_back(added[a].first);
+      if (keys.empty() || keys.back() != added[a].first) keys.push_back(added[a].first);
     }
     // A new name whose key the previous tree held shares its rank.
-    while (a < added.size() && added[a].first == keys_.back()) {
-      ranks_[added[a++].second] = static_cast<TIndex>(keys_.size() - 1);
+    while (a < added.size() && added[a].first == keys.back()) {
+      ranks_[added[a++].second] = static_cast<TIndex>(keys.size() - 1);
     }
   }
+  keys_ = std::move(merged);
   for (TIndex id = 0; id < known; ++id) ranks_[id] = moved[previous.ranks_[id]];
   SortFolders(&previous);
 }
@@ -155,6 +165,11 @@ TCompactTree TCompactTree::Successor(const TCompactTree& previous) {
   tree.names_ = previous.names_;
   tree.folders_[0].Name = tree.names_.Intern("\\");
   tree.copiedFrom_.assign(1, kNoRank);
+  // Mostly the same size again: grown once, not copied over and over.
+  tree.folders_.reserve(previous.folders_.size() + previous.folders_.size() / 16);
+  tree.fileNames_.reserve(previous.fileNames_.size() + previous.fileNames_.size() / 16);
+  tree.fileDates_.reserve(tree.fileNames_.capacity());
+  tree.copiedFrom_.reserve(tree.folders_.capacity());
   return tree;
 }
 
@@ -183,9 +198,10 @@ TCompactTree::TIndex TCompactTree::RankOf(std::string_view name) const {
   const TIndex id = names_.Find(name);
   if (id != TNameTable::kNone) return ranks_[id];
   const std::string key = CollationKey(name);
-  auto found = std::lower_bound(keys_.begin(), keys_.end(), key);
-  if (found == keys_.end() || *found != key) return kNoRank;
-  return static_cast<TIndex>(found - keys_.begin());
+  const std::vector<std::string>& keys = *keys_;
+  auto found = std::lower_bound(keys.begin(), keys.end(), key);
+  if (found == keys.end() || *found != key) return kNoRank;
+  return static_cast<TIndex>(found - keys.begin());
 }
 
 void TCompactTree::CopyTo(TDirectory* target) const {
@@ -292,11 +308,11 @@ TCompactTree TCompactTree::FromDisk(std::string_view path, TScanReport* report) 
 }
 
 void TCompactTree::FillFromDisk(TIndex folder, std::string_view path, std::string treePath,
-                                int level, TScanReport* report) {
+                                int level, TScanReport* report, std::string_view confinedTo) {
   Assert(!frozen_ && folder < folders_.size(), kUnit, __LINE__);
   if (!DirectoryExists(path)) return;
   TCompactFiller filler(*this, folder);
-  WalkDisk(path, folder, std::move(treePath), filler, report, level);
+  WalkDisk(path, folder, std::move(treePath), filler, report, level, confinedTo);
 }
 
 }  // namespace ormelin

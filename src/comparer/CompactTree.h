@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,9 +72,10 @@ class TCompactTree {
   TIndex CopyContent(TIndex folder, const TCompactTree& previous, TIndex previousFolder);
   // Scans the folder at `path` into `folder` (still without content), as
   // FromDisk scans the root; `treePath` ("\a\b\") and `level` (its depth)
-  // are the folder's in this tree.
+  // are the folder's in this tree, `confinedTo` the root's path (links
+  // leading out of it are left out).
   void FillFromDisk(TIndex folder, std::string_view path, std::string treePath, int level,
-                    TScanReport* report);
+                    TScanReport* report, std::string_view confinedTo);
   // Freeze for a tree made by Successor(previous): the names previous knew
   // keep their order, only new ones get keys, and the folders copied whole
   // keep their name order.
@@ -129,7 +131,8 @@ class TCompactTree {
   TNameTable names_;
   // Filled by Freeze: each name's rank, and the distinct keys in order.
   std::vector<TIndex> ranks_;
-  std::vector<std::string> keys_;
+  // (Shared with the successor when it adds no name.)
+  std::shared_ptr<const std::vector<std::string>> keys_;
   // Patching: per folder, the folder of the previous tree whose content it
   // copied (kNoRank: none); empty in a tree filled from scratch.
   std::vector<TIndex> copiedFrom_;

@@ -34,10 +34,12 @@ namespace ormelin {
 
 // Walks the folder at `path` into `root`, whose full path in the tree
 // (as "\" or "\a\") is `rootPath` and whose level is `level` (the root of
-// the scan being level 0).
+// the scan being level 0). Links stay inside `confinedTo` (empty: `path`),
+// the scan's root when a walk fills in a part of its tree.
 template <typename TBuilder>
 void WalkDisk(std::string_view path, typename TBuilder::TFolder root, std::string rootPath,
-              TBuilder& builder, TScanReport* report, int level = 0) {
+              TBuilder& builder, TScanReport* report, int level = 0,
+              std::string_view confinedTo = {}) {
   using TFolder = typename TBuilder::TFolder;
   struct TFrame {
     TFolder folder;
@@ -48,7 +50,7 @@ void WalkDisk(std::string_view path, typename TBuilder::TFolder root, std::strin
     size_t next = 0;
   };
   std::vector<TFrame> stack;
-  const TResolvedRoot walkRoot(path);
+  const TResolvedRoot walkRoot(confinedTo.empty() ? path : confinedTo);
 
   // Reads the folder unless it is one of the folders being walked.
   auto enter = [&stack, &builder, &walkRoot, report](TFolder folder, std::string folderPath,

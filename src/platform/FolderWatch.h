@@ -12,11 +12,14 @@
 // this machine's notifications, or the same folder is reached twice (through
 // a mount or a link). Links (symbolic ones) inside the tree are not
 // followed by the watch: on Linux a link is an entry of its folder, and
-// what it leads to is watched where it lies when the link's route stays
-// inside the tree (a relative path climbing no higher than the root); a
-// link leading out of the tree is left out of the scan, and a tree with a
-// link whose route leaves it and comes back is not vouched for. On Windows
-// a tree holding one is not vouched for.
+// what it leads to is watched where it lies (a link leading out of the tree
+// is left out of the scan). Each link is followed once, when its folder is
+// read, and the folders whose entries its route read are remembered: those
+// inside are watched anyway, those outside (an absolute path, a route
+// climbing out and back) get a watch of their own, so a link pointed
+// elsewhere, or a folder on its way changed, is seen wherever that happens.
+// A change inside a folder a link leads to is also named at the link's path
+// (see TakeChanges). On Windows a tree holding a link is not vouched for.
 //
 // Linux also refuses a tree with anything mounted below its root (a file
 // mounted over one of the tree's files is written through the mount's
@@ -74,8 +77,10 @@
 //
 // What changed, in detail (Linux): every event names the folder it came
 // from, and an entry of it; TakeChanges hands over the folders whose entries
-// changed and the sub-folders that may now be other folders (made, deleted,
-// moved in or out). A caller that reads those again, after WatchBelow for
+// changed and the entries that may now be other folders (made, deleted,
+// moved in or out), each also at every path where it shows through links
+// to folders, and the links whose route read a folder that changed (with
+// their own folders). A caller that reads those again, after WatchBelow for
 // each folder it reads whole and WatchFiles for each folder it lists again,
 // holds what a fresh scan would read. Windows reports all changes as All.
 //
@@ -99,8 +104,7 @@ enum class TFolderWatchLimit {
   Unwatchable,       // a folder could not be watched or read, or the root is none
   RemoteFileSystem,  // network or FUSE
   FolderTwice,       // one folder reached by two paths
-  Link,              // a symbolic link inside the tree (Windows: a reparse point, or a
-                     // file with more than one name)
+  Link,              // Windows: a reparse point, or a file with more than one name
   MountInside,       // something mounted below the root (a folder or a file)
   Exported,          // the tree is (or holds, or lies in) a folder the NFS server exports
 };
@@ -111,7 +115,7 @@ enum class TFolderWatchLimit {
 struct TFolderChanges {
   bool All = false;                // anything may have changed: watch and read everything again
   std::set<std::string> Listed;    // folders whose entries (or their times) changed
-  std::set<std::string> Replaced;  // paths that may now name other folders, or none
+  std::set<std::string> Replaced;  // paths that may now name other folders (or links), or none
   bool Empty() const { return !All && Listed.empty() && Replaced.empty(); }
 };
 
@@ -154,8 +158,13 @@ class TFolderWatch {
   // cannot be watched shows in Limit().
   void WatchBelow(std::string_view folder);
   // Watches the files of the watched folder `folder` that have more than
-  // one name (see above), after it was listed again.
+  // one name (see above), after it was listed again, and notes its links.
   void WatchFiles(std::string_view folder);
+  // Follows the links that WatchBelow and WatchFiles met (Watch follows
+  // its own), watching the folders outside the tree their routes read: to
+  // be called once every folder of the tree is watched again, so that a
+  // route is read after the folders it reads are watched.
+  void FollowLinks();
 
   // The number of files with more than one name that WatchBelow and
   // WatchFiles found unwatched: their other names may lie in folders that
@@ -164,6 +173,15 @@ class TFolderWatch {
   // The number of symbolic links met since Watch (Linux; on Windows a tree
   // holding one is refused).
   int LinkCount() const { return links_; }
+  // Whether `path` (as in TFolderChanges) is a link to a folder, or lies
+  // below one: a folder shown a second time, watched where it lies.
+  bool ThroughLink(std::string_view path) const;
+  // Whether `path` itself is a link to a folder.
+  bool LinkToFolder(std::string_view path) const;
+  // Whether the links to folders lead into a folder that holds one of them
+  // (directly or through others): a walk would come back to where it was,
+  // and the paths a change shows at have no end.
+  bool LinksCircle() const;
 
   // The number of folders and files watched (Windows: folders listed; for
   // tests).
@@ -175,7 +193,8 @@ class TFolderWatch {
   // than one name, listed in `folder` (false when it cannot).
   void WatchTree(const std::string& top);
   bool WatchFile(const std::string& path, const std::string& folder);
-  bool LinkWatched(int folderFd, const std::string& path, const std::string& folder);
+  void LinkMet(const std::string& folder, std::string_view name);
+  void ShowAtLinks(TFolderChanges& changes) const;
 
   std::unique_ptr<TImpl> impl_;
   TFolderWatchLimit limit_ = TFolderWatchLimit::Unwatchable;

@@ -4,6 +4,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/FolderWatch.h"
+#include "platform/PathConfinement.h"
 #include "platform/Paths.h"
 
 namespace ormelin {
@@ -133,10 +134,6 @@ std::string ParentPath(const std::string& path) {
   return cut == std::string::npos ? std::string() : path.substr(0, cut);
 }
 
-bool LeftSomethingOut(const TScanReport& report) {
-  return report.LeftOut != 0 || report.LinksOut != 0;
-}
-
 }  // namespace
 
 std::string TProjectIndex::DiskPath(std::string_view folder) const {
@@ -153,98 +150,143 @@ std::string TProjectIndex::DiskPath(std::string_view folder) const {
 
 // The new tree: the folders the changes name are read again (their
 // entries; the sub-folders that are new, or may be other folders now,
-// whole, each watched before it is read), every other folder is copied.
-// Null when only a full scan can tell (something left out, a link, names
-// piling up, a folder the watch cannot take).
+// whole), every other folder is copied. The folders that may be other
+// folders now are watched afresh before anything is read, so that every
+// folder a read reaches, through a link or not, is watched when it is read
+// (or was made after the changes were taken, and its making is waiting in
+// its parent's watch). What shows a second time, below a link to a folder,
+// is read last, from the disk as it stands after every watch is set.
+// Null when only a full scan can tell (a name that is no path, names piling
+// up, links that circle, a folder the watch cannot take).
 TProjectTreeRef TProjectIndex::Patch(const TProjectTree& previous, const TFolderChanges& changes) {
   const TCompactTree& old = previous.Tree;
-  // With a link in the tree a change may show at two paths (the link's and
-  // its target's), so the tree is scanned whole.
-  if (LeftSomethingOut(previous.Report) || watch_->LinkCount() != 0) return nullptr;
+  if (previous.Report.LeftOut != 0 || watch_->LinksCircle()) return nullptr;
   // Names of entries gone stay in the successors' tables: a full scan now
   // and then gives them back.
   if (old.NameCount() > 2 * (old.FileCount() + old.FolderCount()) + 4096) return nullptr;
-  std::vector<char> reread(old.FolderCount(), 0);
-  for (const std::string& folder : changes.Listed) reread[DeepestOnPath(old, folder)] = 1;
-  for (const std::string& replaced : changes.Replaced) {
-    reread[DeepestOnPath(old, ParentPath(replaced))] = 1;
-    watch_->Forget(replaced);
-  }
-  if (!watch_->CanVouch()) return nullptr;
   // A file found with a second name it had not when last read: a write
   // through one name since then shows in the other's folder too, which
   // may have reported nothing.
   const int linked = watch_->FilesFoundLinked();
+  std::vector<char> reread(old.FolderCount(), 0);
+  for (const std::string& folder : changes.Listed) reread[DeepestOnPath(old, folder)] = 1;
+  std::set<std::string> watchedAfresh;
+  for (const std::string& replaced : changes.Replaced) {
+    reread[DeepestOnPath(old, ParentPath(replaced))] = 1;
+    if (watch_->ThroughLink(ParentPath(replaced))) continue;  // watched where it lies
+    bool inside = false;                                      // below another one, watched with it
+    for (std::string above = ParentPath(replaced); !above.empty() && !inside;
+         above = ParentPath(above)) {
+      inside = changes.Replaced.count(above) != 0;
+    }
+    if (inside) continue;
+    watch_->WatchBelow(replaced);
+    watchedAfresh.insert(replaced);
+  }
+  if (!watch_->CanVouch() || watch_->FilesFoundLinked() != linked) return nullptr;
 
   auto next = std::make_shared<TProjectTree>();
+  next->Report = previous.Report;  // the links left out, as the last full scan counted them
+  TScanReport report;              // what this patch's reading leaves out
   TCompactTree& tree = next->Tree = TCompactTree::Successor(old);
   tree.SetFolder(0, old.FolderName(0), old.Folder(0).DateModified);
+  const TResolvedRoot confinement(path_);
   struct TStep {
     TIndex folder;
     TIndex previous;   // the folder it was in `old`, kNoFolder when new
     std::string path;  // below the root
     int level;
+    bool shown;  // below a link to a folder: shown a second time
   };
-  std::vector<TStep> pending{{0, 0, std::string(), 0}};
+  std::vector<TStep> pending{{0, 0, std::string(), 0, false}};
+  std::vector<TStep> shownLater;
   std::vector<TFolderEntry> entries;
-  while (!pending.empty()) {
-    TStep step = std::move(pending.back());
-    pending.pop_back();
-    if (step.level > MaxScanDepth) continue;  // listed, not entered (as WalkDisk)
-    if (step.previous == kNoFolder) {
-      watch_->WatchBelow(step.path);
-      if (!watch_->CanVouch() || watch_->FilesFoundLinked() != linked || watch_->LinkCount() != 0)
-        return nullptr;
-      tree.FillFromDisk(step.folder, DiskPath(step.path), "\\" + step.path + "\\", step.level,
-                        &next->Report);
-      if (LeftSomethingOut(next->Report)) return nullptr;
-      continue;
+  for (bool late = false;; late = true) {
+    if (late) {
+      // Every folder read from here on is watched where it lies.
+      watch_->FollowLinks();
+      if (!watch_->CanVouch() || watch_->LinksCircle()) return nullptr;
+      pending = std::move(shownLater);
+      shownLater.clear();
     }
-    auto childPath = [&step](std::string_view name) {
-      std::string path = step.path;
-      if (!path.empty()) path += '\\';
-      path += name;
-      return path;
-    };
-    if (reread[step.previous] == 0) {
-      const TIndex first = tree.CopyContent(step.folder, old, step.previous);
-      const TCompactTree::TFolder& source = old.Folder(step.previous);
-      for (TIndex n = 0; n < source.FolderCount; ++n) {
-        pending.push_back({first + n, source.FirstFolder + n,
-                           childPath(old.FolderName(source.FirstFolder + n)), step.level + 1});
-      }
-      continue;
-    }
-    // Listed again; the files with more than one name watched first.
-    watch_->WatchFiles(step.path);
-    if (!watch_->CanVouch() || watch_->FilesFoundLinked() != linked) return nullptr;
-    entries.clear();
-    {
-      TFolderEnumerator enumerator(DiskPath(step.path));
-      if (!enumerator.IsOpen()) continue;  // gone: its parent's event says so
-      TFolderEntry entry;
-      while (enumerator.Next(entry)) {
-        if (entry.IsLink || !entry.NameIsPath) return nullptr;
-        entries.push_back(std::move(entry));
-        entry = TFolderEntry();
-      }
-    }
-    size_t folders = 0;
-    for (const TFolderEntry& entry : entries) folders += entry.IsDirectory ? 1 : 0;
-    TIndex folder = tree.AddContent(step.folder, folders, entries.size() - folders);
-    TIndex file = tree.Folder(step.folder).FirstFile;
-    for (const TFolderEntry& entry : entries) {
-      if (!entry.IsDirectory) {
-        tree.SetFile(file++, entry.Name, entry.DateModified);
+    while (!pending.empty()) {
+      TStep step = std::move(pending.back());
+      pending.pop_back();
+      if (step.level > MaxScanDepth) continue;  // listed, not entered (as WalkDisk)
+      const bool reads = step.previous == kNoFolder || reread[step.previous] != 0;
+      if (reads && step.shown && !late) {
+        shownLater.push_back(std::move(step));
         continue;
       }
-      tree.SetFolder(folder, entry.Name, entry.DateModified);
-      std::string path = childPath(entry.Name);
-      const TIndex was = changes.Replaced.count(path) != 0
-                             ? kNoFolder
-                             : ChildNamed(old, step.previous, entry.Name);
-      pending.push_back({folder++, was, std::move(path), step.level + 1});
+      if (step.previous == kNoFolder) {
+        if (!step.shown && watchedAfresh.count(step.path) == 0) {
+          watch_->WatchBelow(step.path);  // made since the changes were taken
+          if (!watch_->CanVouch() || watch_->FilesFoundLinked() != linked) return nullptr;
+        }
+        tree.FillFromDisk(step.folder, DiskPath(step.path), "\\" + step.path + "\\", step.level,
+                          &report, path_);
+        if (report.LeftOut != 0) return nullptr;
+        continue;
+      }
+      auto childPath = [&step](std::string_view name) {
+        std::string path = step.path;
+        if (!path.empty()) path += '\\';
+        path += name;
+        return path;
+      };
+      if (!reads) {
+        const TIndex first = tree.CopyContent(step.folder, old, step.previous);
+        const TCompactTree::TFolder& source = old.Folder(step.previous);
+        for (TIndex n = 0; n < source.FolderCount; ++n) {
+          std::string path = childPath(old.FolderName(source.FirstFolder + n));
+          const bool shown = step.shown || watch_->LinkToFolder(path);
+          pending.push_back(
+              {first + n, source.FirstFolder + n, std::move(path), step.level + 1, shown});
+        }
+        continue;
+      }
+      // Listed again; the files with more than one name, and the links,
+      // watched first.
+      if (!step.shown) {
+        watch_->WatchFiles(step.path);
+        if (!watch_->CanVouch() || watch_->FilesFoundLinked() != linked) return nullptr;
+      }
+      entries.clear();
+      {
+        const std::string diskPath = IncludeTrailingBackslash(DiskPath(step.path));
+        TFolderEnumerator enumerator(diskPath);
+        if (!enumerator.IsOpen()) continue;  // gone: its parent's event says so
+        TFolderEntry entry;
+        while (enumerator.Next(entry)) {
+          if (!entry.NameIsPath) return nullptr;
+          // Left out as the scan leaves it out (WalkDisk).
+          if (entry.IsLink &&
+              confinement.Locate(diskPath + entry.Name) != TResolvedRoot::TPlace::Inside) {
+            continue;
+          }
+          entries.push_back(std::move(entry));
+          entry = TFolderEntry();
+        }
+      }
+      size_t folders = 0;
+      for (const TFolderEntry& entry : entries) folders += entry.IsDirectory ? 1 : 0;
+      TIndex folder = tree.AddContent(step.folder, folders, entries.size() - folders);
+      TIndex file = tree.Folder(step.folder).FirstFile;
+      for (const TFolderEntry& entry : entries) {
+        if (!entry.IsDirectory) {
+          tree.SetFile(file++, entry.Name, entry.DateModified);
+          continue;
+        }
+        tree.SetFolder(folder, entry.Name, entry.DateModified);
+        std::string path = childPath(entry.Name);
+        const TIndex was = changes.Replaced.count(path) != 0
+                               ? kNoFolder
+                               : ChildNamed(old, step.previous, entry.Name);
+        pending.push_back(
+            {folder++, was, std::move(path), step.level + 1, step.shown || entry.IsLink});
+      }
     }
+    if (late) break;
   }
   tree.Freeze(old);
   return next;

@@ -21,8 +21,12 @@
 // Every tree, shared or not, is a scan that leaves out the links leading
 // out of the root (WalkDisk). A link inside is an entry of its folder and
 // what it leads to lies in a watched folder (see TFolderWatch), so a tree
-// with links is shared; but a change may then show at two paths, so it is
-// not patched: any change means a full scan.
+// with links is shared, and patched: the watch names a change at every
+// path it shows at through links to folders, and names a link whose route
+// changed. What shows below a link is read after every folder that may be
+// another one is watched again, so it is read from watched folders only.
+// Links that circle (a link leading to a folder that holds it, directly or
+// through other links) mean a full scan on any change.
 // Why the shared tree is never stale: the system queues a change's event
 // before the call that made the change returns. Acquire runs after the
 // sync's command has arrived, so every change made before that has its

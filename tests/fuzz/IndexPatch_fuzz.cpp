@@ -1,9 +1,11 @@
 // Fuzz target for the project index's patched trees: the input is a list of
 // changes to a small project folder (files written, timed, deleted, renamed
-// and linked; folders made, deleted, renamed, moved out and back in) with
-// syncs between them. At each sync the index's tree must give the answer a
-// fresh scan of the folder gives, to an empty client and to one holding the
-// folder as it first was. Any difference aborts.
+// and linked; folders made, deleted, renamed, moved out and back in;
+// symbolic links to files and folders made, pointed elsewhere and removed,
+// by relative and full paths, leading out, back in through a folder
+// outside, and in circles) with syncs between them. At each sync the index's tree must give the
+// answer a fresh scan of the folder gives, to an empty client and to one holding the folder as it
+// first was. Any difference aborts.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +59,35 @@ fs::path FileOf(const fs::path& root, unsigned pick) {
   return FolderOf(root, pick) / kNames[(pick >> 6) % 4];
 }
 
+// A symbolic link of the project picked by `pick`, and what it leads to: a
+// file or folder of the project (by a relative or a full path), the folder
+// outside (which may lead back in), or the folder above it (a circle).
+fs::path LinkOf(const fs::path& root, unsigned pick) {
+  return FolderOf(root, pick) / ((pick >> 6) % 2 != 0 ? "l" : "L2");
+}
+
+void Link(const fs::path& root, const fs::path& outside, unsigned pick) {
+  const fs::path link = LinkOf(root, pick);
+  std::error_code ignored;
+  fs::remove(link, ignored);
+  const fs::path target =
+      (pick >> 9) % 2 != 0 ? FolderOf(root, pick >> 3) : FileOf(root, pick >> 3);
+  switch ((pick >> 7) % 4) {
+    case 0:
+      fs::create_symlink(target.lexically_relative(link.parent_path()), link, ignored);
+      break;
+    case 1:
+      fs::create_symlink(target, link, ignored);
+      break;
+    case 2:
+      fs::create_symlink(outside, link, ignored);
+      break;
+    default:
+      fs::create_symlink("..", link, ignored);
+      break;
+  }
+}
+
 void Write(const fs::path& file, unsigned content) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << content;
@@ -97,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   };
   for (size_t at = 0; at + 1 < size && at < 400; at += 2) {
-    const unsigned op = data[at] % 10;
+    const unsigned op = data[at] % 12;
     const unsigned pick = data[at + 1] | (static_cast<unsigned>(data[at]) << 4 & 0xF00u);
     const fs::path folder = FolderOf(root, pick);
     const fs::path file = FileOf(root, pick);
@@ -135,6 +166,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       case 8:
         fs::create_hard_link(file, FileOf(root, pick >> 2), ignored);
+        break;
+      case 9:
+        Link(root, out / "away", pick);
+        break;
+      case 10:
+        // The folder outside, which links may lead to, itself a link back
+        // in or gone.
+        if (fs::is_symlink(out / "away", ignored)) {
+          fs::remove(out / "away", ignored);
+        } else if (!fs::exists(out / "away", ignored)) {
+          fs::create_directory_symlink(folder, out / "away", ignored);
+        } else {
+          fs::remove(LinkOf(root, pick), ignored);
+        }
         break;
       default:
         check();

@@ -112,27 +112,62 @@ bool Inside(std::string_view path, std::string_view root) {
   return path.size() == root.size() || root == "/" || path[root.size()] == '/';
 }
 
-// Whether a link's text, read in a folder `depth` levels below the root,
-// names a path that stays inside the root however its parts resolve: a
-// relative path whose ".." all come first and climb no higher than the
-// root (each later part is a name, a folder or a link held to the same
-// rule).
-bool StaysInside(std::string_view text, int depth) {
-  if (text.empty() || text[0] == '/') return false;
-  bool names = false;
-  for (size_t at = 0; at <= text.size();) {
-    size_t end = text.find('/', at);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view part = text.substr(at, end - at);
-    at = end + 1;
+// Where a link leads and which folders its route read: as the system
+// follows it, part by part, each further link on the way followed in turn.
+struct TLinkRoute {
+  bool found = false;                // it leads to an entry (not: dangling, a circle)
+  std::string target;                // that entry, absolute and resolved
+  std::vector<std::string> folders;  // absolute and resolved, in the order read
+  std::vector<std::string> names;    // the name looked up in each
+};
+
+std::string ParentFolder(const std::string& path) {
+  const size_t cut = path.rfind('/');
+  return cut == 0 || cut == std::string::npos ? std::string("/") : path.substr(0, cut);
+}
+
+// `from`: the link's folder, absolute and resolved; `text`: the link's own.
+TLinkRoute FollowRoute(const std::string& from, std::string_view text) {
+  TLinkRoute route;
+  std::vector<std::string> parts;  // what is left, the next part last
+  auto push = [&parts](std::string_view path) {
+    for (size_t end = path.size(); end != std::string_view::npos && end > 0;) {
+      const size_t cut = path.rfind('/', end - 1);
+      const size_t begin = cut == std::string_view::npos ? 0 : cut + 1;
+      parts.emplace_back(path.substr(begin, end - begin));
+      end = cut == std::string_view::npos ? std::string_view::npos : cut;
+    }
+  };
+  std::string at = !text.empty() && text[0] == '/' ? std::string("/") : from;
+  push(text);
+  int hops = 0;
+  while (!parts.empty()) {
+    const std::string part = std::move(parts.back());
+    parts.pop_back();
     if (part.empty() || part == ".") continue;
     if (part == "..") {
-      if (names || --depth < 0) return false;
-    } else {
-      names = true;
+      at = ParentFolder(at);
+      continue;
     }
+    route.folders.push_back(at);
+    route.names.push_back(part);
+    std::string next = at == "/" ? "/" + part : at + "/" + part;
+    struct stat st {};
+    if (lstat(next.c_str(), &st) != 0) return route;
+    if (S_ISLNK(st.st_mode)) {
+      char link[4096];
+      const ssize_t n = readlink(next.c_str(), link, sizeof link);
+      if (n <= 0 || static_cast<size_t>(n) >= sizeof link || ++hops > 40) return route;
+      if (link[0] == '/') at = "/";
+      push(std::string_view(link, static_cast<size_t>(n)));
+      continue;
+    }
+    if (!S_ISDIR(st.st_mode) && !parts.empty()) return route;  // as the system: no folder
+    at = std::move(next);
   }
-  return true;
+  route.found = true;
+  route.target = std::move(at);
+  return route;
 }
 
 // Something mounted strictly below `root` (a resolved path).
@@ -178,6 +213,68 @@ bool Exported(const std::string& root) {
 }  // namespace
 
 struct TFolderWatch::TImpl {
+  // A link inside the tree, followed (see FollowLinks).
+  struct TLink {
+    bool inside = false;             // leads to an entry inside the root
+    bool folder = false;             // ... which is a folder
+    std::string target;              // that entry, below the root
+    std::vector<std::string> route;  // the folders inside its route read, below the root
+  };
+  std::map<std::string, TLink> links;  // by their paths below the root
+  // The folders inside that links' routes read, and those links.
+  std::unordered_map<std::string, std::vector<std::string>> routeLinks;
+  std::multimap<std::string, std::string> linkTargets;  // folder led to -> link
+  // The folders outside that links' routes read, watched: by path, and by
+  // watch with the links and the names they looked up there.
+  std::map<std::string, int> outsideFolders;
+  std::unordered_map<int, std::vector<std::pair<std::string, std::string>>> outsideLinks;
+  std::vector<std::string> linksMet;  // not followed yet
+  mutable int circle = 0;             // LinksCircle: 0 unknown, 1 no, 2 yes
+
+  void DropLink(std::map<std::string, TLink>::iterator link) {
+    for (const std::string& folder : link->second.route) {
+      auto readers = routeLinks.find(folder);
+      if (readers == routeLinks.end()) continue;
+      std::vector<std::string>& paths = readers->second;
+      paths.erase(std::remove(paths.begin(), paths.end(), link->first), paths.end());
+      if (paths.empty()) routeLinks.erase(readers);
+    }
+    if (link->second.folder) {
+      auto range = linkTargets.equal_range(link->second.target);
+      for (auto it = range.first; it != range.second; ++it) {
+        if (it->second == link->first) {
+          linkTargets.erase(it);
+          break;
+        }
+      }
+    }
+    links.erase(link);
+    circle = 0;
+  }
+
+  // The links at `folder` or below it; without `below`, those in it only.
+  void DropLinks(const std::string& folder, bool below) {
+    const std::string inside = folder.empty() ? std::string() : folder + '\\';
+    auto it = below ? links.lower_bound(folder) : links.lower_bound(inside);
+    while (it != links.end()) {
+      const std::string& path = it->first;
+      if (path != folder && path.compare(0, inside.size(), inside) != 0) break;
+      if (below || path.find('\\', inside.size()) == std::string::npos) {
+        DropLink(it++);
+      } else {
+        ++it;
+      }
+    }
+    linksMet.erase(std::remove_if(linksMet.begin(), linksMet.end(),
+                                  [&](const std::string& path) {
+                                    if (path.compare(0, inside.size(), inside) != 0)
+                                      return below && path == folder;
+                                    return below ||
+                                           path.find('\\', inside.size()) == std::string::npos;
+                                  }),
+                   linksMet.end());
+  }
+
   int notify = -1;  // the inotify instance
   int mounts = -1;  // /proc/self/mountinfo, polled for changes of the mounts
   std::string root;
@@ -211,6 +308,13 @@ struct TFolderWatch::TImpl {
     folderWatches.clear();
     fileFolders.clear();
     unwritten.clear();
+    links.clear();
+    routeLinks.clear();
+    linkTargets.clear();
+    outsideFolders.clear();
+    outsideLinks.clear();
+    linksMet.clear();
+    circle = 0;
     watches = 0;
     notify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
@@ -252,6 +356,7 @@ struct TFolderWatch::TImpl {
   }
 
   void Forget(const std::string& folder) {
+    DropLinks(folder, true);
     auto it = folderWatches.lower_bound(folder);
     const std::string inside = folder + '\\';
     while (it != folderWatches.end() &&
@@ -283,6 +388,28 @@ struct TFolderWatch::TImpl {
   }
 
   void Note(const inotify_event& event, TFolderChanges& changes) {
+    auto outside = outsideLinks.find(event.wd);
+    if (outside != outsideLinks.end()) {
+      // A folder outside on a link's route: the link may lead elsewhere now
+      // when the entry it looked up there changed, or the folder itself.
+      const bool self = event.len == 0 || event.name[0] == '\0';
+      for (const auto& [link, name] : outside->second) {
+        if (links.count(link) == 0 || (!self && name != event.name)) continue;
+        changes.Replaced.insert(link);
+        changes.Listed.insert(ParentOf(link));
+      }
+      if ((event.mask & IN_IGNORED) != 0) {
+        for (auto it = outsideFolders.begin(); it != outsideFolders.end(); ++it) {
+          if (it->second == event.wd) {
+            outsideFolders.erase(it);
+            break;
+          }
+        }
+        outsideLinks.erase(outside);
+        --watches;
+      }
+      return;
+    }
     auto file = fileFolders.find(event.wd);
     if (file != fileFolders.end()) {
       changes.Listed.insert(file->second.begin(), file->second.end());
@@ -317,7 +444,10 @@ struct TFolderWatch::TImpl {
       // again before anyone listed it: the other name's folder reports
       // nothing of that write.
       std::string key = folder + '/' + event.name;
-      if ((event.mask & IN_CREATE) != 0) {
+      struct stat st {};
+      const std::string path = NativeOf(folder) + '/' + event.name;
+      if ((event.mask & IN_CREATE) != 0 &&
+          !(lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))) {
         unwritten.insert(std::move(key));
       } else if ((event.mask & IN_CLOSE_WRITE) != 0) {
         unwritten.erase(key);
@@ -330,6 +460,10 @@ struct TFolderWatch::TImpl {
     }
     if ((event.mask & IN_ISDIR) != 0 &&
         (event.mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) != 0) {
+      changes.Replaced.insert(Below(folder, event.name));
+    } else if ((event.mask & (IN_CREATE | IN_MOVED_TO)) != 0) {
+      // Perhaps a link, made or pointed elsewhere: what it leads to is
+      // read whole.
       changes.Replaced.insert(Below(folder, event.name));
     }
   }
@@ -497,7 +631,7 @@ void TFolderWatch::WatchTree(const std::string& top) {
       if (path.back() != '/') path += '/';
       path += name;
       if (S_ISLNK(st.st_mode)) {
-        if (!LinkWatched(dirfd(dir), path, folder.folder)) break;
+        LinkMet(folder.folder, name);
       } else if (S_ISDIR(st.st_mode)) {
         pending.push_back({std::move(path), Below(folder.folder, name), self.st_dev});
       } else if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
@@ -507,34 +641,208 @@ void TFolderWatch::WatchTree(const std::string& top) {
     }
     closedir(dir);
   }
+  if (CanVouch() && top.empty()) FollowLinks();
 }
 
 // A link is an entry of its folder, whose watch reports it made, deleted
-// or pointed elsewhere. What it leads to is watched where it lies when its
-// route stays inside; a link leading out is left out of the scan, and one
-// whose route leaves the tree and comes back is refused.
-bool TFolderWatch::LinkWatched(int folderFd, const std::string& path, const std::string& folder) {
-  char text[4096];
-  const char* name = path.c_str() + path.rfind('/') + 1;
-  const ssize_t n = readlinkat(folderFd, name, text, sizeof text);
-  if (n < 0 || static_cast<size_t>(n) >= sizeof text) {
-    if (n < 0 && errno == ENOENT) return true;  // gone: its folder reports that
-    limit_ = TFolderWatchLimit::Unwatchable;
-    return false;
-  }
+// or pointed elsewhere; it is followed once the walk that met it has
+// watched its folders (FollowLinks).
+void TFolderWatch::LinkMet(const std::string& folder, std::string_view name) {
   ++links_;
-  int depth = folder.empty() ? 1 : 2;
-  depth += static_cast<int>(std::count(folder.begin(), folder.end(), '\\'));
-  if (StaysInside(std::string_view(text, static_cast<size_t>(n)), depth - 1)) return true;
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return true;  // leads nowhere: left out of the scan
-  const bool backInside = Inside(resolved, impl_->realRoot);
-  free(resolved);
-  if (backInside) {
-    limit_ = TFolderWatchLimit::Link;
-    return false;
+  impl_->linksMet.push_back(Below(folder, name));
+}
+
+// Each link met is followed as the system follows it. The folders inside
+// that its route reads are watched (all of the tree's are, or the event of
+// their making is waiting in their parent, which the route read too); the
+// folders outside get a watch of their own, and the link is followed again
+// until every folder its route reads was watched before it was read.
+void TFolderWatch::FollowLinks() {
+  TImpl& impl = *impl_;
+  const std::string& root = impl.realRoot;
+  std::vector<std::string> met;
+  met.swap(impl.linksMet);
+  auto below =
+      [&root](const std::string& path) {  // an absolute path inside, as TFolderChanges names it
+        std::string folder;
+        for (size_t at = root.size() + (root == "/" ? 0 : 1); at < path.size();) {
+          size_t end = path.find('/', at);
+          if (end == std::string::npos) end = path.size();
+          folder = Below(folder, std::string_view(path).substr(at, end - at));
+          at = end + 1;
+        }
+        return folder;
+      };
+  for (const std::string& path : met) {
+    if (!CanVouch()) return;
+    auto old = impl.links.find(path);
+    if (old != impl.links.end()) impl.DropLink(old);
+    const std::string native = impl.NativeOf(path);
+    char text[4096];
+    const ssize_t n = readlink(native.c_str(), text, sizeof text);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof text) {
+      if (n < 0 && (errno == ENOENT || errno == EINVAL)) continue;  // gone: its folder reports that
+      limit_ = TFolderWatchLimit::Unwatchable;
+      return;
+    }
+    const std::string from =
+        ParentFolder(root + (root == "/" ? "" : "/") +
+                     native.substr(impl.root.size() + (impl.root.back() == '/' ? 0 : 1)));
+    TLinkRoute route;
+    for (int attempt = 0;; ++attempt) {
+      route = FollowRoute(from, std::string_view(text, static_cast<size_t>(n)));
+      bool watchedAll = true;
+      for (const std::string& folder : route.folders) {
+        if (Inside(folder, root) || impl.outsideFolders.count(folder) != 0) continue;
+        watchedAll = false;
+        if (maxWatches_ > 0 && impl.watches >= maxWatches_) {
+          limit_ = TFolderWatchLimit::WatchLimit;
+          return;
+        }
+        const int wd = inotify_add_watch(impl.notify, folder.c_str(),
+                                         kFolderEvents | IN_ONLYDIR | IN_DONT_FOLLOW);
+        struct statfs fs {};
+        if (wd < 0 || statfs(folder.c_str(), &fs) != 0) {
+          limit_ = wd < 0 && errno == ENOSPC ? TFolderWatchLimit::WatchLimit
+                                             : TFolderWatchLimit::Unwatchable;
+          return;
+        }
+        if (IsRemoteFileSystem(static_cast<int64_t>(fs.f_type))) {
+          limit_ = TFolderWatchLimit::RemoteFileSystem;
+          return;
+        }
+        if (impl.folderPaths.count(wd) != 0 || impl.fileFolders.count(wd) != 0) {
+          limit_ = TFolderWatchLimit::FolderTwice;  // a folder of the tree, reached from outside
+          return;
+        }
+        if (impl.outsideLinks.count(wd) == 0) ++impl.watches;
+        impl.outsideFolders[folder] = wd;
+        impl.outsideLinks[wd];
+      }
+      if (watchedAll) break;
+      if (attempt == 8) {
+        limit_ = TFolderWatchLimit::Unwatchable;  // its route keeps changing
+        return;
+      }
+    }
+    TImpl::TLink& link = impl.links[path];
+    link.inside = route.found && Inside(route.target, root);
+    if (link.inside) {
+      struct stat st {};
+      link.target = below(route.target);
+      link.folder = stat(route.target.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      if (link.folder) impl.linkTargets.emplace(link.target, path);
+    }
+    for (size_t step = 0; step < route.folders.size(); ++step) {
+      const std::string& folder = route.folders[step];
+      if (Inside(folder, root)) {
+        std::string inside = below(folder);
+        std::vector<std::string>& readers = impl.routeLinks[inside];
+        if (std::find(readers.begin(), readers.end(), path) == readers.end())
+          readers.push_back(path);
+        link.route.push_back(std::move(inside));
+      } else {
+        auto& readers = impl.outsideLinks[impl.outsideFolders[folder]];
+        std::pair<std::string, std::string> reader(path, route.names[step]);
+        if (std::find(readers.begin(), readers.end(), reader) == readers.end())
+          readers.push_back(std::move(reader));
+      }
+    }
+    impl.circle = 0;
   }
-  return true;
+}
+
+bool TFolderWatch::ThroughLink(std::string_view path) const {
+  if (impl_->linkTargets.empty()) return false;
+  for (std::string at(path);; at = ParentOf(at)) {
+    if (LinkToFolder(at)) return true;
+    if (at.empty()) return false;
+  }
+}
+
+bool TFolderWatch::LinkToFolder(std::string_view path) const {
+  const TImpl& impl = *impl_;
+  if (impl.linkTargets.empty()) return false;
+  auto link = impl.links.find(std::string(path));
+  return link != impl.links.end() && link->second.folder;
+}
+
+bool TFolderWatch::LinksCircle() const {
+  const TImpl& impl = *impl_;
+  if (impl.circle != 0) return impl.circle == 2;
+  // Depth first over the links to folders: a link leads to the links that
+  // lie in (or below) the folder it leads to.
+  std::map<std::string, int> state;  // 1 on the way, 2 done
+  bool circle = false;
+  for (const auto& start : impl.links) {
+    if (circle) break;
+    if (!start.second.folder || state[start.first] != 0) continue;
+    std::vector<std::pair<std::string, bool>> stack{{start.first, false}};
+    while (!stack.empty() && !circle) {
+      auto [path, leaving] = stack.back();
+      stack.pop_back();
+      if (leaving) {
+        state[path] = 2;
+        continue;
+      }
+      int& mark = state[path];
+      if (mark == 2) continue;
+      mark = 1;
+      stack.push_back({path, true});
+      const std::string& target = impl.links.at(path).target;
+      const std::string inside = target.empty() ? std::string() : target + '\\';
+      for (auto it = impl.links.lower_bound(inside);
+           it != impl.links.end() && it->first.compare(0, inside.size(), inside) == 0; ++it) {
+        if (!it->second.folder) continue;
+        const int next = state[it->first];
+        if (next == 1) {
+          circle = true;
+          break;
+        }
+        if (next == 0) stack.push_back({it->first, false});
+      }
+    }
+  }
+  impl.circle = circle ? 2 : 1;
+  return circle;
+}
+
+// Adds to `changes` what the links make of them: a link whose route read a
+// folder named is named (and its folder), and whatever is named inside a
+// folder a link leads to is named at the link's path too, again and again
+// for links met on the way (unless the links circle: see LinksCircle).
+void TFolderWatch::ShowAtLinks(TFolderChanges& changes) const {
+  const TImpl& impl = *impl_;
+  if (impl.links.empty()) return;
+  const bool circle = LinksCircle();
+  std::vector<std::pair<std::string, bool>> work;  // path, whether replaced
+  for (const std::string& folder : changes.Listed) work.emplace_back(folder, false);
+  for (const std::string& path : changes.Replaced) work.emplace_back(path, true);
+  auto add = [&changes, &work](std::string path, bool replaced) {
+    if ((replaced ? changes.Replaced : changes.Listed).insert(path).second)
+      work.emplace_back(std::move(path), replaced);
+  };
+  while (!work.empty()) {
+    const auto [path, replaced] = std::move(work.back());
+    work.pop_back();
+    if (!replaced) {
+      auto readers = impl.routeLinks.find(path);
+      if (readers != impl.routeLinks.end()) {
+        for (const std::string& link : readers->second) {
+          add(link, true);
+          add(ParentOf(link), false);
+        }
+      }
+    }
+    if (circle) continue;
+    for (std::string at = path;; at = ParentOf(at)) {
+      auto range = impl.linkTargets.equal_range(at);
+      for (auto it = range.first; it != range.second; ++it) {
+        add(at.empty() ? Below(it->second, path) : it->second + path.substr(at.size()), replaced);
+      }
+      if (at.empty()) break;
+    }
+  }
 }
 
 bool TFolderWatch::WatchFile(const std::string& path, const std::string& folder) {
@@ -562,6 +870,7 @@ void TFolderWatch::WatchFiles(std::string_view folder) {
   if (!CanVouch()) return;
   const std::string below(folder);
   const std::string path = impl_->NativeOf(below);
+  impl_->DropLinks(below, false);  // met again below, followed afresh
   DIR* dir = opendir(path.c_str());
   if (dir == nullptr) return;  // gone: its parent reports that
   errno = 0;
@@ -576,7 +885,7 @@ void TFolderWatch::WatchFiles(std::string_view folder) {
     if (file.back() != '/') file += '/';
     file += name;
     if (S_ISLNK(st.st_mode)) {
-      LinkWatched(dirfd(dir), file, below);
+      LinkMet(below, name);
     } else if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
       WatchFile(file, below);
     }
@@ -614,6 +923,7 @@ TFolderChanges TFolderWatch::TakeChanges() {
   changes_ = TFolderChanges();
   if (!impl_->unwritten.empty()) changes.All = true;
   impl_->unwritten.clear();
+  if (!changes.All) ShowAtLinks(changes);
   // A drain that read only events of watches already dropped changed nothing.
   changed_ = false;
   if (changes.All) changed_ = true;

@@ -321,6 +321,21 @@ void TFolderWatch::WatchFiles(std::string_view) {
   limit_ = TFolderWatchLimit::Unsupported;
 }
 
+// A tree holding a link is not vouched for.
+void TFolderWatch::FollowLinks() {}
+
+bool TFolderWatch::ThroughLink(std::string_view) const {
+  return false;
+}
+
+bool TFolderWatch::LinkToFolder(std::string_view) const {
+  return false;
+}
+
+bool TFolderWatch::LinksCircle() const {
+  return false;
+}
+
 int TFolderWatch::WatchCount() const {
   return impl_->folders;
 }
