@@ -269,9 +269,21 @@ TEST_F(ProjectIndex, ChangesDuringTheReadingAreSeenByTheNextSync) {
         test::WriteFile(folder / ("f" + name + ".txt"), "w");
         if (n % 5 == 0) test::WriteFile(folder / "deep" / "d.txt", name);
         if (n % 7 == 0) {
-          if (!renamed.empty()) fs::remove_all(renamed);
+          // Windows refuses to move or delete a folder while the scan holds
+          // a file below it open: such a step waits for the scan to let go.
+          std::error_code error;
+          const auto untilDone = [&](const auto& step) {
+            for (int tries = 0; tries < 500; ++tries) {
+              error.clear();
+              step();
+              if (!error) return;
+              std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            throw fs::filesystem_error("step kept failing", error);
+          };
+          if (!renamed.empty()) untilDone([&] { fs::remove_all(renamed, error); });
           renamed = root_ / ("r" + name);
-          fs::rename(folder, renamed);
+          untilDone([&] { fs::rename(folder, renamed, error); });
         }
       }
       done = true;
