@@ -49,13 +49,6 @@ constexpr int64_t kTaskListPiece = 64 * 1024;
 // would stay unused when the project holds fewer files.
 constexpr int kConnectionsAhead = 4;
 
-// The reply to a line already sent; raises EServerReplyError unless its
-// code is `expected`.
-void ExpectReply(TSyncConnection& connection, int expected) {
-  const TorReply reply = connection.ReadReply();
-  if (reply.Code != expected) throw EServerReplyError(reply.Code, reply.Text);
-}
-
 // True for the tree of a folder without entries (or of none): its outer
 // element holds no other.
 bool TreeIsEmpty(const std::string& xml) {
@@ -208,8 +201,8 @@ int TMirrorClient::Run() {
       // answers the lines of a connection one after the other.
       connection->SendLines(std::string(kCmdHello) + "\r\n" + SyncCommandLine(options_.Project) +
                             "\r\n");
-      ExpectReply(*connection, kReplyHello.Code);
-      ExpectReply(*connection, kReplySyncStarted.Code);
+      connection->ExpectReply(kReplyHello.Code);
+      connection->ExpectReply(kReplySyncStarted.Code);
       // The folder is read only now, while the server reads the project's.
       // A missing folder is an empty one; it is created once the server has
       // sent a task or the whole list, so a failed connection leaves nothing

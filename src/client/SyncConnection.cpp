@@ -215,10 +215,15 @@ TorReply TSyncConnection::SendCommand(std::string_view line) {
   return ReadReply();
 }
 
-TorReply TSyncConnection::Expect(std::string_view line, int expected) {
-  TorReply reply = SendCommand(line);
+TorReply TSyncConnection::ExpectReply(int expected) {
+  TorReply reply = ReadReply();
   if (reply.Code != expected) throw EServerReplyError(reply.Code, reply.Text);
   return reply;
+}
+
+TorReply TSyncConnection::Expect(std::string_view line, int expected) {
+  SendLine(line);
+  return ExpectReply(expected);
 }
 
 void TSyncConnection::ReceiveStream(TStream& stream) {

@@ -54,6 +54,8 @@ class TSyncConnection : public TorClientConnection {
   // One whole reply: a line "ddd text", or lines "ddd-text" up to the line
   // "ddd text" of the same code. A line without a code raises EBadReply.
   TorReply ReadReply();
+  // As ReadReply, raising EServerReplyError unless the code is `expected`.
+  TorReply ExpectReply(int expected);
   // As SendCommand, raising EServerReplyError unless the code is `expected`.
   TorReply Expect(std::string_view line, int expected);
 
